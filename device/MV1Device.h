@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <QThread>
+
+#include "DeviceSettings.h"
+#include "PacketSession.h"
+
+// The interface through which the rest of the program talks to a tap. Derives from QThread
+// only for the millisecond sleeps and the signal machinery: a device object is never started
+// as a thread; every operation runs synchronously on the caller's (the worker's) thread.
+class MV1Device : public QThread
+{
+    Q_OBJECT
+
+public:
+    explicit MV1Device(const char *interfaceName);
+    ~MV1Device() override;
+
+    // Virtual operations, in interface order. Addresses are 24-bit device addresses.
+    virtual bool writeRegister(int address, uint8_t value, bool persistent) = 0;
+    virtual bool eraseSettings() = 0;
+    virtual bool eraseSector(int address) = 0;
+    virtual bool readRegister(int address, uint8_t *value, bool persistent) = 0;
+    virtual bool writeSettings(const DeviceSettings &settings, bool persistent) = 0;
+    virtual bool readSettings(DeviceSettings &settings, bool persistent) = 0;
+    virtual bool commitSettings() = 0;
+    virtual bool updateFirmware(const uint8_t *image, int length) = 0;
+    virtual bool writeFirmwarePage(int address, const uint8_t *page) = 0;
+
+    int generation() const { return m_generation; }
+    bool hardwareAddress(uint8_t *out) const;
+    const char *interfaceName() const { return m_interfaceName.c_str(); }
+
+signals:
+    // Firmware programming progress: p steps done of the m steps of the current stage.
+    void MV1UpdateProgress(int p, int m);
+
+protected:
+    PacketSession *session() const { return m_session.get(); }
+
+    std::string m_interfaceName;
+    std::unique_ptr<PacketSession> m_session;  // null only when constructed without a name
+    int m_generation = 0;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "MV1Device.h"
+
+// Generation-3 firmware: the tap answers nothing, so every command is one frame followed by
+// a fixed wait, and reads do not talk to the tap at all.
+class MV1Device_v3 : public MV1Device
+{
+    Q_OBJECT
+
+public:
+    static constexpr unsigned long RegisterWriteWaitMs = 50;
+    static constexpr unsigned long SectorEraseWaitMs = 2000;
+    static constexpr unsigned long PageWriteWaitMs = 20;
+
+    explicit MV1Device_v3(const char *interfaceName);
+
+    bool writeRegister(int address, uint8_t value, bool persistent) override;
+    bool eraseSettings() override;
+    bool eraseSector(int address) override;
+    bool readRegister(int address, uint8_t *value, bool persistent) override;
+    bool writeSettings(const DeviceSettings &settings, bool persistent) override;
+    bool readSettings(DeviceSettings &settings, bool persistent) override;
+    bool commitSettings() override;
+    bool updateFirmware(const uint8_t *image, int length) override;
+    bool writeFirmwarePage(int address, const uint8_t *page) override;
+
+private:
+    // Opens the session, sends the frame, closes it. False when the frame did not leave
+    // the host (capture not opened or send refused).
+    bool sendFrame(const uint8_t *frameBytes, int length);
+};

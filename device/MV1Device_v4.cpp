@@ -1,0 +1,1 @@
+#include "MV1Device_v4.h"

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <pcap/pcap.h>
+
+// Raw-frame access to one named interface: a live capture filtered to frames to or from the
+// all-zero MAC address. Opened and closed around every device operation.
+class PacketSession
+{
+public:
+    static constexpr int SnapshotLength = 65536;
+    static constexpr int Promiscuous = 1;
+    static constexpr int ReadTimeoutMs = 10;
+    static constexpr const char *FilterExpression = "ether host 00:00:00:00:00:00";
+
+    explicit PacketSession(const char *interfaceName);
+    ~PacketSession();
+    PacketSession(const PacketSession &) = delete;
+    PacketSession &operator=(const PacketSession &) = delete;
+
+    // Prints "Cannot open interface : <reason>" on standard output when the capture cannot
+    // be opened; the reason is also kept in lastError().
+    bool open();
+    // Returns the length passed in once the library took the frame, -1 otherwise.
+    int send(const uint8_t *frameBytes, int length);
+    // pcap_next_ex's result: 1 frame, 0 read timeout, negative error. Header and data belong
+    // to the library and stay valid until the next receive() or close().
+    int receive(struct pcap_pkthdr **header, const u_char **data);
+    void close();
+    bool isOpen() const { return m_handle != nullptr; }
+
+    bool hardwareAddress(uint8_t *out) const;
+    const char *name() const { return m_name.c_str(); }
+    // The capture library's reason for the last failed open(); empty after a good one.
+    const std::string &lastError() const { return m_lastError; }
+
+private:
+    struct PcapCloser { void operator()(pcap_t *p) const { pcap_close(p); } };
+
+    const std::string m_name;
+    std::unique_ptr<pcap_t, PcapCloser> m_handle;
+    std::string m_lastError;
+};

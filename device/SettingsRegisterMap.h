@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+
+class DeviceSettings;
+
+// Where the tap keeps its settings: single-byte registers in the 64 KiB sector at 0x70000.
+namespace reg {
+constexpr int SettingsSector = 0x70000;
+constexpr int Flags = 0x70000;          // generation 4: filter, keep, timestamps, CRC, FCS bits
+constexpr int Control = 0x70001;        // generation 4: control byte; also the generation probe
+constexpr int V3DropCrc = 0x70002;      // generation 3: whole-byte flags
+constexpr int V3StripFcs = 0x70003;
+constexpr int V3NoTimestamps = 0x70004;
+constexpr int V3FilterMode = 0x70005;
+constexpr int CareMask = 0x70007;       // 3 registers: the 24-bit care-mask word
+constexpr int CareMaskLength = 3;
+constexpr int MatchBytes = 0x70200;     // 23 registers: dstMac srcMac etherType protocol srcIp dstIp
+constexpr int MatchBytesLength = 23;
+constexpr int FirmwareVersion = 0x70300;   // low byte, then high byte
+constexpr int FirmwareTypeCode = 0x70302;  // low byte, then high byte
+} // namespace reg
+
+// Bits of the generation-4 flags register.
+namespace flagbit {
+constexpr uint8_t FilterEnabled = 0x01;
+constexpr uint8_t KeepMatching = 0x02;
+constexpr uint8_t Timestamps = 0x04;
+constexpr uint8_t CaptureCrcErrorFrames = 0x08;
+constexpr uint8_t CaptureFcs = 0x10;
+} // namespace flagbit
+
+constexpr uint8_t ControlByteReadMask = 0x1F;
+constexpr uint16_t RecognisedFirmwareType = 0x220C;
+
+// Shared by both generations: the six care masks packed into three register bytes
+// (0x70007 most significant), and the 23 match bytes in register order.
+void packCareMasks(const DeviceSettings &settings, uint8_t out[reg::CareMaskLength]);
+void unpackCareMasks(const uint8_t in[reg::CareMaskLength], DeviceSettings &settings);
+void matchBytes(const DeviceSettings &settings, uint8_t out[reg::MatchBytesLength]);
+void setMatchBytes(const uint8_t in[reg::MatchBytesLength], DeviceSettings &settings);
