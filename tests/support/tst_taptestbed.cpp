@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <pcap/pcap.h>
+#include <net/if.h>
 #include <poll.h>
 
 #include <memory>
@@ -356,6 +357,18 @@ private slots:
         QCOMPARE(bed->frames().size(), 1);
         QVERIFY(host.drain().isEmpty());
         QCOMPARE(at(bed->settingsSector(false), 1), uint8_t(9));   // carried out all the same
+    }
+
+    void refusesToCreateInterfacesOutsideItsNamespace()
+    {
+        // As if the test had been started in some other namespace with the variables inherited.
+        const QByteArray id = qgetenv("KALVESSA_NETNS_ID");
+        qputenv("KALVESSA_NETNS_ID", "net:[1]");
+        TapTestBed stray(QStringLiteral("kvguard0"));
+        const bool plugged = stray.plug();
+        qputenv("KALVESSA_NETNS_ID", id);
+        QVERIFY(!plugged);
+        QCOMPARE(if_nametoindex("kvguard0"), 0u);
     }
 
     void backgroundTrafficHasForeignAddresses()
