@@ -10,6 +10,8 @@
 #include <array>
 #include <net/if.h>
 #include <netpacket/packet.h>
+#include <csignal>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -216,6 +218,13 @@ bool TapTestBed::startTap(const QStringList &options)
     }
     m_sim = std::make_unique<QProcess>();
     m_sim->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A sim that outlives a crashed test would keep its namespace alive forever.
+    const pid_t testPid = ::getpid();
+    m_sim->setChildProcessModifier([testPid] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != testPid)
+            ::_exit(1);
+    });
     m_simOutput.clear();
     m_recordOffset = 0;
     QFile::remove(recordPath());

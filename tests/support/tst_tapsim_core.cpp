@@ -274,6 +274,9 @@ private slots:
         QTest::newRow("fraction 2") << QStringList{i, QStringLiteral("--drop-fraction=2")} << false;
         QTest::newRow("negative delay") << QStringList{i, QStringLiteral("--delay-ms=-1")} << false;
         QTest::newRow("stray") << QStringList{i, QStringLiteral("extra")} << false;
+        QTest::newRow("reply 15 bytes") << QStringList{i, QStringLiteral("--reply-length=15")} << false;
+        QTest::newRow("reply 1515 bytes") << QStringList{i, QStringLiteral("--reply-length=1515")} << false;
+        QTest::newRow("junk field") << QStringList{i, QStringLiteral("--junk-field=dst")} << false;
     }
 
     void commandLine()

@@ -313,6 +313,28 @@ private slots:
         QCOMPARE(seen[4].left(frame::HeaderLength), QByteArray(frame::HeaderLength, '\0'));
     }
 
+    void junkFieldAndReplyLengthShapeTheFrames()
+    {
+        for (const char *field : {"ethertype", "reserved"}) {
+            startBed({QStringLiteral("--junk-before-reply"), QStringLiteral("1"),
+                      QStringLiteral("--junk-field"), QString::fromLatin1(field),
+                      QStringLiteral("--reply-length"), QStringLiteral("18")});
+            HostLink host(bed->hostInterface());
+            QVERIFY(host.isOpen());
+            QVERIFY(host.send(request(0x71, 0x70001)));
+            const auto junk = host.next();
+            const auto reply = host.next();
+            QVERIFY(junk && reply);
+            QCOMPARE(junk->size(), 18);
+            QCOMPARE(junk->left(12), QByteArray(12, '\0'));   // both addresses zero ...
+            QVERIFY(junk->mid(12, 3) != QByteArray(3, '\0'));  // ... but not the rest of the header
+            QCOMPARE(reply->size(), 18);                       // too short to carry byte 19
+            QCOMPARE(reply->left(frame::HeaderLength), QByteArray(frame::HeaderLength, '\0'));
+            QCOMPARE(at(*reply, frame::OpcodeOffset), reply::ReadRegister);
+            bed.reset();
+        }
+    }
+
     void droppedAndRefusedRequestsGoUnanswered()
     {
         startBed({QStringLiteral("--drop-every"), QStringLiteral("2"),

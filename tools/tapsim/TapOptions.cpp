@@ -38,6 +38,9 @@ const Spec Specs[] = {
     {"delay-ms", "MS", "Delay every reply by MS milliseconds."},
     {"false-echo", nullptr, "Before each reply, send back an exact copy of the request."},
     {"junk-before-reply", "N", "Before each reply, send N copies of it with a non-zero source MAC."},
+    {"junk-field", "source|ethertype|reserved",
+     "Which header field the junk copies make non-zero (default source: the source MAC)."},
+    {"reply-length", "N", "Cut or zero-pad every reply to N bytes (16 to 1514)."},
     {"short-before-reply", "N", "Before each reply, send N zero-header frames of 15 bytes."},
     {"background-rate", "PPS", "Send foreign frames (non-zero addresses) at PPS frames per second."},
 };
@@ -173,6 +176,21 @@ bool TapCommandLine::parse(const QStringList &arguments)
     if (isSet("junk-before-reply")
         && !toInt(value("junk-before-reply"), 10, 0, MaxFramesBeforeReply, &o.junkBeforeReply))
         return fail(QStringLiteral("--junk-before-reply takes 0 to %1").arg(MaxFramesBeforeReply));
+    if (isSet("junk-field")) {
+        const QString f = value("junk-field");
+        if (f == QLatin1String("source"))
+            o.junkField = TapOptions::JunkField::Source;
+        else if (f == QLatin1String("ethertype"))
+            o.junkField = TapOptions::JunkField::EtherType;
+        else if (f == QLatin1String("reserved"))
+            o.junkField = TapOptions::JunkField::Reserved;
+        else
+            return fail(QStringLiteral("--junk-field takes source, ethertype or reserved"));
+    }
+    if (isSet("reply-length")
+        && !toInt(value("reply-length"), 10, frame::MinReplyLength, MaxFrameLength, &o.replyLength))
+        return fail(QStringLiteral("--reply-length takes %1 to %2")
+                        .arg(frame::MinReplyLength).arg(MaxFrameLength));
     if (isSet("short-before-reply")
         && !toInt(value("short-before-reply"), 10, 0, MaxFramesBeforeReply, &o.shortBeforeReply))
         return fail(QStringLiteral("--short-before-reply takes 0 to %1").arg(MaxFramesBeforeReply));
