@@ -215,8 +215,9 @@ private slots:
         QCOMPARE(codeOf(send(tap, page(0xB1, 10, 1))), reply::ProgramPage);
 
         QCOMPARE(codeOf(send(tap, command(0x70, 0x70001, 5))), uint8_t(8));
-        QCOMPARE(state.readRegister(0x70001, false), uint8_t(5));   // carried out all the same
+        QCOMPARE(state.readRegister(0x70001, false), ErasedByte);   // a wrong code: not done
         QCOMPARE(codeOf(send(tap, command(0x80, 0x70001, 5))), reply::WriteRegisterPersistent);
+        QCOMPARE(state.readRegister(0x70001, true), uint8_t(5));
     }
 
     void generation3AppliesSilently()
