@@ -68,7 +68,9 @@ private:
 timespec toTimespec(std::chrono::steady_clock::duration d)
 {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
-    return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    constexpr long long NanosecondsPerSecond = 1000000000;
+    return timespec{static_cast<time_t>(ns / NanosecondsPerSecond),
+                    static_cast<long>(ns % NanosecondsPerSecond)};
 }
 } // namespace
 

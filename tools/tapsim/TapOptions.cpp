@@ -12,14 +12,14 @@ constexpr int MaxDelayMs = 60000;
 constexpr int MaxByte = 0xFF;
 constexpr int MaxWord = 0xFFFF;
 
-struct Spec
+struct OptionInfo
 {
     const char *name;
     const char *value;   // nullptr: a flag
     const char *help;
 };
 
-const Spec Specs[] = {
+const OptionInfo OptionList[] = {
     {"interface", "IF", "Interface to serve (the far end of the veth pair). Required."},
     {"generation", "4|3", "4 answers every request; 3 answers nothing (default 4)."},
     {"firmware-version", "X.Y",
@@ -50,7 +50,7 @@ void addOptions(QCommandLineParser &parser)
     parser.setApplicationDescription(QStringLiteral(
         "Simulated Kalvessa 100 tap: answers the tap's raw-frame protocol on one interface."));
     parser.addHelpOption();
-    for (const Spec &s : Specs) {
+    for (const OptionInfo &s : OptionList) {
         if (s.value)
             parser.addOption(QCommandLineOption(QString::fromLatin1(s.name), QString::fromLatin1(s.help),
                                                QString::fromLatin1(s.value)));
