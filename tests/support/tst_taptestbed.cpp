@@ -370,6 +370,22 @@ private slots:
         QCOMPARE(codes, (QList<uint8_t>{0xFF, 0xFF, reply::ProgramPage}));
     }
 
+    void delayedRepliesComeLateAndInOrder()
+    {
+        startBed({QStringLiteral("--delay-ms"), QStringLiteral("300")});
+        HostLink host(bed->hostInterface());
+        QVERIFY(host.isOpen());
+        QVERIFY(host.send(request(0x71, 0x70001)));
+        QVERIFY(host.send(request(0x71, 0x70002)));
+        // Only the lower bound is certain: a loaded machine makes replies later, never earlier.
+        QVERIFY(!host.next(5));
+        const auto first = host.next();
+        const auto second = host.next();
+        QVERIFY(first && second);
+        QCOMPARE(frame::getAddress(reinterpret_cast<const uint8_t *>(first->constData())), 0x70001);
+        QCOMPARE(frame::getAddress(reinterpret_cast<const uint8_t *>(second->constData())), 0x70002);
+    }
+
     void silentTapRecordsButNeverAnswers()
     {
         startBed({QStringLiteral("--silent")});
