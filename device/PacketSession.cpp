@@ -10,9 +10,11 @@
 
 namespace {
 
-// A small kernel buffer: the tap's traffic to us is one reply at a time, and a large ring
-// only costs memory and setup time on every open.
-constexpr int KernelBufferBytes = 256 * 1024;
+// The capture library gives every ring slot room for a whole snapshot (about 64 KiB on an
+// interface with receive offloads), so the buffer decides how many frames can wait to be
+// read. 256 KiB holds only three: a burst of zero-address frames ahead of a reply would push
+// the reply out. This holds about thirty, more than the miss budget of a register command.
+constexpr int KernelBufferBytes = 2 * 1024 * 1024;
 constexpr int FilterOptimise = 1;
 
 // Owns a compiled filter program only until it has been installed.
