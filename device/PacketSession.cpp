@@ -56,6 +56,33 @@ bool PacketSession::open()
 {
     close();
     m_lastError.clear();
+    if (m_handle && discardWaitingFrames()) {
+        m_open = true;
+        return true;
+    }
+    release();
+    m_open = openCapture();
+    return m_open;
+}
+
+bool PacketSession::discardWaitingFrames()
+{
+    // More than the ring can hold: a line that floods us faster than we read is not waited for.
+    constexpr int MostFramesToDiscard = 1024;
+    for (int i = 0; i < MostFramesToDiscard; ++i) {
+        struct pcap_pkthdr *header = nullptr;
+        const u_char *data = nullptr;
+        const int result = pcap_next_ex(m_handle.get(), &header, &data);
+        if (result == 0)
+            return true;
+        if (result < 0)
+            return false;
+    }
+    return true;
+}
+
+bool PacketSession::openCapture()
+{
 
     char errorText[PCAP_ERRBUF_SIZE];
     errorText[0] = '\0';
@@ -112,7 +139,7 @@ bool PacketSession::fail(const char *reason)
 
 int PacketSession::send(const uint8_t *frameBytes, int length)
 {
-    if (!m_handle || frameBytes == nullptr || length <= 0)
+    if (!m_open || frameBytes == nullptr || length <= 0)
         return -1;
     if (pcap_sendpacket(m_handle.get(), frameBytes, length) != 0)
         return -1;
@@ -121,7 +148,7 @@ int PacketSession::send(const uint8_t *frameBytes, int length)
 
 int PacketSession::receive(struct pcap_pkthdr **header, const u_char **data)
 {
-    if (!m_handle)
+    if (!m_open)
         return PCAP_ERROR;
 
     using Clock = std::chrono::steady_clock;
@@ -147,6 +174,12 @@ int PacketSession::receive(struct pcap_pkthdr **header, const u_char **data)
 
 void PacketSession::close()
 {
+    m_open = false;
+}
+
+void PacketSession::release()
+{
+    m_open = false;
     m_handle.reset();
     m_selectableFd = -1;
 }

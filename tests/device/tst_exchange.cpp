@@ -329,7 +329,8 @@ private slots:
         });
         QVERIFY(far.ready());
         QVERIFY(device.writeRegister(0x70001, 0xFF, false));
-        QCOMPARE(far.requests().size(), 2);
+        // The second request may still be on its way: the answer it took was the first one's.
+        QTRY_COMPARE(far.requests().size(), 2);
     }
 };
 
