@@ -131,16 +131,7 @@ private slots:
         s.setSrcIpMask(0x0F);
         s.setDstIpMask(0x0F);
         QCOMPARE(registerValues(s, false).mid(2, 3), (QList<uint8_t>{0x7F, 0xFF, 0xFF}));
-
-        s.clear();
-        s.setDstMacMask(0x20);
-        QCOMPARE(registerValues(s, false).mid(2, 3), (QList<uint8_t>{0x40, 0x00, 0x00}));
-        s.clear();
-        s.setSrcMacMask(0x20);
-        QCOMPARE(registerValues(s, false).mid(2, 3), (QList<uint8_t>{0x01, 0x00, 0x00}));
-        s.clear();
-        s.setSrcMacMask(0x10);
-        QCOMPARE(registerValues(s, false).mid(2, 3), (QList<uint8_t>{0x00, 0x80, 0x00}));
+        // Single bits of each mask are placed by the unit tests of the register map.
     }
 
     // Storing the settings writes the stored copy and commits once; applying never commits.
@@ -155,14 +146,9 @@ private slots:
         expected.append({0x8F, 0, 0});
         QCOMPARE(got, expected);
 
-        // What was stored reads back from the stored copy.
-        DeviceSettings back;
-        dev->readSettings(back, true);
-        DeviceSettings want = s;
-        want.setControlByte(0x1F);
-        want.setFirmwareVersion(back.firmwareVersion());
-        want.setFirmwareTypeCode(back.firmwareTypeCode());
-        QVERIFY(back == want);
+        bed->clearFrames();
+        QVERIFY(dev->writeSettings(s, false));
+        QVERIFY(!accessesOf(bed->frames()).contains(Access{0x8F, 0, 0}));
     }
 
     // A read gives the record that was written, except the control byte (five bits) and the
