@@ -56,7 +56,18 @@ int CaptureLink::selectableFd() const
 
 int CaptureLink::dispatch(pcap_handler callback, u_char *user)
 {
-    return m_handle ? pcap_dispatch(m_handle.get(), DispatchAll, callback, user) : PCAP_ERROR;
+    if (!m_handle)
+        return PCAP_ERROR;
+    const int n = pcap_dispatch(m_handle.get(), DispatchAll, callback, user);
+    if (n < 0)
+        m_error = pcap_geterr(m_handle.get());
+    return n;
+}
+
+unsigned CaptureLink::dropped() const
+{
+    pcap_stat stats{};
+    return m_handle && pcap_stats(m_handle.get(), &stats) == 0 ? stats.ps_drop : 0;
 }
 
 bool CaptureLink::send(const uint8_t *bytes, int length)

@@ -13,8 +13,11 @@ namespace tapsim {
 class CaptureLink
 {
 public:
-    static constexpr int SnapshotLength = 65535;
-    static constexpr int BufferBytes = 4 * 1024 * 1024;
+    // The kernel gives every frame a ring slot of the snapshot length, so a snapshot far above
+    // the largest frame on the wire (1514 bytes at the usual MTU) would leave room for only a
+    // few dozen frames and drop the rest of a burst.
+    static constexpr int SnapshotLength = 4096;
+    static constexpr int BufferBytes = 16 * 1024 * 1024;
     static constexpr const char *Filter = "ether dst 00:00:00:00:00:00";
 
     // False with error() set when the interface cannot be captured on.
@@ -26,6 +29,8 @@ public:
     // error (for example the interface went away).
     int dispatch(pcap_handler callback, u_char *user);
     bool send(const uint8_t *bytes, int length);
+    // Frames the kernel could not hand over because the capture buffer was full.
+    unsigned dropped() const;
 
 private:
     bool fail(const std::string &what);

@@ -87,6 +87,15 @@ void SimulatedTap::saveState()
         std::fprintf(stderr, "kalvessa-tapsim: cannot write the state files\n");
 }
 
+int SimulatedTap::finish(int exitCode)
+{
+    saveState();
+    if (const unsigned dropped = m_link.dropped())
+        std::fprintf(stderr, "kalvessa-tapsim: the capture buffer overflowed; %u frames were lost\n",
+                     dropped);
+    return exitCode;
+}
+
 int SimulatedTap::run()
 {
     SignalDescriptor signalSource;
@@ -107,8 +116,7 @@ int SimulatedTap::run()
         const int ready = ppoll(fds, 2, timed ? &timeout : nullptr, nullptr);
         if (ready < 0 && errno != EINTR) {
             std::fprintf(stderr, "kalvessa-tapsim: ppoll: %s\n", std::strerror(errno));
-            saveState();
-            return ExitCaptureEnded;
+            return finish(ExitCaptureEnded);
         }
         if (ready > 0 && fds[1].revents) {
             const int received = signalSource.take();
@@ -117,8 +125,7 @@ int SimulatedTap::run()
                 std::printf("state %u\n", ++m_stateSaves);
                 std::fflush(stdout);
             } else if (received != 0) {
-                saveState();
-                return 0;
+                return finish(0);
             }
         }
         if (ready > 0 && fds[0].revents) {
@@ -127,8 +134,7 @@ int SimulatedTap::run()
                 std::fprintf(stderr, "kalvessa-tapsim: capture on %s ended: %s\n",
                              qPrintable(m_options.interfaceName),
                              n < 0 ? m_link.error().c_str() : "the interface went away");
-                saveState();
-                return ExitCaptureEnded;
+                return finish(ExitCaptureEnded);
             }
         }
         const auto now = Clock::now();

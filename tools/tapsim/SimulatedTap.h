@@ -50,6 +50,7 @@ private:
     void sendBackground(Clock::time_point now);
     bool nextWake(Clock::time_point now, Clock::duration *wait) const;
     void saveState();
+    int finish(int exitCode);
 
     const TapOptions &m_options;
     CaptureLink &m_link;
