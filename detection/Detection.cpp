@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 #include <QDeadlineTimer>
 #include <QMutexLocker>
@@ -20,6 +22,33 @@
 namespace {
 constexpr int Generation4 = 4;
 constexpr long double PercentScale = 100.0f;
+
+struct PcapCloser
+{
+    void operator()(pcap_t *handle) const { pcap_close(handle); }
+};
+
+// Activates a capture as the raw-frame session would and closes it again, printing
+// nothing. Nothing when it activated, otherwise the library's text.
+std::optional<QString> quietOpenFailure(const char *interfaceName)
+{
+    char errorText[PCAP_ERRBUF_SIZE] = {};
+    const std::unique_ptr<pcap_t, PcapCloser> handle(pcap_create(interfaceName, errorText));
+    if (!handle)
+        return QString::fromLocal8Bit(errorText);
+    pcap_t *p = handle.get();
+    pcap_set_snaplen(p, PacketSession::SnapshotLength);
+    pcap_set_promisc(p, PacketSession::Promiscuous);
+    pcap_set_timeout(p, PacketSession::ReadTimeoutMs);
+    pcap_set_immediate_mode(p, 1);
+    const int status = pcap_activate(p);
+    if (status >= 0)
+        return std::nullopt;
+    const char *reason = pcap_geterr(p);
+    if (!reason || reason[0] == '\0')
+        reason = pcap_statustostr(status);
+    return QString::fromLocal8Bit(reason);
+}
 } // namespace
 
 Detection::Detection(QObject *parent)
@@ -304,17 +333,12 @@ bool Detection::captureOpens(const char *interfaceName, CaptureFailures &failure
 {
     // A quiet attempt first: the session prints its diagnostic on every failed open, and a
     // tap that stays unreachable is tried every second.
-    char libraryText[PCAP_ERRBUF_SIZE] = {};
-    pcap_t *trial = pcap_open_live(interfaceName, PacketSession::SnapshotLength,
-                                   PacketSession::Promiscuous, PacketSession::ReadTimeoutMs,
-                                   libraryText);
-    if (trial) {
-        pcap_close(trial);
+    const std::optional<QString> failure = quietOpenFailure(interfaceName);
+    if (!failure)
         return true;
-    }
+    const QString &text = *failure;
 
     const QString name = QString::fromLocal8Bit(interfaceName);
-    const QString text = QString::fromLocal8Bit(libraryText);
     const auto known = captureFailures.constFind(name);
     if (known != captureFailures.constEnd() && known->libraryText == text) {
         failuresNow.insert(name, *known);
