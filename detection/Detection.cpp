@@ -127,6 +127,15 @@ bool Detection::deviceHardwareAddress(uint8_t *out)
     return true;
 }
 
+int Detection::deviceGeneration()
+{
+    if (!device.loadAcquire())
+        return 0;
+    QMutexLocker locker(&mutex);
+    const MV1Device *held = device.loadRelaxed();
+    return held ? held->generation() : 0;
+}
+
 bool Detection::unreachableTap(QString *interfaceName, QString *reason) const
 {
     QMutexLocker locker(&unreachableMutex);

@@ -35,6 +35,8 @@ public:
     int copySettings(DeviceSettings &settings);
     // False when no tap is held; otherwise true (out untouched if the lookup failed).
     bool deviceHardwareAddress(uint8_t *out);
+    // 4 or 3 for the tap held, 0 when none.
+    int deviceGeneration();
 
     // A tap interface is listed but its capture cannot be opened (no capture privilege,
     // interface down): true with the interface name and the capture library's reason.
