@@ -1,6 +1,10 @@
 #include "PacketSession.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+
+#include <poll.h>
 
 #include "HardwareAddress.h"
 
@@ -48,7 +52,7 @@ PacketSession::~PacketSession() = default;
 
 bool PacketSession::open()
 {
-    m_handle.reset();
+    close();
     m_lastError.clear();
 
     char errorText[PCAP_ERRBUF_SIZE];
@@ -80,7 +84,19 @@ bool PacketSession::open()
     if (!filter.compile(p, FilterExpression) || !filter.install(p))
         return fail(pcap_geterr(p));
 
+    // In immediate mode the library waits for a frame however long the line stays quiet,
+    // read timeout or not. A quiet line has to end a read after ReadTimeoutMs (the callers
+    // count those as misses), so reads do not block and receive() waits by itself.
+    const int fd = pcap_get_selectable_fd(p);
+    if (fd < 0)
+        return fail("capture cannot be waited on");
+    char nonblockError[PCAP_ERRBUF_SIZE];
+    nonblockError[0] = '\0';
+    if (pcap_setnonblock(p, 1, nonblockError) != 0)
+        return fail(nonblockError);
+
     m_handle = std::move(handle);
+    m_selectableFd = fd;
     return true;
 }
 
@@ -105,12 +121,32 @@ int PacketSession::receive(struct pcap_pkthdr **header, const u_char **data)
 {
     if (!m_handle)
         return PCAP_ERROR;
-    return pcap_next_ex(m_handle.get(), header, data);
+
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ReadTimeoutMs);
+    for (;;) {
+        // Non-blocking: a frame already captured, an error the library has noticed, or 0.
+        const int result = pcap_next_ex(m_handle.get(), header, data);
+        if (result != 0)
+            return result;
+
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return 0;
+        struct pollfd waitFor {m_selectableFd, POLLIN, 0};
+        const int ready = ::poll(&waitFor, 1, static_cast<int>(left.count()));
+        if (ready == 0)
+            return 0;
+        if (ready < 0 && errno != EINTR)
+            return PCAP_ERROR;
+        // Readable, or an error condition: the next pcap_next_ex tells which.
+    }
 }
 
 void PacketSession::close()
 {
     m_handle.reset();
+    m_selectableFd = -1;
 }
 
 bool PacketSession::hardwareAddress(uint8_t *out) const

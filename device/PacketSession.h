@@ -47,4 +47,5 @@ private:
     const std::string m_name;
     std::unique_ptr<pcap_t, PcapCloser> m_handle;
     std::string m_lastError;
+    int m_selectableFd = -1;  // belongs to m_handle; valid while the session is open
 };
