@@ -527,6 +527,20 @@ void DetectionTest::tapThatCannotBeCapturedIsNotTakenForGeneration3()
     QTRY_COMPARE_WITH_TIMEOUT(log.count("changed"), 4, SilentProbeTimeoutMs);
     QCOMPARE(worker.deviceGeneration(), 3);
     QVERIFY(!worker.unreachableTap(nullptr, nullptr));
+
+    // Held, then down again: a generation-3 write whose frames cannot leave is a failed
+    // write too, and the record keeps what the tap was last known to hold.
+    DeviceSettings before;
+    QCOMPARE(worker.copySettings(before), 0);
+    QVERIFY(veth.setUp(false));
+    {
+        StdoutCapture quiet;
+        worker.requestWrite(sampleSettings(), false);
+        QTRY_COMPARE_WITH_TIMEOUT(log.count("changed"), 5, SignalTimeoutMs);
+    }
+    QVERIFY(worker.takeWriteFailure());
+    QCOMPARE(worker.copySettings(held), 0);
+    QVERIFY(held == before);
 }
 
 void DetectionTest::destroyingWakesTheLoopAndReleasesTheDevice()
