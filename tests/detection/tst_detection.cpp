@@ -168,7 +168,7 @@ private slots:
     void unacknowledgedWriteShowsWhatTheTapHolds();
     void fifteenCharacterNameIsLookedUpWhole();
     void tapThatCannotBeCapturedIsNotTakenForGeneration3();
-    void destroyingWakesTheLoopAndReleasesTheDevice();
+    void stopWhileSleepingEndsTheLoopAfterItsSleep();
 };
 
 void DetectionTest::withoutTapNothingIsFoundAndRequestsStillAnswer()
@@ -543,25 +543,19 @@ void DetectionTest::tapThatCannotBeCapturedIsNotTakenForGeneration3()
     QVERIFY(held == before);
 }
 
-void DetectionTest::destroyingWakesTheLoopAndReleasesTheDevice()
+void DetectionTest::stopWhileSleepingEndsTheLoopAfterItsSleep()
 {
-    TapTestBed bed(QStringLiteral("kvtap0"), TapMac);
-    QVERIFY(bed.plug());
-    QVERIFY(bed.startTap());
-    auto *worker = new Detection;
-    SignalLog log(worker);
-    worker->start();
+    // stop() keeps its own short wait and gives up before the loop's sleep ends; the loop
+    // still ends then, as the flag stays set.
+    Detection worker;
+    SignalLog log(&worker);
+    worker.start();
+    worker.requestRead();
     QTRY_COMPARE_WITH_TIMEOUT(log.count("changed"), 1, SignalTimeoutMs);
-    // The sanitizer build reports the device object if destruction leaks it.
-    delete worker;
-
-    // stop() keeps its own short wait; the loop it asks to end ends after its sleep.
-    Detection stopped;
-    stopped.start();
     StdoutCapture output;
-    stopped.stop();
-    QVERIFY(stopped.wait(QDeadlineTimer(5000)));
-    output.text();
+    worker.stop();
+    QCOMPARE(output.text(), QByteArray("Detection thread timeout when stopping\n"));
+    QVERIFY(worker.wait(QDeadlineTimer(5000)));
 }
 
 QTEST_GUILESS_MAIN(DetectionTest)
