@@ -10,9 +10,11 @@
 
 namespace {
 
-// A small kernel buffer: the tap's traffic to us is one reply at a time, and a large ring
-// only costs memory and setup time on every open.
-constexpr int KernelBufferBytes = 256 * 1024;
+// The capture library gives every ring slot room for a whole snapshot (about 64 KiB on an
+// interface with receive offloads), so the buffer decides how many frames can wait to be
+// read. 256 KiB holds only three: a burst of zero-address frames ahead of a reply would push
+// the reply out. This holds about thirty, more than the miss budget of a register command.
+constexpr int KernelBufferBytes = 2 * 1024 * 1024;
 constexpr int FilterOptimise = 1;
 
 // Owns a compiled filter program only until it has been installed.
@@ -54,6 +56,33 @@ bool PacketSession::open()
 {
     close();
     m_lastError.clear();
+    if (m_handle && discardWaitingFrames()) {
+        m_open = true;
+        return true;
+    }
+    release();
+    m_open = openCapture();
+    return m_open;
+}
+
+bool PacketSession::discardWaitingFrames()
+{
+    // More than the ring can hold: a line that floods us faster than we read is not waited for.
+    constexpr int MostFramesToDiscard = 1024;
+    for (int i = 0; i < MostFramesToDiscard; ++i) {
+        struct pcap_pkthdr *header = nullptr;
+        const u_char *data = nullptr;
+        const int result = pcap_next_ex(m_handle.get(), &header, &data);
+        if (result == 0)
+            return true;
+        if (result < 0)
+            return false;
+    }
+    return true;
+}
+
+bool PacketSession::openCapture()
+{
 
     char errorText[PCAP_ERRBUF_SIZE];
     errorText[0] = '\0';
@@ -110,7 +139,7 @@ bool PacketSession::fail(const char *reason)
 
 int PacketSession::send(const uint8_t *frameBytes, int length)
 {
-    if (!m_handle || frameBytes == nullptr || length <= 0)
+    if (!m_open || frameBytes == nullptr || length <= 0)
         return -1;
     if (pcap_sendpacket(m_handle.get(), frameBytes, length) != 0)
         return -1;
@@ -119,7 +148,7 @@ int PacketSession::send(const uint8_t *frameBytes, int length)
 
 int PacketSession::receive(struct pcap_pkthdr **header, const u_char **data)
 {
-    if (!m_handle)
+    if (!m_open)
         return PCAP_ERROR;
 
     using Clock = std::chrono::steady_clock;
@@ -145,6 +174,12 @@ int PacketSession::receive(struct pcap_pkthdr **header, const u_char **data)
 
 void PacketSession::close()
 {
+    m_open = false;
+}
+
+void PacketSession::release()
+{
+    m_open = false;
     m_handle.reset();
     m_selectableFd = -1;
 }

@@ -18,6 +18,8 @@ using Mac = std::array<uint8_t, HardwareAddressLength>;
 constexpr Mac TapMac{0x00, 0x0E, 0xC6, 0x12, 0x34, 0x56};
 constexpr Mac Untouched{0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5};
 
+const uint8_t *bytes(const QByteArray &f) { return reinterpret_cast<const uint8_t *>(f.constData()); }
+
 bool ipLink(const QStringList &args)
 {
     return QProcess::execute(QStringLiteral("ip"), QStringList{QStringLiteral("link")} + args) == 0;
@@ -90,9 +92,6 @@ private slots:
         const QByteArray first = request(0x70, 0x70001, 0x11);
         const QByteArray second = request(0x70, 0x70001, 0x22);
         const QByteArray third = request(0x70, 0x70001, 0x33);
-        const auto bytes = [](const QByteArray &f) {
-            return reinterpret_cast<const uint8_t *>(f.constData());
-        };
 
         PacketSession session(qPrintable(bed->hostInterface()));
         QVERIFY(session.open());
@@ -152,6 +151,58 @@ private slots:
             const u_char *d = nullptr;
             QCOMPARE(session.receive(&h, &d), 0);
         }
+    }
+
+    // A closed session shows nothing of what arrived while it was closed, and works on.
+    void framesFromWhileClosedAreNeverSeen()
+    {
+        bed = std::make_unique<TapTestBed>();
+        QVERIFY(bed->plug());
+        QVERIFY(bed->startTap());
+        const QByteArray host = bed->hostInterface().toLocal8Bit();
+        const QByteArray read = request(0x71, 0x70300);
+
+        PacketSession closed(host.constData());
+        QVERIFY(closed.open());
+        closed.close();
+
+        // Answers to another capture arrive on the same interface meanwhile.
+        PacketSession other(host.constData());
+        QVERIFY(other.open());
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(other.send(bytes(read), 300), 300);
+        QCOMPARE(drainUntilQuiet(other, 2).size(), 3);
+        other.close();
+
+        QVERIFY(closed.open());
+        QVERIFY(drainUntilQuiet(closed, 2).isEmpty());
+        QCOMPARE(closed.send(bytes(read), 300), 300);
+        const QList<Received> got = drainUntilQuiet(closed, 2);
+        QCOMPARE(got.size(), 1);
+        QCOMPARE(byteAt(got[0].bytes, OpcodeAt), uint8_t(23));
+        closed.close();
+    }
+
+    // The same device object goes on working after its interface went away and came back.
+    void deviceSurvivesUnplugAndReplug()
+    {
+        bed = std::make_unique<TapTestBed>();
+        QVERIFY(bed->plug());
+        QVERIFY(bed->startTap());
+        MV1Device_v4 device(qPrintable(bed->hostInterface()));
+        QVERIFY(device.writeRegister(0x70001, 0x01, false));
+
+        QVERIFY(bed->unplug());
+        {
+            StdoutCapture out;
+            QVERIFY(!device.writeRegister(0x70001, 0x02, false));
+            QVERIFY(out.text().startsWith("Cannot open interface : "));
+        }
+
+        QVERIFY(bed->plug());
+        QVERIFY(bed->startTap());
+        QVERIFY(device.writeRegister(0x70001, 0x03, false));
+        QCOMPARE(accessesOf(bed->frames()), (QList<Access>{{0x70, 0x70001, 0x03}}));
     }
 
     void hardwareAddressOfSessionAndDevice()
