@@ -1,6 +1,5 @@
 // The worker on its real thread against the simulated tap, inside a private network namespace.
 #include <algorithm>
-#include <cstring>
 
 #include <QDeadlineTimer>
 #include <QProcess>
