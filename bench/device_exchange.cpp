@@ -25,7 +25,7 @@
 #include "FrameLayout.h"
 #include "MV1Device_v4.h"
 #include "PacketSession.h"
-#include "TapTestBed.h"
+#include "BenchTap.h"
 
 namespace {
 
@@ -139,18 +139,10 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : DefaultExchanges;
 
-    QString why;
-    if (!TapTestBed::namespaceReady(&why)) {
-        std::fprintf(stderr, "needs a private network namespace (run through "
-                             "tests/support/in-netns.sh): %s\n", qPrintable(why));
+    const std::unique_ptr<TapTestBed> bed = startBenchTap();
+    if (!bed)
         return 2;
-    }
-    TapTestBed bed;
-    if (!bed.plug() || !bed.startTap({})) {
-        std::fprintf(stderr, "could not start the simulated tap\n");
-        return 2;
-    }
-    const QByteArray host = bed.hostInterface().toLocal8Bit();
+    const QByteArray host = bed->hostInterface().toLocal8Bit();
     const Request request = readRequest();
 
     MV1Device_v4 dev(host.constData());

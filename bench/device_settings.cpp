@@ -15,7 +15,7 @@
 
 #include "DeviceSettings.h"
 #include "MV1Device_v4.h"
-#include "TapTestBed.h"
+#include "BenchTap.h"
 
 namespace {
 
@@ -48,19 +48,11 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : DefaultRuns;
 
-    QString why;
-    if (!TapTestBed::namespaceReady(&why)) {
-        std::fprintf(stderr, "needs a private network namespace (run through "
-                             "tests/support/in-netns.sh): %s\n", qPrintable(why));
+    const std::unique_ptr<TapTestBed> bed = startBenchTap();
+    if (!bed)
         return 2;
-    }
-    TapTestBed bed;
-    if (!bed.plug() || !bed.startTap({})) {
-        std::fprintf(stderr, "could not start the simulated tap\n");
-        return 2;
-    }
 
-    MV1Device_v4 dev(qPrintable(bed.hostInterface()));
+    MV1Device_v4 dev(qPrintable(bed->hostInterface()));
     DeviceSettings settings;
     settings.setFilterMode(1, 1);
     settings.setControlByte(0xFF);

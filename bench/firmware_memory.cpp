@@ -12,7 +12,7 @@
 
 #include "FirmwareImage.h"
 #include "MV1Device_v4.h"
-#include "TapTestBed.h"
+#include "BenchTap.h"
 
 namespace {
 
@@ -35,19 +35,11 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     constexpr long GoalKiB = 1024;
 
-    QString why;
-    if (!TapTestBed::namespaceReady(&why)) {
-        std::fprintf(stderr, "needs a private network namespace (run through "
-                             "tests/support/in-netns.sh): %s\n", qPrintable(why));
+    const std::unique_ptr<TapTestBed> bed = startBenchTap();
+    if (!bed)
         return 2;
-    }
-    TapTestBed bed;
-    if (!bed.plug() || !bed.startTap({})) {
-        std::fprintf(stderr, "could not start the simulated tap\n");
-        return 2;
-    }
 
-    MV1Device_v4 dev(qPrintable(bed.hostInterface()));
+    MV1Device_v4 dev(qPrintable(bed->hostInterface()));
     // One exchange first, so that the capture library's one-time set-up is not counted.
     uint8_t value = 0;
     dev.readRegister(0x70300, &value, false);

@@ -12,7 +12,7 @@
 
 #include "FirmwareImage.h"
 #include "MV1Device_v4.h"
-#include "TapTestBed.h"
+#include "BenchTap.h"
 
 int main(int argc, char **argv)
 {
@@ -21,19 +21,11 @@ int main(int argc, char **argv)
     constexpr double GoalMs = 1500.0;
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : DefaultRuns;
 
-    QString why;
-    if (!TapTestBed::namespaceReady(&why)) {
-        std::fprintf(stderr, "needs a private network namespace (run through "
-                             "tests/support/in-netns.sh): %s\n", qPrintable(why));
+    const std::unique_ptr<TapTestBed> bed = startBenchTap();
+    if (!bed)
         return 2;
-    }
-    TapTestBed bed;
-    if (!bed.plug() || !bed.startTap({})) {
-        std::fprintf(stderr, "could not start the simulated tap\n");
-        return 2;
-    }
 
-    MV1Device_v4 dev(qPrintable(bed.hostInterface()));
+    MV1Device_v4 dev(qPrintable(bed->hostInterface()));
     std::vector<double> times;
     for (int r = 0; r < runs; ++r) {
         QElapsedTimer timer;
