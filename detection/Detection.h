@@ -2,6 +2,7 @@
 
 #include <QAtomicInt>
 #include <QAtomicPointer>
+#include <QHash>
 #include <QMutex>
 #include <QString>
 #include <QThread>
@@ -34,6 +35,8 @@ public:
     int copySettings(DeviceSettings &settings);
     // False when no tap is held; otherwise true (out untouched if the lookup failed).
     bool deviceHardwareAddress(uint8_t *out);
+    // 4 or 3 for the tap held, 0 when none.
+    int deviceGeneration();
 
     // A tap interface is listed but its capture cannot be opened (no capture privilege,
     // interface down): true with the interface name and the capture library's reason.
@@ -54,7 +57,79 @@ public slots:
 protected:
     void run() override;
 
+public:
+    static constexpr unsigned long TickSleepMs = 1000;
+    static constexpr int ProbeAttempts = 3;
+    static constexpr unsigned long ProbeRetrySleepMs = 100;
+    static constexpr uint8_t ProbeValue = 0xFF;
+    static constexpr int StopPolls = 100;
+    static constexpr unsigned long StopPollMs = 1;
+
 private:
     void detect();
-    // (members are the worker's own business; see Detection.cpp)
+
+    // Requests posted by the window wait here until the worker takes them at the start
+    // of a tick, so posting never waits for a running tick.
+    struct Handover
+    {
+        DeviceSettings settings;
+        bool write = false;
+        bool store = false;
+        bool read = false;
+        bool update = false;
+    };
+    void takeHandover();
+    void carryOutUpdate();
+    void carryOutWrite();
+    void carryOutRead();
+    // False as soon as the destructor asks the loop to end.
+    bool sleepUntilNextTick();
+    bool quitting();
+    MV1Device *probe(const char *interfaceName);
+    void dropDevice();
+
+    // Where a listed tap interface cannot be captured on; both empty when there is none.
+    struct Unreachable
+    {
+        QString name;
+        QString reason;
+        bool operator==(const Unreachable &) const = default;
+    };
+    // What stopped the capture on one interface: the library's text from a quiet attempt
+    // (to notice a change) and the reason as the raw-frame session reported it.
+    struct CaptureFailure
+    {
+        QString libraryText;
+        QString reason;
+    };
+    using CaptureFailures = QHash<QString, CaptureFailure>;
+    // True when a capture on the interface opens. Otherwise false with the reason; the
+    // session's diagnostic is printed only when the reason differs from the last step's.
+    bool captureOpens(const char *interfaceName, CaptureFailures &failuresNow, QString *reason);
+    void publishUnreachable(const Unreachable &state, bool alreadySignalled);
+
+    QMutex mutex;  // the shared block below; held for a whole tick
+    QAtomicInt stopRequested = 0;
+    bool found = false;
+    bool wasFound = false;
+    QAtomicPointer<MV1Device> device;
+    DeviceSettings currentSettings;
+    DeviceSettings pendingSettings;
+    bool writeRequested = false;
+    bool storeRequested = false;
+    bool readRequested = false;
+    bool updateRequested = false;
+
+    QMutex handoverMutex;
+    Handover posted;
+
+    QMutex sleepMutex;
+    QWaitCondition wakeUp;
+    bool quitRequested = false;  // guarded by sleepMutex
+
+    mutable QMutex unreachableMutex;
+    Unreachable unreachable;
+    CaptureFailures captureFailures;  // worker only: the failures of the last step
+
+    QAtomicInt writeFailed = 0;
 };

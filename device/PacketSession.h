@@ -26,8 +26,9 @@ public:
     bool open();
     // Returns the length passed in once the library took the frame, -1 otherwise.
     int send(const uint8_t *frameBytes, int length);
-    // pcap_next_ex's result: 1 frame, 0 read timeout, negative error. Header and data belong
-    // to the library and stay valid until the next receive() or close().
+    // pcap_next_ex's result: 1 frame, 0 read timeout, negative error (also on a closed
+    // session). Header and data belong to the library and stay valid until the next
+    // receive() or close().
     int receive(struct pcap_pkthdr **header, const u_char **data);
     void close();
     bool isOpen() const { return m_handle != nullptr; }
@@ -39,6 +40,9 @@ public:
 
 private:
     struct PcapCloser { void operator()(pcap_t *p) const { pcap_close(p); } };
+
+    // Reports a failed open on standard output, keeps the reason and leaves the session closed.
+    bool fail(const char *reason);
 
     const std::string m_name;
     std::unique_ptr<pcap_t, PcapCloser> m_handle;

@@ -28,6 +28,8 @@ constexpr uint8_t KeepMatching = 0x02;
 constexpr uint8_t Timestamps = 0x04;
 constexpr uint8_t CaptureCrcErrorFrames = 0x08;
 constexpr uint8_t CaptureFcs = 0x10;
+constexpr uint8_t All = FilterEnabled | KeepMatching | Timestamps | CaptureCrcErrorFrames
+                        | CaptureFcs;
 } // namespace flagbit
 
 constexpr uint8_t ControlByteReadMask = 0x1F;
@@ -39,3 +41,7 @@ void packCareMasks(const DeviceSettings &settings, uint8_t out[reg::CareMaskLeng
 void unpackCareMasks(const uint8_t in[reg::CareMaskLength], DeviceSettings &settings);
 void matchBytes(const DeviceSettings &settings, uint8_t out[reg::MatchBytesLength]);
 void setMatchBytes(const uint8_t in[reg::MatchBytesLength], DeviceSettings &settings);
+
+// Generation 4: the five flags in one register byte, and back (bits 7 to 5 are ignored).
+uint8_t packFlags(const DeviceSettings &settings);
+void unpackFlags(uint8_t flags, DeviceSettings &settings);
