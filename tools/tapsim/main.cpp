@@ -1,1 +1,62 @@
-int main() { return 1; }
+#include <QCoreApplication>
+#include <QDir>
+
+#include <cstdio>
+
+#include "CaptureLink.h"
+#include "FrameRecorder.h"
+#include "SimulatedTap.h"
+#include "StateFiles.h"
+#include "TapOptions.h"
+#include "TapState.h"
+
+namespace {
+constexpr int ExitUsage = 2;
+constexpr int ExitSetup = 1;
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kalvessa-tapsim"));
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    tapsim::TapCommandLine commandLine;
+    if (!commandLine.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "kalvessa-tapsim: %s\n\n%s", qPrintable(commandLine.error()),
+                     qPrintable(tapsim::TapCommandLine::helpText()));
+        return ExitUsage;
+    }
+    if (commandLine.helpRequested()) {
+        std::printf("%s", qPrintable(tapsim::TapCommandLine::helpText()));
+        return 0;
+    }
+    const tapsim::TapOptions &options = commandLine.options();
+
+    std::unique_ptr<tapsim::FrameRecorder> recorder;
+    if (!options.recordPath.isEmpty()) {
+        recorder = std::make_unique<tapsim::FrameRecorder>(options.recordPath.toStdString());
+        if (!recorder->isOpen()) {
+            std::fprintf(stderr, "kalvessa-tapsim: cannot create %s\n", qPrintable(options.recordPath));
+            return ExitSetup;
+        }
+    }
+    std::unique_ptr<tapsim::StateFiles> stateFiles;
+    if (!options.stateDirectory.isEmpty()) {
+        if (!QDir().mkpath(options.stateDirectory)) {
+            std::fprintf(stderr, "kalvessa-tapsim: cannot create %s\n",
+                         qPrintable(options.stateDirectory));
+            return ExitSetup;
+        }
+        stateFiles = std::make_unique<tapsim::StateFiles>(options.stateDirectory.toStdString());
+    }
+
+    tapsim::CaptureLink link;
+    if (!link.open(options.interfaceName.toStdString())) {
+        std::fprintf(stderr, "kalvessa-tapsim: %s\n", link.error().c_str());
+        return ExitSetup;
+    }
+    tapsim::TapState state(options.status);
+    tapsim::SimulatedTap tap(options, link, state, recorder.get(), stateFiles.get());
+    return tap.run();
+}

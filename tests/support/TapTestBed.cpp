@@ -1,0 +1,355 @@
+#include "TapTestBed.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <array>
+#include <net/if.h>
+#include <netpacket/packet.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "SyncMarker.h"
+
+namespace {
+
+constexpr int MaxInterfaceName = IFNAMSIZ - 1;
+constexpr int IpTimeoutMs = 10000;
+constexpr int ReadyTimeoutMs = 10000;
+constexpr int SyncReplyTimeoutMs = 1000;
+constexpr int SyncTries = 5;
+constexpr int StopTimeoutMs = 5000;
+constexpr int FlashLength = 196608;
+constexpr int SettingsSectorLength = 65536;
+constexpr int MacLength = 6;
+
+const char *const RecordName = "record.txt";
+const char *const StateDirName = "state";
+
+bool runIp(const QStringList &arguments, QString *error)
+{
+    QProcess ip;
+    ip.setProcessChannelMode(QProcess::MergedChannels);
+    ip.start(QStringLiteral("ip"), arguments);
+    if (!ip.waitForStarted(IpTimeoutMs)) {
+        if (error)
+            *error = QStringLiteral("cannot run ip: %1").arg(ip.errorString());
+        return false;
+    }
+    ip.waitForFinished(IpTimeoutMs);
+    if (ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0)
+        return true;
+    if (error)
+        *error = QStringLiteral("ip %1: %2").arg(arguments.join(QLatin1Char(' ')),
+                                                 QString::fromLocal8Bit(ip.readAll()).trimmed());
+    return false;
+}
+
+// Set by in-netns.sh; double-checked against the namespace of process 1 where that can be seen,
+// so a stray variable never lets a test create interfaces in the host's own namespace.
+bool insidePrivateNamespace()
+{
+    if (qEnvironmentVariable("KALVESSA_NETNS") != QLatin1String("1"))
+        return false;
+    struct stat mine{};
+    struct stat first{};
+    if (::stat("/proc/self/ns/net", &mine) == 0 && ::stat("/proc/1/ns/net", &first) == 0)
+        return mine.st_ino != first.st_ino || mine.st_dev != first.st_dev;
+    return true;
+}
+
+// A send-only packet socket (protocol 0 receives nothing).
+class PacketSocket
+{
+public:
+    PacketSocket() : m_fd(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0)) {}
+    ~PacketSocket()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    PacketSocket(const PacketSocket &) = delete;
+    PacketSocket &operator=(const PacketSocket &) = delete;
+
+    bool send(const QString &interfaceName, const uint8_t *bytes, int length) const
+    {
+        if (m_fd < 0)
+            return false;
+        sockaddr_ll to{};
+        to.sll_family = AF_PACKET;
+        to.sll_ifindex = static_cast<int>(if_nametoindex(interfaceName.toLocal8Bit().constData()));
+        to.sll_halen = MacLength;
+        if (to.sll_ifindex == 0)
+            return false;
+        return ::sendto(m_fd, bytes, static_cast<size_t>(length), 0,
+                        reinterpret_cast<const sockaddr *>(&to), sizeof to) == length;
+    }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+TapTestBed::TapTestBed(const QString &hostInterface, const QString &mac)
+    : m_host(hostInterface), m_mac(mac)
+{
+}
+
+TapTestBed::~TapTestBed()
+{
+    stopTap();
+    if (m_plugged)
+        unplug();
+}
+
+bool TapTestBed::namespaceReady(QString *why)
+{
+    static int ready = -1;   // -1 not probed yet
+    static QString reason;
+    if (ready < 0) {
+        if (!insidePrivateNamespace()) {
+            reason = qEnvironmentVariable("KALVESSA_NETNS_WHY");
+            if (reason.isEmpty())
+                reason = QStringLiteral("not running inside the private network namespace that "
+                                        "tests/support/in-netns.sh makes");
+            ready = 0;
+        } else {
+            const QString probe = QStringLiteral("kvprobe%1").arg(::getpid() % 1000000);
+            ready = runIp({QStringLiteral("link"), QStringLiteral("add"), probe,
+                           QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"),
+                           QStringLiteral("name"), probe + QLatin1Char('s')},
+                          &reason) ? 1 : 0;
+            if (ready)
+                runIp({QStringLiteral("link"), QStringLiteral("del"), probe}, nullptr);
+            else
+                reason = QStringLiteral("cannot make a veth pair: ") + reason;
+        }
+    }
+    if (why)
+        *why = ready ? QString() : reason;
+    return ready == 1;
+}
+
+bool TapTestBed::plug()
+{
+    if (!insidePrivateNamespace()) {
+        qWarning("TapTestBed: refusing to create interfaces outside the private namespace");
+        return false;
+    }
+    if (m_host.size() >= MaxInterfaceName) {
+        qWarning("TapTestBed: interface name %s leaves no room for its peer's suffix",
+                 qPrintable(m_host));
+        return false;
+    }
+    QString error;
+    const bool made =
+        runIp({QStringLiteral("link"), QStringLiteral("add"), m_host, QStringLiteral("address"), m_mac,
+               QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"),
+               QStringLiteral("name"), tapInterface()}, &error)
+        && runIp({QStringLiteral("link"), QStringLiteral("set"), tapInterface(), QStringLiteral("up")},
+                 &error)
+        && runIp({QStringLiteral("link"), QStringLiteral("set"), m_host, QStringLiteral("up")}, &error);
+    if (!made) {
+        qWarning("TapTestBed: plug: %s", qPrintable(error));
+        runIp({QStringLiteral("link"), QStringLiteral("del"), m_host}, nullptr);
+        return false;
+    }
+    m_plugged = true;
+    return true;
+}
+
+bool TapTestBed::unplug()
+{
+    QString error;
+    const bool removed = runIp({QStringLiteral("link"), QStringLiteral("del"), m_host}, &error);
+    if (!removed)
+        qWarning("TapTestBed: unplug: %s", qPrintable(error));
+    m_plugged = false;
+    if (m_sim) {
+        // The sim ends by itself once its interface is gone; reap it.
+        if (!m_sim->waitForFinished(StopTimeoutMs))
+            stopTap();
+    }
+    return removed;
+}
+
+QString TapTestBed::simulatorPath()
+{
+    const QString fromEnvironment = qEnvironmentVariable("KALVESSA_TAPSIM");
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+    const QDir here(QCoreApplication::applicationDirPath());
+    for (const char *relative : {"../../tools/tapsim/kalvessa-tapsim", "../tools/tapsim/kalvessa-tapsim",
+                                 "kalvessa-tapsim"}) {
+        const QString candidate = here.absoluteFilePath(QString::fromLatin1(relative));
+        if (QFileInfo(candidate).isExecutable())
+            return QDir::cleanPath(candidate);
+    }
+    return QStringLiteral("kalvessa-tapsim");
+}
+
+QString TapTestBed::recordPath() const
+{
+    return m_dir.filePath(QString::fromLatin1(RecordName));
+}
+
+bool TapTestBed::tapRunning() const
+{
+    return m_sim && m_sim->state() == QProcess::Running;
+}
+
+bool TapTestBed::startTap(const QStringList &options)
+{
+    stopTap();
+    if (!m_dir.isValid()) {
+        qWarning("TapTestBed: no temporary directory");
+        return false;
+    }
+    m_sim = std::make_unique<QProcess>();
+    m_sim->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_simOutput.clear();
+    m_recordOffset = 0;
+    QFile::remove(recordPath());
+    const QStringList arguments = QStringList{QStringLiteral("--interface"), tapInterface(),
+                                              QStringLiteral("--record"), recordPath(),
+                                              QStringLiteral("--state-dir"),
+                                              m_dir.filePath(QString::fromLatin1(StateDirName))}
+                                  + options;
+    m_sim->start(simulatorPath(), arguments);
+    if (!m_sim->waitForStarted(ReadyTimeoutMs)) {
+        qWarning("TapTestBed: cannot start %s: %s", qPrintable(simulatorPath()),
+                 qPrintable(m_sim->errorString()));
+        m_sim.reset();
+        return false;
+    }
+    if (!waitForLine(QStringLiteral("ready"), ReadyTimeoutMs)) {
+        qWarning("TapTestBed: the simulated tap did not come up (%s %s)", qPrintable(simulatorPath()),
+                 qPrintable(arguments.join(QLatin1Char(' '))));
+        stopTap();
+        return false;
+    }
+    return true;
+}
+
+void TapTestBed::stopTap()
+{
+    if (!m_sim)
+        return;
+    if (m_sim->state() != QProcess::NotRunning) {
+        m_sim->terminate();
+        if (!m_sim->waitForFinished(StopTimeoutMs)) {
+            m_sim->kill();
+            m_sim->waitForFinished(StopTimeoutMs);
+        }
+    }
+    m_sim.reset();
+}
+
+bool TapTestBed::waitForLine(const QString &line, int timeoutMs)
+{
+    const QByteArray wanted = line.toLatin1();
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        qsizetype newline;
+        while ((newline = m_simOutput.indexOf('\n')) >= 0) {
+            const QByteArray got = m_simOutput.left(newline).trimmed();
+            m_simOutput.remove(0, newline + 1);
+            if (got == wanted)
+                return true;
+        }
+        if (!m_sim || deadline.hasExpired())
+            return false;
+        if (m_sim->bytesAvailable() == 0 && m_sim->state() != QProcess::Running)
+            return false;
+        if (m_sim->bytesAvailable() == 0)
+            m_sim->waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+        m_simOutput += m_sim->readAllStandardOutput();
+    }
+}
+
+bool TapTestBed::sendSyncFrame(quint32 nonce, quint8 flags)
+{
+    std::array<uint8_t, syncmarker::Length> marker;
+    syncmarker::build(marker.data(), nonce, flags);
+    return PacketSocket().send(m_host, marker.data(), syncmarker::Length);
+}
+
+bool TapTestBed::sync(bool saveState)
+{
+    if (!tapRunning())
+        return false;
+    const quint32 nonce = ++m_nonce;
+    const quint8 flags = saveState ? syncmarker::SaveState : 0;
+    for (int attempt = 0; attempt < SyncTries; ++attempt) {
+        if (!sendSyncFrame(nonce, flags)) {
+            qWarning("TapTestBed: cannot send the sync frame on %s", qPrintable(m_host));
+            return false;
+        }
+        if (waitForLine(QStringLiteral("sync %1").arg(nonce), SyncReplyTimeoutMs))
+            return true;
+        if (!tapRunning())
+            break;
+    }
+    qWarning("TapTestBed: the simulated tap did not confirm the sync");
+    return false;
+}
+
+QList<TapFrame> TapTestBed::frames()
+{
+    sync(false);
+    QList<TapFrame> out;
+    QFile record(recordPath());
+    if (!record.open(QIODevice::ReadOnly))
+        return out;
+    record.seek(m_recordOffset);
+    while (!record.atEnd()) {
+        const QByteArray line = record.readLine();
+        if (!line.endsWith('\n'))
+            break;   // not yet complete
+        const QList<QByteArray> fields = line.trimmed().split(' ');
+        if (fields.size() < 2)
+            continue;
+        TapFrame f;
+        f.time = fields[0].toDouble();
+        f.bytes = fields.size() > 2 ? QByteArray::fromHex(fields[2]) : QByteArray();
+        out.append(f);
+    }
+    return out;
+}
+
+void TapTestBed::clearFrames()
+{
+    sync(false);
+    m_recordOffset = QFileInfo(recordPath()).size();
+}
+
+QByteArray TapTestBed::stateFile(const char *name, int expectedLength)
+{
+    sync(true);
+    QFile file(m_dir.filePath(QString::fromLatin1(StateDirName) + QLatin1Char('/')
+                              + QString::fromLatin1(name)));
+    if (!file.open(QIODevice::ReadOnly)) {
+        qWarning("TapTestBed: no state file %s", name);
+        return {};
+    }
+    QByteArray bytes = file.readAll();
+    if (bytes.size() != expectedLength)
+        qWarning("TapTestBed: state file %s has %lld bytes", name, static_cast<long long>(bytes.size()));
+    return bytes;
+}
+
+QByteArray TapTestBed::flash()
+{
+    return stateFile("flash.bin", FlashLength);
+}
+
+QByteArray TapTestBed::settingsSector(bool stored)
+{
+    return stateFile(stored ? "settings-stored.bin" : "settings-working.bin", SettingsSectorLength);
+}

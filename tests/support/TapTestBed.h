@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+class QProcess;
+
+struct TapFrame
+{
+    double time;        // capture time at the simulated tap, seconds since the epoch
+    QByteArray bytes;   // the frame as received
+};
+
+// A simulated tap on one end of a veth pair inside the test's private network namespace.
+// The host end (default "kvtap0", address 00:0e:c6:12:34:56) is what the code under test
+// opens; the simulated tap serves the far end "<host>s".
+//
+// Use it from one thread: the one that created it.
+class TapTestBed
+{
+public:
+    explicit TapTestBed(const QString &hostInterface = QStringLiteral("kvtap0"),
+                        const QString &mac = QStringLiteral("00:0e:c6:12:34:56"));
+    ~TapTestBed();                            // stops the sim, removes the veth pair
+    TapTestBed(const TapTestBed &) = delete;
+    TapTestBed &operator=(const TapTestBed &) = delete;
+
+    // True only inside the namespace made by tests/support/in-netns.sh, and only when a veth
+    // pair can be made there. Otherwise *why says what is missing.
+    static bool namespaceReady(QString *why);
+
+    bool plug();                              // create the veth pair, both ends up
+    bool unplug();                            // delete it; the sim dies with its interface
+    // Starts the sim on the far end with these extra options; returns once it captures.
+    bool startTap(const QStringList &options = {});
+    void stopTap();
+    bool tapRunning() const;
+
+    // Every frame the sim received (since startTap or clearFrames), in order, including frames
+    // still on their way when this is called. Do not call it while the code under test waits
+    // for a reply: the sync frame it sends is seen on the host end too.
+    QList<TapFrame> frames();
+    void clearFrames();
+
+    QByteArray flash();                       // programmed area, 196,608 bytes, image byte order
+    QByteArray settingsSector(bool stored);   // the 64 KiB settings sector at 0x70000
+
+    QString hostInterface() const { return m_host; }
+    QString tapInterface() const { return m_host + QLatin1Char('s'); }
+    QString recordPath() const;
+    // The simulated tap's executable: $KALVESSA_TAPSIM, else found next to the test binary.
+    static QString simulatorPath();
+
+private:
+    bool sync(bool saveState);
+    bool sendSyncFrame(quint32 nonce, quint8 flags);
+    QByteArray stateFile(const char *name, int expectedLength);
+    bool waitForLine(const QString &line, int timeoutMs);
+
+    QString m_host;
+    QString m_mac;
+    bool m_plugged = false;
+    QTemporaryDir m_dir;
+    std::unique_ptr<QProcess> m_sim;
+    QByteArray m_simOutput;       // sim's standard output not yet matched
+    qint64 m_recordOffset = 0;    // frames before this byte of the record were cleared
+    quint32 m_nonce = 0;
+};
+
+// For initTestCase(): skip every test of the class with the reason when no private namespace
+// with veth pairs is available, or fail instead when the environment variable CI is set.
+#define REQUIRE_TAP_TEST_BED()                                                                   \
+    do {                                                                                         \
+        QString whyNotReady_;                                                                    \
+        if (!TapTestBed::namespaceReady(&whyNotReady_)) {                                        \
+            if (qEnvironmentVariableIsSet("CI"))                                                 \
+                QFAIL(qPrintable(QStringLiteral("No tap test bed in CI: ") + whyNotReady_));     \
+            QSKIP(qPrintable(QStringLiteral("No tap test bed: ") + whyNotReady_));               \
+        }                                                                                        \
+    } while (false)
