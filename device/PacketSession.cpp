@@ -1,14 +1,20 @@
 #include "PacketSession.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+
+#include <poll.h>
 
 #include "HardwareAddress.h"
 
 namespace {
 
-// A small kernel buffer: the tap's traffic to us is one reply at a time, and a large ring
-// only costs memory and setup time on every open.
-constexpr int KernelBufferBytes = 256 * 1024;
+// The capture library gives every ring slot room for a whole snapshot (about 64 KiB on an
+// interface with receive offloads), so the buffer decides how many frames can wait to be
+// read. 256 KiB holds only three: a burst of zero-address frames ahead of a reply would push
+// the reply out. This holds about thirty, more than the miss budget of a register command.
+constexpr int KernelBufferBytes = 2 * 1024 * 1024;
 constexpr int FilterOptimise = 1;
 
 // Owns a compiled filter program only until it has been installed.
@@ -48,8 +54,35 @@ PacketSession::~PacketSession() = default;
 
 bool PacketSession::open()
 {
-    m_handle.reset();
+    close();
     m_lastError.clear();
+    if (m_handle && discardWaitingFrames()) {
+        m_open = true;
+        return true;
+    }
+    release();
+    m_open = openCapture();
+    return m_open;
+}
+
+bool PacketSession::discardWaitingFrames()
+{
+    // More than the ring can hold: a line that floods us faster than we read is not waited for.
+    constexpr int MostFramesToDiscard = 1024;
+    for (int i = 0; i < MostFramesToDiscard; ++i) {
+        struct pcap_pkthdr *header = nullptr;
+        const u_char *data = nullptr;
+        const int result = pcap_next_ex(m_handle.get(), &header, &data);
+        if (result == 0)
+            return true;
+        if (result < 0)
+            return false;
+    }
+    return true;
+}
+
+bool PacketSession::openCapture()
+{
 
     char errorText[PCAP_ERRBUF_SIZE];
     errorText[0] = '\0';
@@ -80,7 +113,19 @@ bool PacketSession::open()
     if (!filter.compile(p, FilterExpression) || !filter.install(p))
         return fail(pcap_geterr(p));
 
+    // In immediate mode the library waits for a frame however long the line stays quiet,
+    // read timeout or not. A quiet line has to end a read after ReadTimeoutMs (the callers
+    // count those as misses), so reads do not block and receive() waits by itself.
+    const int fd = pcap_get_selectable_fd(p);
+    if (fd < 0)
+        return fail("capture cannot be waited on");
+    char nonblockError[PCAP_ERRBUF_SIZE];
+    nonblockError[0] = '\0';
+    if (pcap_setnonblock(p, 1, nonblockError) != 0)
+        return fail(nonblockError);
+
     m_handle = std::move(handle);
+    m_selectableFd = fd;
     return true;
 }
 
@@ -94,7 +139,7 @@ bool PacketSession::fail(const char *reason)
 
 int PacketSession::send(const uint8_t *frameBytes, int length)
 {
-    if (!m_handle || frameBytes == nullptr || length <= 0)
+    if (!m_open || frameBytes == nullptr || length <= 0)
         return -1;
     if (pcap_sendpacket(m_handle.get(), frameBytes, length) != 0)
         return -1;
@@ -103,14 +148,40 @@ int PacketSession::send(const uint8_t *frameBytes, int length)
 
 int PacketSession::receive(struct pcap_pkthdr **header, const u_char **data)
 {
-    if (!m_handle)
+    if (!m_open)
         return PCAP_ERROR;
-    return pcap_next_ex(m_handle.get(), header, data);
+
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ReadTimeoutMs);
+    for (;;) {
+        // Non-blocking: a frame already captured, an error the library has noticed, or 0.
+        const int result = pcap_next_ex(m_handle.get(), header, data);
+        if (result != 0)
+            return result;
+
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return 0;
+        struct pollfd waitFor {m_selectableFd, POLLIN, 0};
+        const int ready = ::poll(&waitFor, 1, static_cast<int>(left.count()));
+        if (ready == 0)
+            return 0;
+        if (ready < 0 && errno != EINTR)
+            return PCAP_ERROR;
+        // Readable, or an error condition: the next pcap_next_ex tells which.
+    }
 }
 
 void PacketSession::close()
 {
+    m_open = false;
+}
+
+void PacketSession::release()
+{
+    m_open = false;
     m_handle.reset();
+    m_selectableFd = -1;
 }
 
 bool PacketSession::hardwareAddress(uint8_t *out) const

@@ -8,6 +8,13 @@
 
 // Raw-frame access to one named interface: a live capture filtered to frames to or from the
 // all-zero MAC address. Opened and closed around every device operation.
+//
+// Closing keeps the kernel's capture parked rather than tearing it down: setting up and
+// tearing down a capture ring each wait for the kernel's RCU grace periods, tens of
+// milliseconds per operation, against microseconds for the exchange itself. A session that
+// is closed delivers nothing; opening it again first throws away every frame that arrived
+// meanwhile, so a closed session still never shows what came while it was closed. A parked
+// capture whose interface went away is dropped and opened afresh.
 class PacketSession
 {
 public:
@@ -31,7 +38,10 @@ public:
     // receive() or close().
     int receive(struct pcap_pkthdr **header, const u_char **data);
     void close();
-    bool isOpen() const { return m_handle != nullptr; }
+    bool isOpen() const { return m_open; }
+    // Tears the capture down for good (also done on destruction); the next open() makes a
+    // new one.
+    void release();
 
     bool hardwareAddress(uint8_t *out) const;
     const char *name() const { return m_name.c_str(); }
@@ -43,8 +53,13 @@ private:
 
     // Reports a failed open on standard output, keeps the reason and leaves the session closed.
     bool fail(const char *reason);
+    bool openCapture();
+    // Empties the parked capture; false when it no longer works.
+    bool discardWaitingFrames();
 
     const std::string m_name;
     std::unique_ptr<pcap_t, PcapCloser> m_handle;
     std::string m_lastError;
+    int m_selectableFd = -1;  // belongs to m_handle
+    bool m_open = false;
 };

@@ -1,0 +1,214 @@
+// Benchmark: one generation-4 register exchange against the simulated tap.
+// Run inside a private network namespace:
+//   tests/support/in-netns.sh build/bench/bench_device_exchange [exchanges]
+// Prints median and 95th percentile of:
+//   session  - readRegister as the program does it (session opened and closed per exchange)
+//   plain    - the same exchange over a capture opened with pcap_open_live instead
+//   held     - the request and reply alone, over one capture left open throughout
+// and how long setting up and tearing down the kernel capture take on their own (the session
+// does each once, not per exchange).
+// The goal for "session" is a median of at most 1 ms.
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <pcap/pcap.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "FrameLayout.h"
+#include "MV1Device_v4.h"
+#include "PacketSession.h"
+#include "TapTestBed.h"
+
+namespace {
+
+constexpr int DefaultExchanges = 500;
+constexpr double GoalMedianMs = 1.0;
+constexpr int Address = 0x70001;
+constexpr int PlainMissBudget = 10;
+
+using Request = std::array<uint8_t, frame::RequestLength>;
+
+Request readRequest()
+{
+    Request r{};
+    r[frame::OpcodeOffset] = opcode::ReadRegister;
+    frame::putAddress(r.data(), Address);
+    return r;
+}
+
+struct Figures
+{
+    double median;
+    double p95;
+};
+
+Figures figures(std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    const size_t p95 = std::min(ms.size() - 1, (ms.size() * 95 + 99) / 100 - 1);
+    return {ms[ms.size() / 2], ms[p95]};
+}
+
+// Times `count` runs of `step`; false from a step stops the run.
+bool timeRuns(int count, const std::function<bool()> &step, std::vector<double> *ms)
+{
+    for (int i = 0; i < count; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        if (!step())
+            return false;
+        ms->push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+    return true;
+}
+
+bool isReply(const struct pcap_pkthdr *h, const u_char *d)
+{
+    if (h->caplen < static_cast<bpf_u_int32>(frame::ValueOffset + 1))
+        return false;
+    for (int i = 0; i < frame::HeaderLength; ++i)
+        if (d[i] != 0)
+            return false;
+    return d[frame::OpcodeOffset] == reply::ReadRegister;
+}
+
+using SendFn = std::function<bool(const Request &)>;
+using NextFn = std::function<int(struct pcap_pkthdr **, const u_char **)>;
+
+// Sends the request and waits for the read's answer, allowing the usual miss budget.
+bool sendAndWait(const Request &request, const SendFn &send, const NextFn &next)
+{
+    if (!send(request))
+        return false;
+    for (int misses = 0; misses <= PlainMissBudget;) {
+        struct pcap_pkthdr *h = nullptr;
+        const u_char *d = nullptr;
+        const int r = next(&h, &d);
+        if (r < 0)
+            return false;
+        if (r == 1 && isReply(h, d))
+            return true;
+        ++misses;
+    }
+    return false;
+}
+
+bool plainExchange(const char *interfaceName, const Request &request)
+{
+    char errorText[PCAP_ERRBUF_SIZE];
+    errorText[0] = '\0';
+    pcap_t *p = pcap_open_live(interfaceName, PacketSession::SnapshotLength,
+                               PacketSession::Promiscuous, PacketSession::ReadTimeoutMs, errorText);
+    if (p == nullptr)
+        return false;
+    struct bpf_program program {};
+    bool ok = pcap_compile(p, &program, PacketSession::FilterExpression, 1, PCAP_NETMASK_UNKNOWN) == 0;
+    if (ok) {
+        ok = pcap_setfilter(p, &program) == 0;
+        pcap_freecode(&program);
+    }
+    ok = ok
+         && sendAndWait(
+             request,
+             [p](const Request &r) {
+                 return pcap_sendpacket(p, r.data(), frame::RequestLength) == 0;
+             },
+             [p](struct pcap_pkthdr **h, const u_char **d) { return pcap_next_ex(p, h, d); });
+    pcap_close(p);
+    return ok;
+}
+
+void print(const char *what, int count, const std::vector<double> &ms)
+{
+    const Figures f = figures(ms);
+    std::printf("%-8s %4d exchanges: median %7.3f ms, p95 %7.3f ms\n", what, count, f.median, f.p95);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : DefaultExchanges;
+
+    QString why;
+    if (!TapTestBed::namespaceReady(&why)) {
+        std::fprintf(stderr, "needs a private network namespace (run through "
+                             "tests/support/in-netns.sh): %s\n", qPrintable(why));
+        return 2;
+    }
+    TapTestBed bed;
+    if (!bed.plug() || !bed.startTap({})) {
+        std::fprintf(stderr, "could not start the simulated tap\n");
+        return 2;
+    }
+    const QByteArray host = bed.hostInterface().toLocal8Bit();
+    const Request request = readRequest();
+
+    MV1Device_v4 dev(host.constData());
+    std::vector<double> session;
+    uint8_t value = 0;
+    if (!timeRuns(count, [&] { return dev.readRegister(Address, &value, false); }, &session)) {
+        std::fprintf(stderr, "session exchange failed\n");
+        return 1;
+    }
+
+    std::vector<double> opening, closing;
+    PacketSession s(host.constData());
+    for (int i = 0; i < count / 5 + 1; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        if (!s.open())
+            return 1;
+        opening.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        timer.restart();
+        s.release();
+        closing.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+
+    std::vector<double> held;
+    if (!s.open())
+        return 1;
+    const bool heldOk = timeRuns(
+        count,
+        [&] {
+            return sendAndWait(
+                request,
+                [&s](const Request &r) {
+                    return s.send(r.data(), frame::RequestLength) == frame::RequestLength;
+                },
+                [&s](struct pcap_pkthdr **h, const u_char **d) { return s.receive(h, d); });
+        },
+        &held);
+    s.close();
+    if (!heldOk) {
+        std::fprintf(stderr, "held-open exchange failed\n");
+        return 1;
+    }
+
+    std::vector<double> plain;
+    if (!timeRuns(count, [&] { return plainExchange(host.constData(), request); }, &plain)) {
+        std::fprintf(stderr, "plain-open exchange failed\n");
+        return 1;
+    }
+
+    print("session", count, session);
+    print("plain", count, plain);
+    print("held", count, held);
+    const Figures o = figures(opening);
+    const Figures c = figures(closing);
+    std::printf("capture set-up: median %.3f ms, p95 %.3f ms; tear-down: median %.3f ms, p95 %.3f ms\n",
+                o.median, o.p95, c.median, c.p95);
+    const double median = figures(session).median;
+    std::printf("goal: session median <= %.1f ms: %s\n", GoalMedianMs,
+                median <= GoalMedianMs ? "met" : "MISSED");
+    return 0;
+}

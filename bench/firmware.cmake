@@ -1,0 +1,10 @@
+# Firmware programming benchmarks: programs that print figures, run by hand inside a private
+# network namespace (tests/support/in-netns.sh), never part of the test suite.
+if(TARGET kalvessa_test_support)
+  foreach(name firmware_update firmware_memory)
+    add_executable(bench_${name} ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp)
+    target_link_libraries(bench_${name} PRIVATE kalvessa_device kalvessa_firmware_image
+                          kalvessa_test_support)
+    kalvessa_target_warnings(bench_${name})
+  endforeach()
+endif()
