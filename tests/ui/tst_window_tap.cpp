@@ -1,5 +1,6 @@
 // The whole window against the simulated tap in a private network namespace: clicking the
 // real widgets, and checking both what the window shows and what reached the tap.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -24,6 +25,7 @@ namespace {
 
 // Finding a tap takes a tick or two; a silent generation-3 tap costs three probe runs.
 constexpr int FoundTimeoutMs = 15000;
+constexpr int SilentFoundTimeoutMs = 30000;
 constexpr int RequestTimeoutMs = 8000;
 constexpr int UpdateTimeoutMs = 120000;
 
@@ -124,28 +126,49 @@ class TestWindowTap : public QObject
         QTRY_COMPARE_WITH_TIMEOUT(bar()->maximum(), 100, RequestTimeoutMs);
     }
 
+    // Clicks the box when it is not already as wanted (a fresh tap reports every bit set).
+    void setChecked(const char *name, bool wanted)
+    {
+        auto *box = get<QAbstractButton>(QLatin1String(name));
+        if (box->isChecked() != wanted)
+            click(box);
+        QCOMPARE(box->isChecked(), wanted);
+    }
+
+    void showTab(int index) { w->findChild<QWidget *>(QStringLiteral("tabWidget"))->setProperty("currentIndex", index); }
+
     void typeSettings()
     {
-        click(get<QCheckBox>(QStringLiteral("checkBox")));
+        setChecked("checkBox", true);
         for (int i = 1; i <= 23; ++i) {
-            edit(i)->clear();
+            edit(i)->selectAll();
+            QTest::keyClick(edit(i), Qt::Key_Backspace);
             QTest::keyClicks(edit(i), QLatin1String(Typed[i - 1]));
         }
-        click(get<QRadioButton>(QStringLiteral("radioButton")));
-        w->findChild<QWidget *>(QStringLiteral("tabWidget"))->setProperty("currentIndex", 1);
-        click(get<QCheckBox>(QStringLiteral("checkBox_2")));
-        w->findChild<QWidget *>(QStringLiteral("tabWidget"))->setProperty("currentIndex", 2);
-        click(get<QCheckBox>(QStringLiteral("checkBox_4")));
-        w->findChild<QWidget *>(QStringLiteral("tabWidget"))->setProperty("currentIndex", 0);
+        setChecked("radioButton", true);
+        showTab(1);
+        setChecked("checkBox_2", true);
+        showTab(2);
+        setChecked("checkBox_3", false);
+        setChecked("checkBox_4", true);
+        showTab(0);
     }
 
     // The settings sector holds exactly what typeSettings() entered.
-    void verifySector(const QByteArray &sector)
+    // Filter on, keep, timestamps, no CRC-error frames, FCS captured: one flags byte and the
+    // control byte on generation 4, four whole-byte flags on generation 3.
+    void verifySector(const QByteArray &sector, int generation = 4)
     {
         QCOMPARE(sector.size(), 0x10000);
-        // filter on, keep, timestamps, no CRC-error frames, FCS captured
-        QCOMPARE(at(sector, reg::Flags), uint8_t(0x01 | 0x02 | 0x04 | 0x10));
-        QCOMPARE(at(sector, reg::Control), uint8_t(0xFF));
+        if (generation == 4) {
+            QCOMPARE(at(sector, reg::Flags), uint8_t(0x01 | 0x02 | 0x04 | 0x10));
+            QCOMPARE(at(sector, reg::Control), uint8_t(0xFF));
+        } else {
+            QCOMPARE(at(sector, reg::V3DropCrc), uint8_t(0xFF));
+            QCOMPARE(at(sector, reg::V3StripFcs), uint8_t(0x00));
+            QCOMPARE(at(sector, reg::V3NoTimestamps), uint8_t(0x00));
+            QCOMPARE(at(sector, reg::V3FilterMode), uint8_t(0xF0));
+        }
         uint32_t careWord = 0;
         for (int k = 0; k < 23; ++k) {
             QVERIFY2(at(sector, reg::MatchBytes + k) == TypedBytes[k], qPrintable(QString::number(k)));
@@ -186,6 +209,8 @@ private slots:
         if (bed) {
             bed->stopTap();
             bed->unplug();
+        } else {
+            bed = std::make_unique<TapTestBed>(Host);
         }
     }
 
@@ -210,7 +235,8 @@ private slots:
         QCOMPARE(text("label_8"), QStringLiteral("4.0"));
 
         // something typed stays visible, disabled, when the tap goes
-        click(get<QCheckBox>(QStringLiteral("checkBox")));
+        setChecked("checkBox", true);
+        edit(2)->clear();
         QTest::keyClicks(edit(2), QStringLiteral("ab"));
         late.stopTap();
         QVERIFY(late.unplug());
@@ -223,8 +249,6 @@ private slots:
             QVERIFY(!edit(i)->isEnabled());
         for (const char *b : {"pushButton", "pushButton_2", "pushButton_3", "pushButton_4"})
             QVERIFY(!button(b)->isEnabled());
-        w.reset();
-        bed = std::make_unique<TapTestBed>(Host);
     }
 
     void firmwareDisplays_data()
@@ -299,7 +323,7 @@ private slots:
         QVERIFY(bed->plug());
         QVERIFY(bed->startTap({"--generation", "3"}));
         openWindow();
-        QTRY_COMPARE_WITH_TIMEOUT(text("label_2"), QStringLiteral("Kalvessa 100 found"), FoundTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(text("label_2"), QStringLiteral("Kalvessa 100 found"), SilentFoundTimeoutMs);
         QCOMPARE(text("label_8"), QStringLiteral("3.0"));
         QVERIFY(button("pushButton_4")->isEnabled());
         QVERIFY(!button("pushButton")->isEnabled());  // nothing to read back from generation 3
@@ -310,7 +334,7 @@ private slots:
         const int erase = firstWith(frames, opcode::V3EraseSector);
         QVERIFY(erase >= 0);
         QVERIFY(firstWith(frames, opcode::WriteRegisterPersistent) > erase);
-        verifySector(bed->settingsSector(true));
+        verifySector(bed->settingsSector(true), 3);
     }
 
     void firmwareUpdateRunsToCompletion()
@@ -326,8 +350,7 @@ private slots:
                                   QStringLiteral("Update completed\nPlease reset the adapter"), UpdateTimeoutMs);
         QCOMPARE(bar()->maximum(), 100);
         QCOMPARE(bar()->value(), 100);
-        QVERIFY(!seen.isEmpty());
-        QVERIFY(std::is_sorted(seen.begin(), seen.end()) || seen.size() > 1);
+        QVERIFY(seen.size() > 2);  // a percentage bar, not a jump from busy to done
         QVERIFY(!button("pushButton_4")->isEnabled());
         for (const char *b : {"pushButton", "pushButton_2", "pushButton_3"})
             QVERIFY(!button(b)->isEnabled());
