@@ -166,6 +166,7 @@ int main(int argc, char **argv)
     for (int round = 0; round < rounds; ++round) {
         idleFor(round * TickMs / std::max(rounds, 1) % TickMs);  // click at every phase of the tick
         measureRequest(w, "pushButton_2", applyStall, applyAnswer);
+        idleFor((round * 7 + 3) * TickMs / (7 * std::max(rounds, 1)) % TickMs);
         measureRequest(w, "pushButton", readStall, readAnswer);
     }
     applyStall.print("largest GUI stall during Apply", " (goal <= 50 ms)");
