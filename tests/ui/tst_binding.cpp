@@ -16,6 +16,7 @@
 #include "DeviceSettings.h"
 #include "MainWindow.h"
 #include "MainWindowTestAccess.h"
+#include "NoTapAttached.h"
 #include "ResourcePaths.h"
 
 namespace {
@@ -137,6 +138,8 @@ class TestBinding : public QObject
     }
 
 private slots:
+    void initTestCase() { SKIP_IF_A_TAP_IS_ATTACHED(); }
+
     void init()
     {
         w = new MainWindow;

@@ -8,6 +8,7 @@
 
 #include "MainWindow.h"
 #include "MainWindowForm.h"
+#include "NoTapAttached.h"
 #include "ResourcePaths.h"
 
 class TestMainWindow : public QObject
@@ -33,6 +34,8 @@ class TestMainWindow : public QObject
     }
 
 private slots:
+    void initTestCase() { SKIP_IF_A_TAP_IS_ATTACHED(); }
+
     void imagesAreCompiledInUncompressed_data()
     {
         QTest::addColumn<QString>("path");
