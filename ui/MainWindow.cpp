@@ -50,7 +50,8 @@ const QString UpdateCompleted = QStringLiteral("Update completed\nPlease reset t
 const QString UpdateFailed = QStringLiteral("Update failed\n");
 
 const QString CaptureGuide = QStringLiteral(
-    "The section \"Capture privilege\" in the README explains how to grant it.");
+    "When the permission to capture is missing, the section \"Capture privilege\" in the "
+    "README explains how to grant it.");
 
 // One address field of the form: its byte fields, their care bits and number base.
 struct FieldGroup
@@ -274,10 +275,11 @@ void MainWindow::updateMV1Status()
         showDeviceAbsent();
         QString name, reason;
         if (detection->unreachableTap(&name, &reason)) {
-            showProblem(QStringLiteral("%1 found, but it cannot be reached").arg(name),
+            // The status row is narrow; the interface and the reason go into the message.
+            showProblem(QStringLiteral("Tap not reachable"),
                         QStringLiteral("The tap cannot be reached"),
-                        QStringLiteral("The tap is attached as %1, but this program may not "
-                                       "capture on it:\n%2\n\n%3")
+                        QStringLiteral("The tap is attached as %1, but the program cannot "
+                                       "capture on that interface:\n%2\n\n%3")
                             .arg(name, reason, CaptureGuide));
         } else {
             showProblem({}, {}, {});
@@ -289,7 +291,7 @@ void MainWindow::updateMV1Status()
     const bool addressKnown = detection->deviceHardwareAddress(address.data());
     showDevicePresent(settings, addressKnown ? &address : nullptr);
     if (detection->takeWriteFailure()) {
-        showProblem(QStringLiteral("The tap did not take the settings"),
+        showProblem(QStringLiteral("Settings not acknowledged"),
                     QStringLiteral("Settings not acknowledged"),
                     QStringLiteral("The tap did not acknowledge the settings. The form now shows "
                                    "what the tap reported back; check the tap's connection and "

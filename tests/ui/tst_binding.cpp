@@ -466,10 +466,10 @@ private slots:
     {
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
-        MainWindowTestAccess::showProblem(*w, QStringLiteral("kvtap0 found, but it cannot be reached"));
-        QCOMPARE(text("label_32"), QStringLiteral("kvtap0 found, but it cannot be reached"));
+        MainWindowTestAccess::showProblem(*w, QStringLiteral("Tap not reachable"));
+        QCOMPARE(text("label_32"), QStringLiteral("Tap not reachable"));
         QTRY_COMPARE(w->findChildren<QMessageBox *>().size(), 1);
-        MainWindowTestAccess::showProblem(*w, QStringLiteral("kvtap0 found, but it cannot be reached"));
+        MainWindowTestAccess::showProblem(*w, QStringLiteral("Tap not reachable"));
         QCOMPARE(w->findChildren<QMessageBox *>().size(), 1);  // not stacked up
         MainWindowTestAccess::showProblem(*w, QString());
         QCOMPARE(text("label_32"), QString());

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QProgressBar>
+#include <QScreen>
 #include <QPushButton>
 #include <QTest>
 
@@ -45,11 +46,16 @@ class Shooter
 public:
     Shooter(MainWindow &window, const QString &directory) : w(window), dir(directory) {}
 
-    bool shoot(const char *name)
+    // The window alone, or with whatever lies on top of it (a message) when fromScreen.
+    bool shoot(const char *name, bool fromScreen = false)
     {
         QTest::qWait(SettleMs);  // let the last repaint land
         const QString path = dir.filePath(QLatin1String(name) + QStringLiteral(".png"));
-        const bool saved = w.grab().save(path);
+        const QRect area = w.frameGeometry();
+        const QPixmap picture = fromScreen
+            ? QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+            : w.grab();
+        const bool saved = picture.save(path);
         std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
         return saved;
     }
@@ -122,6 +128,17 @@ int main(int argc, char **argv)
     Shooter shooter(w, QString::fromLocal8Bit(argv[1]));
     std::unique_ptr<TapTestBed> bed;
     bool ok = shooter.shoot("no-tap");
+
+    // A tap whose interface cannot be captured on (here: it is down).
+    if (ok) {
+        bed = std::make_unique<TapTestBed>(Host);
+        ok = bed->plug() && bed->startTap({})
+            && QProcess::execute(QStringLiteral("ip"), {"link", "set", Host, "down"}) == 0
+            && waitFor([&shooter] { return shooter.label("label_32") == QLatin1String("Tap not reachable"); })
+            && shooter.shoot("tap-not-reachable", true);
+        bed.reset();
+        QTest::qWait(1500);  // the worker notices the interface has gone
+    }
 
     // Generation 4, up to date, with a filter applied.
     ok = ok && shooter.attach(bed, {}) && shooter.applyExample() && shooter.shoot("generation4-up-to-date");
