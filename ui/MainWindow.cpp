@@ -291,6 +291,7 @@ void MainWindow::updateMV1Status()
     const bool addressKnown = detection->deviceHardwareAddress(address.data());
     showDevicePresent(settings, addressKnown ? &address : nullptr);
     if (detection->takeWriteFailure()) {
+        shownProblem.clear();  // every refused write is news, not a lasting condition
         showProblem(QStringLiteral("Settings not acknowledged"),
                     QStringLiteral("Settings not acknowledged"),
                     QStringLiteral("The tap did not acknowledge the settings. The form now shows "

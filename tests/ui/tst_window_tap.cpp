@@ -417,6 +417,12 @@ private slots:
         // but the working copy took the settings
         QCOMPARE(edit(1)->text(), QStringLiteral("00"));
 
+        // refused again after the message was dismissed: said again
+        w->findChildren<QMessageBox *>().first()->close();
+        QTRY_COMPARE(w->findChildren<QMessageBox *>().size(), 0);
+        clickAndWaitForAnswer("pushButton_3");
+        QTRY_COMPARE(w->findChildren<QMessageBox *>().size(), 1);
+
         // a later successful Apply clears the message
         clickAndWaitForAnswer("pushButton_2");
         QCOMPARE(text("label_32"), QString());
