@@ -10,8 +10,9 @@
 #include <array>
 #include <net/if.h>
 #include <netpacket/packet.h>
+#include <csignal>
+#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "SyncMarker.h"
@@ -50,17 +51,18 @@ bool runIp(const QStringList &arguments, QString *error)
     return false;
 }
 
-// Set by in-netns.sh; double-checked against the namespace of process 1 where that can be seen,
-// so a stray variable never lets a test create interfaces in the host's own namespace.
+// in-netns.sh names the namespace it made (KALVESSA_NETNS_ID, the link text of
+// /proc/self/ns/net inside it). Only a process still in that very namespace may create
+// interfaces, so a variable inherited or copied by hand never lets a test touch the host's own
+// network namespace.
 bool insidePrivateNamespace()
 {
     if (qEnvironmentVariable("KALVESSA_NETNS") != QLatin1String("1"))
         return false;
-    struct stat mine{};
-    struct stat first{};
-    if (::stat("/proc/self/ns/net", &mine) == 0 && ::stat("/proc/1/ns/net", &first) == 0)
-        return mine.st_ino != first.st_ino || mine.st_dev != first.st_dev;
-    return true;
+    const QString expected = qEnvironmentVariable("KALVESSA_NETNS_ID");
+    char link[64] = {};
+    const ssize_t n = ::readlink("/proc/self/ns/net", link, sizeof link - 1);
+    return !expected.isEmpty() && n > 0 && expected == QString::fromLatin1(link, static_cast<int>(n));
 }
 
 // A send-only packet socket (protocol 0 receives nothing).
@@ -115,6 +117,9 @@ bool TapTestBed::namespaceReady(QString *why)
     if (ready < 0) {
         if (!insidePrivateNamespace()) {
             reason = qEnvironmentVariable("KALVESSA_NETNS_WHY");
+            if (reason.isEmpty() && qEnvironmentVariableIsSet("KALVESSA_NETNS"))
+                reason = QStringLiteral("KALVESSA_NETNS is set, but this is not the namespace "
+                                        "that tests/support/in-netns.sh made");
             if (reason.isEmpty())
                 reason = QStringLiteral("not running inside the private network namespace that "
                                         "tests/support/in-netns.sh makes");
@@ -213,6 +218,13 @@ bool TapTestBed::startTap(const QStringList &options)
     }
     m_sim = std::make_unique<QProcess>();
     m_sim->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A sim that outlives a crashed test would keep its namespace alive forever.
+    const pid_t testPid = ::getpid();
+    m_sim->setChildProcessModifier([testPid] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != testPid)
+            ::_exit(1);
+    });
     m_simOutput.clear();
     m_recordOffset = 0;
     QFile::remove(recordPath());

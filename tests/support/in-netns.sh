@@ -14,6 +14,9 @@ if [ "${KALVESSA_NETNS:-}" = 1 ] && [ "${KALVESSA_NETNS_INSIDE:-}" = $$ ]; then
         echo 1 > /proc/sys/net/ipv6/conf/$conf/disable_ipv6 2>/dev/null || true
     done
     unset KALVESSA_NETNS_INSIDE
+    # The test bed creates interfaces only while it is still in this very namespace.
+    KALVESSA_NETNS_ID=$(readlink /proc/self/ns/net)
+    export KALVESSA_NETNS_ID
     exec "$@"
 fi
 
@@ -38,6 +41,6 @@ for flags in "${attempts[@]}"; do
     why="${why:+$why; }unshare $flags: ${out:-failed}"
 done
 
-unset KALVESSA_NETNS
+unset KALVESSA_NETNS KALVESSA_NETNS_ID
 export KALVESSA_NETNS_WHY="no private network namespace ($why)"
 exec "$@"

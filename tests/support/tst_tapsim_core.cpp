@@ -215,8 +215,9 @@ private slots:
         QCOMPARE(codeOf(send(tap, page(0xB1, 10, 1))), reply::ProgramPage);
 
         QCOMPARE(codeOf(send(tap, command(0x70, 0x70001, 5))), uint8_t(8));
-        QCOMPARE(state.readRegister(0x70001, false), uint8_t(5));   // carried out all the same
+        QCOMPARE(state.readRegister(0x70001, false), ErasedByte);   // a wrong code: not done
         QCOMPARE(codeOf(send(tap, command(0x80, 0x70001, 5))), reply::WriteRegisterPersistent);
+        QCOMPARE(state.readRegister(0x70001, true), uint8_t(5));
     }
 
     void generation3AppliesSilently()
@@ -274,6 +275,9 @@ private slots:
         QTest::newRow("fraction 2") << QStringList{i, QStringLiteral("--drop-fraction=2")} << false;
         QTest::newRow("negative delay") << QStringList{i, QStringLiteral("--delay-ms=-1")} << false;
         QTest::newRow("stray") << QStringList{i, QStringLiteral("extra")} << false;
+        QTest::newRow("reply 15 bytes") << QStringList{i, QStringLiteral("--reply-length=15")} << false;
+        QTest::newRow("reply 1515 bytes") << QStringList{i, QStringLiteral("--reply-length=1515")} << false;
+        QTest::newRow("junk field") << QStringList{i, QStringLiteral("--junk-field=dst")} << false;
     }
 
     void commandLine()

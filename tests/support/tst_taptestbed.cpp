@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <pcap/pcap.h>
+#include <net/if.h>
 #include <poll.h>
 
 #include <memory>
@@ -312,6 +313,28 @@ private slots:
         QCOMPARE(seen[4].left(frame::HeaderLength), QByteArray(frame::HeaderLength, '\0'));
     }
 
+    void junkFieldAndReplyLengthShapeTheFrames()
+    {
+        for (const char *field : {"ethertype", "reserved"}) {
+            startBed({QStringLiteral("--junk-before-reply"), QStringLiteral("1"),
+                      QStringLiteral("--junk-field"), QString::fromLatin1(field),
+                      QStringLiteral("--reply-length"), QStringLiteral("18")});
+            HostLink host(bed->hostInterface());
+            QVERIFY(host.isOpen());
+            QVERIFY(host.send(request(0x71, 0x70001)));
+            const auto junk = host.next();
+            const auto reply = host.next();
+            QVERIFY(junk && reply);
+            QCOMPARE(junk->size(), 18);
+            QCOMPARE(junk->left(12), QByteArray(12, '\0'));   // both addresses zero ...
+            QVERIFY(junk->mid(12, 3) != QByteArray(3, '\0'));  // ... but not the rest of the header
+            QCOMPARE(reply->size(), 18);                       // too short to carry byte 19
+            QCOMPARE(reply->left(frame::HeaderLength), QByteArray(frame::HeaderLength, '\0'));
+            QCOMPARE(at(*reply, frame::OpcodeOffset), reply::ReadRegister);
+            bed.reset();
+        }
+    }
+
     void droppedAndRefusedRequestsGoUnanswered()
     {
         startBed({QStringLiteral("--drop-every"), QStringLiteral("2"),
@@ -347,6 +370,22 @@ private slots:
         QCOMPARE(codes, (QList<uint8_t>{0xFF, 0xFF, reply::ProgramPage}));
     }
 
+    void delayedRepliesComeLateAndInOrder()
+    {
+        startBed({QStringLiteral("--delay-ms"), QStringLiteral("300")});
+        HostLink host(bed->hostInterface());
+        QVERIFY(host.isOpen());
+        QVERIFY(host.send(request(0x71, 0x70001)));
+        QVERIFY(host.send(request(0x71, 0x70002)));
+        // Only the lower bound is certain: a loaded machine makes replies later, never earlier.
+        QVERIFY(!host.next(5));
+        const auto first = host.next();
+        const auto second = host.next();
+        QVERIFY(first && second);
+        QCOMPARE(frame::getAddress(reinterpret_cast<const uint8_t *>(first->constData())), 0x70001);
+        QCOMPARE(frame::getAddress(reinterpret_cast<const uint8_t *>(second->constData())), 0x70002);
+    }
+
     void silentTapRecordsButNeverAnswers()
     {
         startBed({QStringLiteral("--silent")});
@@ -356,6 +395,18 @@ private slots:
         QCOMPARE(bed->frames().size(), 1);
         QVERIFY(host.drain().isEmpty());
         QCOMPARE(at(bed->settingsSector(false), 1), uint8_t(9));   // carried out all the same
+    }
+
+    void refusesToCreateInterfacesOutsideItsNamespace()
+    {
+        // As if the test had been started in some other namespace with the variables inherited.
+        const QByteArray id = qgetenv("KALVESSA_NETNS_ID");
+        qputenv("KALVESSA_NETNS_ID", "net:[1]");
+        TapTestBed stray(QStringLiteral("kvguard0"));
+        const bool plugged = stray.plug();
+        qputenv("KALVESSA_NETNS_ID", id);
+        QVERIFY(!plugged);
+        QCOMPARE(if_nametoindex("kvguard0"), 0u);
     }
 
     void backgroundTrafficHasForeignAddresses()

@@ -28,6 +28,8 @@ constexpr uint8_t ForeignEtherType[2] = {0x88, 0xB6};   // IEEE local experiment
 constexpr int MacLength = 6;
 constexpr int SourceOffset = 6;
 constexpr int EtherTypeOffset = 12;
+constexpr int ReservedOffset = 14;
+constexpr uint8_t JunkReserved = 0x01;
 constexpr auto MaxBackgroundLag = std::chrono::seconds(1);
 
 // Blocks the signals the loop handles and hands them to a descriptor it can wait on.
@@ -66,7 +68,9 @@ private:
 timespec toTimespec(std::chrono::steady_clock::duration d)
 {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
-    return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    constexpr long long NanosecondsPerSecond = 1000000000;
+    return timespec{static_cast<time_t>(ns / NanosecondsPerSecond),
+                    static_cast<long>(ns % NanosecondsPerSecond)};
 }
 } // namespace
 
@@ -198,6 +202,8 @@ void SimulatedTap::handleFrame(const pcap_pkthdr &header, const uint8_t *bytes)
     PendingReply pending;
     pending.due = Clock::now() + std::chrono::milliseconds(m_options.delayMs);
     pending.reply = *reply;
+    if (m_options.replyLength > 0)
+        pending.reply.length = m_options.replyLength;   // the bytes beyond the reply are zero
     pending.requestLength = std::min(length, MaxFrameLength);
     std::memcpy(pending.request.data(), bytes, static_cast<size_t>(pending.requestLength));
     m_pending.push_back(pending);
@@ -219,7 +225,17 @@ void SimulatedTap::sendReply(const PendingReply &pending)
         m_link.send(pending.request.data(), pending.requestLength);
     if (m_options.junkBeforeReply > 0) {
         Reply junk = pending.reply;
-        std::memcpy(junk.bytes.data() + SourceOffset, ForeignSource, MacLength);
+        switch (m_options.junkField) {
+        case TapOptions::JunkField::Source:
+            std::memcpy(junk.bytes.data() + SourceOffset, ForeignSource, MacLength);
+            break;
+        case TapOptions::JunkField::EtherType:
+            std::memcpy(junk.bytes.data() + EtherTypeOffset, ForeignEtherType, sizeof ForeignEtherType);
+            break;
+        case TapOptions::JunkField::Reserved:
+            junk.bytes[ReservedOffset] = JunkReserved;
+            break;
+        }
         for (int i = 0; i < m_options.junkBeforeReply; ++i)
             m_link.send(junk.bytes.data(), junk.length);
     }

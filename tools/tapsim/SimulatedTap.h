@@ -18,8 +18,6 @@ class FrameRecorder;
 class StateFiles;
 class TapState;
 
-constexpr int MaxFrameLength = 1514;   // 1500-byte MTU plus the Ethernet header
-
 // The tap's main loop: waits (without polling) for frames, signals and due replies, records
 // and carries out what arrives, and sends replies with whatever faults the options ask for.
 class SimulatedTap

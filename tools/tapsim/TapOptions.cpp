@@ -12,14 +12,14 @@ constexpr int MaxDelayMs = 60000;
 constexpr int MaxByte = 0xFF;
 constexpr int MaxWord = 0xFFFF;
 
-struct Spec
+struct OptionInfo
 {
     const char *name;
     const char *value;   // nullptr: a flag
     const char *help;
 };
 
-const Spec Specs[] = {
+const OptionInfo OptionList[] = {
     {"interface", "IF", "Interface to serve (the far end of the veth pair). Required."},
     {"generation", "4|3", "4 answers every request; 3 answers nothing (default 4)."},
     {"firmware-version", "X.Y",
@@ -32,12 +32,16 @@ const Spec Specs[] = {
     {"drop-every", "N", "Ignore every Nth command frame (neither carried out nor answered)."},
     {"drop-fraction", "F", "Ignore each command frame with probability F (0..1)."},
     {"seed", "S", "Seed for --drop-fraction (default 1)."},
-    {"wrong-code", "OP:CODE", "Answer opcode OP with reply code CODE, both hex (repeatable)."},
+    {"wrong-code", "OP:CODE",
+     "Answer opcode OP with reply code CODE, both hex, and leave it undone (repeatable)."},
     {"refuse-page", "PAGE:COUNT",
      "Refuse program-page PAGE (decimal index) COUNT times, then accept (repeatable)."},
     {"delay-ms", "MS", "Delay every reply by MS milliseconds."},
     {"false-echo", nullptr, "Before each reply, send back an exact copy of the request."},
     {"junk-before-reply", "N", "Before each reply, send N copies of it with a non-zero source MAC."},
+    {"junk-field", "source|ethertype|reserved",
+     "Which header field the junk copies make non-zero (default source: the source MAC)."},
+    {"reply-length", "N", "Cut or zero-pad every reply to N bytes (16 to 1514)."},
     {"short-before-reply", "N", "Before each reply, send N zero-header frames of 15 bytes."},
     {"background-rate", "PPS", "Send foreign frames (non-zero addresses) at PPS frames per second."},
 };
@@ -47,7 +51,7 @@ void addOptions(QCommandLineParser &parser)
     parser.setApplicationDescription(QStringLiteral(
         "Simulated Kalvessa 100 tap: answers the tap's raw-frame protocol on one interface."));
     parser.addHelpOption();
-    for (const Spec &s : Specs) {
+    for (const OptionInfo &s : OptionList) {
         if (s.value)
             parser.addOption(QCommandLineOption(QString::fromLatin1(s.name), QString::fromLatin1(s.help),
                                                QString::fromLatin1(s.value)));
@@ -173,6 +177,21 @@ bool TapCommandLine::parse(const QStringList &arguments)
     if (isSet("junk-before-reply")
         && !toInt(value("junk-before-reply"), 10, 0, MaxFramesBeforeReply, &o.junkBeforeReply))
         return fail(QStringLiteral("--junk-before-reply takes 0 to %1").arg(MaxFramesBeforeReply));
+    if (isSet("junk-field")) {
+        const QString f = value("junk-field");
+        if (f == QLatin1String("source"))
+            o.junkField = TapOptions::JunkField::Source;
+        else if (f == QLatin1String("ethertype"))
+            o.junkField = TapOptions::JunkField::EtherType;
+        else if (f == QLatin1String("reserved"))
+            o.junkField = TapOptions::JunkField::Reserved;
+        else
+            return fail(QStringLiteral("--junk-field takes source, ethertype or reserved"));
+    }
+    if (isSet("reply-length")
+        && !toInt(value("reply-length"), 10, frame::MinReplyLength, MaxFrameLength, &o.replyLength))
+        return fail(QStringLiteral("--reply-length takes %1 to %2")
+                        .arg(frame::MinReplyLength).arg(MaxFrameLength));
     if (isSet("short-before-reply")
         && !toInt(value("short-before-reply"), 10, 0, MaxFramesBeforeReply, &o.shortBeforeReply))
         return fail(QStringLiteral("--short-before-reply takes 0 to %1").arg(MaxFramesBeforeReply));

@@ -25,6 +25,9 @@ struct TapOptions
     int delayMs = 0;
     bool falseEcho = false;
     int junkBeforeReply = 0;
+    enum class JunkField { Source, EtherType, Reserved };
+    JunkField junkField = JunkField::Source;   // the header field the junk copies make non-zero
+    int replyLength = 0;                        // 0: as built; else cut or zero-padded to this
     int shortBeforeReply = 0;
     double backgroundRate = 0.0;  // frames per second
 };

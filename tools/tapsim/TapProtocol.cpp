@@ -58,12 +58,15 @@ std::optional<Reply> TapProtocol::handleGeneration4(const uint8_t *bytes, int le
     const uint8_t opcode = bytes[frame::OpcodeOffset];
     uint8_t value = 0;
     bool hasValue = false;
-    uint8_t replyCode = carryOut(opcode, bytes, length, &value);
-    if (opcode == opcode::ReadRegister || opcode == opcode::ReadRegisterPersistent)
-        hasValue = replyCode != code::Refused;
-
-    if (const auto wrong = m_faults.wrongCodes.find(opcode); wrong != m_faults.wrongCodes.end())
+    uint8_t replyCode = 0;
+    // A tap that answers with the wrong code has not done what was asked.
+    if (const auto wrong = m_faults.wrongCodes.find(opcode); wrong != m_faults.wrongCodes.end()) {
         replyCode = wrong->second;
+    } else {
+        replyCode = carryOut(opcode, bytes, length, &value);
+        hasValue = (opcode == opcode::ReadRegister || opcode == opcode::ReadRegisterPersistent)
+                   && replyCode != code::Refused;
+    }
 
     Reply reply;
     reply.length = std::max(MinReplyFrameLength, std::min(length, frame::RequestLength));

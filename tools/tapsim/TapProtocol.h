@@ -18,6 +18,7 @@ constexpr uint8_t Refused = 0xFF;   // unknown opcode, page outside the area or 
 } // namespace code
 
 constexpr int MinReplyFrameLength = 60;   // Ethernet minimum without FCS
+constexpr int MaxFrameLength = 1514;      // 1500-byte MTU plus the Ethernet header
 
 // Is this frame addressed to the tap as a command: all-zero header and room for an opcode.
 bool isCommandFrame(const uint8_t *bytes, int length);
@@ -28,7 +29,7 @@ uint8_t mirrorBits(uint8_t byte);
 
 struct Reply
 {
-    std::array<uint8_t, frame::RequestLength> bytes{};
+    std::array<uint8_t, MaxFrameLength> bytes{};   // zero beyond the length
     int length = 0;
 };
 

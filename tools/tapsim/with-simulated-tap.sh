@@ -29,6 +29,8 @@ if [ "${KALVESSA_SIMTAP_INSIDE:-}" != "$$" ]; then
     exit 1
 fi
 unset KALVESSA_SIMTAP_INSIDE
+KALVESSA_NETNS_ID=$(readlink /proc/self/ns/net)
+export KALVESSA_NETNS_ID
 
 sim_options=()
 while [ $# -gt 0 ] && [ "$1" != "--" ]; do
