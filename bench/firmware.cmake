@@ -1,5 +1,6 @@
 # Firmware programming benchmarks: programs that print figures, run by hand inside a private
 # network namespace (tests/support/in-netns.sh), never part of the test suite.
+# They use the tap test bed, which is built with the tests.
 if(TARGET kalvessa_test_support)
   foreach(name firmware_update firmware_memory)
     add_executable(bench_${name} ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp)

@@ -2,7 +2,7 @@
 // Run inside a private network namespace:
 //   tests/support/in-netns.sh build/bench/bench_firmware_memory
 // Prints the growth of the peak resident set (ru_maxrss) across one update and the heap still
-// in use afterwards; the goal is a peak growth under 1 MB.
+// in use afterwards (after one and after a second update); the goal is a peak growth under 1 MB.
 
 #include <QCoreApplication>
 
@@ -58,14 +58,20 @@ int main(int argc, char **argv)
     const long peakAfter = peakResidentKiB();
     const long long heapAfter = heapInUse();
 
-    if (!ok) {
+    // A second run tells one-time growth (library caches) from growth per update.
+    const bool okAgain = dev.updateFirmware(firmwareImage, firmwareImageLength);
+    const long long heapAfterSecond = heapInUse();
+
+    if (!ok || !okAgain) {
         std::fprintf(stderr, "update failed\n");
         return 1;
     }
     const long growth = peakAfter - peakBefore;
     std::printf("generation-4 firmware update: peak resident growth %ld KiB (before %ld KiB, "
-                "after %ld KiB), heap in use afterwards %+lld bytes; goal < %ld KiB: %s\n",
-                growth, peakBefore, peakAfter, heapAfter - heapBefore, GoalKiB,
+                "after %ld KiB), heap in use afterwards %+lld bytes, after a second update "
+                "%+lld bytes more; goal < %ld KiB: %s\n",
+                growth, peakBefore, peakAfter, heapAfter - heapBefore,
+                heapAfterSecond - heapAfter, GoalKiB,
                 growth < GoalKiB ? "met" : "MISSED");
     return 0;
 }

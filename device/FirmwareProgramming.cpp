@@ -12,11 +12,12 @@
 namespace {
 
 constexpr int BitsPerByte = 8;
+constexpr int ByteValues = 1 << BitsPerByte;
 
-constexpr std::array<uint8_t, 256> makeMirrorTable()
+constexpr std::array<uint8_t, ByteValues> makeMirrorTable()
 {
-    std::array<uint8_t, 256> table{};
-    for (int value = 0; value < 256; ++value) {
+    std::array<uint8_t, ByteValues> table{};
+    for (int value = 0; value < ByteValues; ++value) {
         int mirrored = 0;
         for (int bit = 0; bit < BitsPerByte; ++bit) {
             if (value & (1 << bit))
@@ -27,7 +28,7 @@ constexpr std::array<uint8_t, 256> makeMirrorTable()
     return table;
 }
 
-constexpr std::array<uint8_t, 256> MirrorTable = makeMirrorTable();
+constexpr std::array<uint8_t, ByteValues> MirrorTable = makeMirrorTable();
 
 static_assert(firmware::PageSize == frame::PageSize);
 
@@ -36,7 +37,7 @@ constexpr int V4Capacity = firmware::V4PageCount * firmware::PageSize;
 constexpr int V3Capacity = firmware::V3PageCount * firmware::PageSize;
 
 // An image the run could not write whole (or could not read at all) must not be reported as
-// programmed: a tap left with a truncated firmware does not start.
+// programmed, since the tap would be left with a truncated firmware.
 bool imageFits(const uint8_t *image, int length, int capacity)
 {
     if (length > capacity)

@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "FirmwareImage.h"
 #include "FirmwareProgramming.h"
@@ -60,7 +59,6 @@ class FirmwarePagesTest : public QObject
 private slots:
     void reverseBitsExamples_data();
     void reverseBitsExamples();
-    void reverseBitsWholeRange();
     void reverseBitsCountZeroWritesNothing();
 
     void imageOfWholePagesHasNoPartialPage();
@@ -91,21 +89,6 @@ void FirmwarePagesTest::reverseBitsExamples()
     QFETCH(int, in);
     QFETCH(int, out);
     QCOMPARE(int(mirrored(static_cast<uint8_t>(in))), out);
-}
-
-void FirmwarePagesTest::reverseBitsWholeRange()
-{
-    // Every bit k must land on 7-k, for every byte and at every position of a run.
-    std::vector<uint8_t> src(256), dst(256, Poison), back(256, Poison);
-    for (int i = 0; i < 256; ++i)
-        src[i] = static_cast<uint8_t>(i);
-    reverseBits(dst.data(), src.data(), 256);
-    for (int i = 0; i < 256; ++i) {
-        for (int bit = 0; bit < 8; ++bit)
-            QCOMPARE(bool(dst[i] & (1 << (7 - bit))), bool(i & (1 << bit)));
-    }
-    reverseBits(back.data(), dst.data(), 256);
-    QCOMPARE(back, src);
 }
 
 void FirmwarePagesTest::reverseBitsCountZeroWritesNothing()

@@ -232,9 +232,11 @@ void V3TapTest::readsAndCommitSendNothing()
     QVERIFY(dev.readRegister(0x70001, &value, false));
     QCOMPARE(value, uint8_t(0));
     DeviceSettings settings;
-    settings.setFirmwareVersion(4);
+    settings.setFilterMode(1, 1);
+    settings.setFirmwareVersion(0x0004);
+    settings.setFirmwareTypeCode(0x220C);
     QVERIFY(!dev.readSettings(settings, false));
-    QCOMPARE(settings.firmwareVersion(), uint16_t(0));
+    QCOMPARE(settings, DeviceSettings());  // cleared: firmware version and type read 0
     QVERIFY(dev.commitSettings());
 
     // A frame sent afterwards is the only one the tap sees.

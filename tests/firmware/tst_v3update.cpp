@@ -1,5 +1,5 @@
 // The whole generation-3 firmware update against the simulated tap, run once: its fixed
-// waits make it last about 35 seconds by design.
+// waits after every unanswered frame make it last well over half a minute.
 
 #include <QSignalSpy>
 #include <QTest>
