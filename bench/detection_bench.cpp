@@ -17,6 +17,9 @@
 #include <QTimer>
 
 #include "Detection.h"
+#include "DeviceSettings.h"
+#include "MV1Device_v4.h"
+#include "SettingsRegisterMap.h"
 #include "TapTestBed.h"
 
 namespace {
@@ -134,6 +137,34 @@ void measureAppearance(int rounds, int others)
     std::printf("destroying the running worker took %lld ms\n", destroy.elapsed());
 }
 
+// The share of the device layer in the appearance time: what the worker does once it has
+// seen a new tap (capture check, probe, settings read), timed here without the tick.
+void measureDeviceShare(int rounds)
+{
+    TapTestBed bed(TapInterface, TapMac);
+    if (!bed.plug() || !bed.startTap()) {
+        std::printf("device share: cannot set up the simulated tap\n");
+        return;
+    }
+    QList<qint64> probes;
+    QList<qint64> reads;
+    for (int round = 0; round < rounds; ++round) {
+        MV1Device_v4 tap(qPrintable(TapInterface));
+        QElapsedTimer clock;
+        clock.start();
+        tap.writeRegister(reg::Control, Detection::ProbeValue, false);
+        probes << clock.restart();
+        DeviceSettings settings;
+        tap.readSettings(settings, false);
+        reads << clock.elapsed();
+    }
+    std::sort(probes.begin(), probes.end());
+    std::sort(reads.begin(), reads.end());
+    std::printf("device layer: probe (one register write) median %lld ms; settings read "
+                "median %lld ms, max %lld ms\n",
+                probes.at(probes.size() / 2), reads.at(reads.size() / 2), reads.last());
+}
+
 void measureIdle(int seconds, bool withTap)
 {
     TapTestBed bed(TapInterface, TapMac);
@@ -193,6 +224,7 @@ int main(int argc, char **argv)
 
     measureAppearance(rounds, 0);
     measureAppearance(rounds, others);
+    measureDeviceShare(rounds);
     measureIdle(idleSeconds, false);
     measureIdle(idleSeconds, true);
     std::fflush(stdout);

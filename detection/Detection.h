@@ -41,8 +41,9 @@ public:
     // A tap interface is listed but its capture cannot be opened (no capture privilege,
     // interface down): true with the interface name and the capture library's reason.
     bool unreachableTap(QString *interfaceName, QString *reason) const;
-    // True once after a settings write that the tap did not acknowledge; the current
-    // settings then hold what the tap reported back, not what was posted.
+    // True once after a settings write that did not reach the tap whole; the current
+    // settings then hold what a generation-4 tap reported back (a generation-3 tap cannot
+    // be read, so its record stays as it was), never what was posted.
     bool takeWriteFailure();
 
 signals:
