@@ -294,9 +294,10 @@ void MainWindow::updateMV1Status()
         shownProblem.clear();  // every refused write is news, not a lasting condition
         showProblem(QStringLiteral("Settings not acknowledged"),
                     QStringLiteral("Settings not acknowledged"),
-                    QStringLiteral("The tap did not acknowledge the settings. The form now shows "
-                                   "what the tap reported back; check the tap's connection and "
-                                   "try again."));
+                    QStringLiteral("The tap did not acknowledge the settings, so they may not "
+                                   "be in effect. The form shows what is known of the tap's "
+                                   "settings, not what was entered; check the tap's connection "
+                                   "and try again."));
     } else {
         showProblem({}, {}, {});
     }

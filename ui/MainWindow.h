@@ -34,7 +34,7 @@ public:
     // "Read Current Setup", "Apply" and "Flash".
     void setActionButtonsEnabled(bool enabled);
 
-    using HardwareAddress = std::array<uint8_t, 6>;
+    using HardwareAddress = std::array<uint8_t, DeviceSettings::MacLength>;
     // The two halves of updateMV1Status(): the status panel and form for a tap that is
     // present (its settings and, when known, its address), and for no tap.
     void showDevicePresent(const DeviceSettings &settings, const HardwareAddress *address);
