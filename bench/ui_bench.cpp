@@ -1,0 +1,193 @@
+// How responsive the window stays while it works with the tap, against the simulated tap.
+//
+// A 5 ms timer in the GUI thread records the gaps between its firings while "Apply",
+// "Read Current Setup" and a firmware update run; the largest gap is the longest stall of
+// the event loop. Also: the time from a click on "Apply" until the form shows the answer.
+// Runs inside a private network namespace (bench/ui-bench.sh). Prints figures only.
+//
+//   ui_bench [--rounds N]
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "MainWindow.h"
+#include "TapTestBed.h"
+
+namespace {
+
+const QString TapInterface = QStringLiteral("kvtap0");
+constexpr int ProbeIntervalMs = 5;
+constexpr int GiveUpMs = 120000;
+constexpr int TickMs = 1000;
+
+// Gaps between the firings of a fast timer: anything much above its interval is time the
+// event loop could not run.
+class StallMeter : public QObject
+{
+public:
+    StallMeter()
+    {
+        timer.setTimerType(Qt::PreciseTimer);
+        timer.setInterval(ProbeIntervalMs);
+        connect(&timer, &QTimer::timeout, this, [this] {
+            const qint64 now = clock.nsecsElapsed();
+            if (last >= 0)
+                worst = std::max(worst, now - last);
+            last = now;
+        });
+    }
+    void start()
+    {
+        worst = 0;
+        last = -1;
+        clock.start();
+        timer.start();
+    }
+    double stop()
+    {
+        timer.stop();
+        return worst / 1e6;
+    }
+
+private:
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 last = -1;
+    qint64 worst = 0;
+};
+
+// Runs the event loop until the condition holds; false on giving up.
+template <typename Condition> bool waitFor(Condition done, int timeoutMs = GiveUpMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, ProbeIntervalMs);
+    }
+    return true;
+}
+
+void idleFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+template <typename T> T *widget(MainWindow &w, const char *name)
+{
+    return w.findChild<T *>(QLatin1String(name));
+}
+
+struct Figures
+{
+    QList<double> values;
+    void add(double v) { values << v; }
+    void print(const char *what, const char *goal) const
+    {
+        if (values.isEmpty()) {
+            std::printf("%s: no figures\n", what);
+            return;
+        }
+        QList<double> sorted = values;
+        std::sort(sorted.begin(), sorted.end());
+        std::printf("%s over %d runs: min %.1f ms, median %.1f ms, max %.1f ms%s\n", what,
+                    int(sorted.size()), sorted.first(), sorted.at(sorted.size() / 2), sorted.last(), goal);
+    }
+};
+
+// One click on a request button: the stall while it runs and the time until the answer
+// is shown (the busy bar ends).
+bool measureRequest(MainWindow &w, const char *buttonName, Figures &stall, Figures &answer)
+{
+    auto *button = widget<QPushButton>(w, buttonName);
+    auto *bar = widget<QProgressBar>(w, "progressBar");
+    StallMeter meter;
+    meter.start();
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(button, Qt::LeftButton);
+    const bool answered = waitFor([bar] { return bar->maximum() != 0; });
+    const double took = clock.nsecsElapsed() / 1e6;
+    idleFor(TickMs / 4);  // the rest of the worker's tick, which the GUI may wait on
+    stall.add(meter.stop());
+    if (answered)
+        answer.add(took);
+    return answered;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+#ifdef KALVESSA_TAPSIM_PATH
+    if (qEnvironmentVariableIsEmpty("KALVESSA_TAPSIM"))
+        qputenv("KALVESSA_TAPSIM", KALVESSA_TAPSIM_PATH);
+#endif
+    QString why;
+    if (!TapTestBed::namespaceReady(&why)) {
+        std::printf("needs a private network namespace (run bench/ui-bench.sh): %s\n", qPrintable(why));
+        return 1;
+    }
+    const QStringList arguments = app.arguments();
+    const int at = int(arguments.indexOf(QStringLiteral("--rounds")));
+    const int rounds = at >= 0 && at + 1 < arguments.size() ? arguments.at(at + 1).toInt() : 10;
+
+    // Firmware of another type: both Read Current Setup and the update are offered.
+    TapTestBed bed(TapInterface);
+    if (!bed.plug() || !bed.startTap({"--firmware-type", "1234"})) {
+        std::printf("cannot set up the simulated tap\n");
+        return 1;
+    }
+    MainWindow w;
+    w.show();
+    auto *status = widget<QLabel>(w, "label_2");
+    if (!waitFor([status] { return status->text() == QLatin1String("Kalvessa 100 found"); })) {
+        std::printf("the simulated tap was not found\n");
+        return 1;
+    }
+    widget<QLineEdit>(w, "lineEdit")->setText(QStringLiteral("0a"));
+    widget<QLineEdit>(w, "lineEdit_16")->setText(QStringLiteral("192"));
+
+    Figures applyStall, applyAnswer, readStall, readAnswer;
+    for (int round = 0; round < rounds; ++round) {
+        idleFor(round * TickMs / std::max(rounds, 1) % TickMs);  // click at every phase of the tick
+        measureRequest(w, "pushButton_2", applyStall, applyAnswer);
+        idleFor((round * 7 + 3) * TickMs / (7 * std::max(rounds, 1)) % TickMs);
+        measureRequest(w, "pushButton", readStall, readAnswer);
+    }
+    applyStall.print("largest GUI stall during Apply", " (goal <= 50 ms)");
+    readStall.print("largest GUI stall during Read Current Setup", " (goal <= 50 ms)");
+    applyAnswer.print("click on Apply to refreshed form", "");
+    readAnswer.print("click on Read Current Setup to refreshed form", "");
+
+    // Firmware update: the stall over the whole run, and how long it took.
+    auto *update = widget<QPushButton>(w, "pushButton_4");
+    StallMeter meter;
+    meter.start();
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(update, Qt::LeftButton);
+    const bool done = waitFor([&w] { return !w.firmwareUpdateRunning(); });
+    const double took = clock.elapsed() / 1000.0;
+    idleFor(TickMs / 4);
+    const double stall = meter.stop();
+    std::printf("firmware update: %s in %.1f s; largest GUI stall %.1f ms (goal <= 50 ms); button: %s\n",
+                done ? "ended" : "did not end", took, stall,
+                qPrintable(update->text().replace(QLatin1Char('\n'), QLatin1String(" / "))));
+    std::fflush(stdout);
+    return 0;
+}

@@ -1,0 +1,174 @@
+#!/usr/bin/env python3
+"""Draws the program's images: the two status lights, the two wordmarks and the
+desktop icon. The PNGs are committed; run this only to redraw them.
+
+Needs Python 3 with PIL and the DejaVu fonts (Debian: python3-pil fonts-dejavu-core):
+
+    python3 resources/draw_images.py          # writes into resources/images/
+
+Everything is drawn at four times the size and scaled down, which gives clean
+anti-aliased edges without depending on PIL's own anti-aliasing.
+"""
+import math
+import os
+import sys
+
+from PIL import Image, ImageChops, ImageDraw, ImageFilter, ImageFont
+
+SCALE = 4
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT = os.path.join(HERE, "images")
+FONT_DIRS = ["/usr/share/fonts/truetype/dejavu"]
+
+NAVY = (22, 38, 66, 255)
+ACCENT = (0, 150, 136, 255)
+GREY = (96, 108, 124, 255)
+
+
+def font(name, size):
+    for d in FONT_DIRS:
+        path = os.path.join(d, name)
+        if os.path.exists(path):
+            return ImageFont.truetype(path, size)
+    sys.exit(f"font {name} not found; install fonts-dejavu-core")
+
+
+def radial(size, centre, radius, inner, outer):
+    """An RGBA image filled with a radial blend from inner (centre) to outer (radius)."""
+    img = Image.new("RGBA", size)
+    px = img.load()
+    cx, cy = centre
+    for y in range(size[1]):
+        for x in range(size[0]):
+            t = min(1.0, math.hypot(x - cx, y - cy) / radius)
+            px[x, y] = tuple(int(inner[i] + (outer[i] - inner[i]) * t) for i in range(4))
+    return img
+
+
+def circle_mask(size, box):
+    mask = Image.new("L", size, 0)
+    ImageDraw.Draw(mask).ellipse(box, fill=255)
+    return mask
+
+
+def status_light(path, lit, dark, glow):
+    """A glossy LED in a dark bezel, 50 x 50 pixels."""
+    n = 50 * SCALE
+    img = Image.new("RGBA", (n, n), (0, 0, 0, 0))
+
+    # Soft halo behind the bezel, as a lit LED throws on its panel.
+    halo = Image.new("RGBA", (n, n), glow[:3] + (0,))
+    halo_mask = circle_mask((n, n), (6 * SCALE, 6 * SCALE, n - 6 * SCALE, n - 6 * SCALE))
+    halo_mask = halo_mask.filter(ImageFilter.GaussianBlur(3 * SCALE))
+    halo.putalpha(ImageChops.multiply(halo_mask, Image.new("L", (n, n), glow[3])))
+    img = Image.alpha_composite(img, halo)
+
+    # Bezel: a dark metal ring lit from above.
+    bezel_box = (5 * SCALE, 5 * SCALE, n - 5 * SCALE, n - 5 * SCALE)
+    bezel = radial((n, n), (n / 2, n * 0.25), n * 0.55, (150, 155, 165, 255), (30, 32, 38, 255))
+    img.paste(bezel, (0, 0), circle_mask((n, n), bezel_box))
+
+    # Lens: the coloured dome, brightest slightly above the middle.
+    lens_box = (9 * SCALE, 9 * SCALE, n - 9 * SCALE, n - 9 * SCALE)
+    lens = radial((n, n), (n / 2, n * 0.42), n * 0.42, lit, dark)
+    img.paste(lens, (0, 0), circle_mask((n, n), lens_box))
+
+    # Specular highlight: a soft white ellipse on the upper part of the dome.
+    hl = Image.new("RGBA", (n, n), (255, 255, 255, 0))
+    hl_mask = Image.new("L", (n, n), 0)
+    ImageDraw.Draw(hl_mask).ellipse((15 * SCALE, 11 * SCALE, n - 15 * SCALE, 25 * SCALE), fill=190)
+    hl_mask = hl_mask.filter(ImageFilter.GaussianBlur(1.5 * SCALE))
+    hl.putalpha(hl_mask)
+    img = Image.alpha_composite(img, hl)
+
+    # A small sharp glint.
+    glint = Image.new("L", (n, n), 0)
+    ImageDraw.Draw(glint).ellipse((18 * SCALE, 14 * SCALE, 23 * SCALE, 18 * SCALE), fill=235)
+    img = Image.alpha_composite(img, Image.merge("RGBA", (*Image.new("RGB", (n, n), "white").split(), glint)))
+
+    img.resize((50, 50), Image.LANCZOS).save(path, optimize=True)
+
+
+def tap_mark(draw, x, y, h):
+    """The maker's mark: a line with a branch tapped off it, in a rounded square."""
+    r = h * 0.22
+    draw.rounded_rectangle((x, y, x + h, y + h), radius=r, fill=NAVY)
+    w = max(2, int(h * 0.1))
+    mid = y + h * 0.38
+    draw.line((x + h * 0.16, mid, x + h * 0.84, mid), fill=(255, 255, 255, 255), width=w)
+    draw.line((x + h * 0.5, mid, x + h * 0.5, y + h * 0.80), fill=ACCENT, width=w)
+    d = h * 0.09
+    draw.ellipse((x + h * 0.5 - d, mid - d, x + h * 0.5 + d, mid + d), fill=ACCENT)
+
+
+def spaced_text(draw, x, y, text, fnt, fill, tracking):
+    for ch in text:
+        draw.text((x, y), ch, font=fnt, fill=fill)
+        x += draw.textlength(ch, font=fnt) + tracking
+    return x - tracking
+
+
+def spaced_width(draw, text, fnt, tracking):
+    return sum(draw.textlength(ch, font=fnt) for ch in text) + tracking * (len(text) - 1)
+
+
+def wordmark(path, width, height, tagline):
+    """The KALVESSA wordmark on a transparent background, fitted to width x height."""
+    w, h = width * SCALE, height * SCALE
+    img = Image.new("RGBA", (w, h), (0, 0, 0, 0))
+    draw = ImageDraw.Draw(img)
+    pad = int(h * 0.08)
+    mark = h - 2 * pad
+    tap_mark(draw, pad, pad, mark)
+
+    left = pad + mark + int(h * 0.22)
+    room = w - left - pad
+    word_h = int(h * (0.52 if tagline else 0.62))
+    fnt = font("DejaVuSans-Bold.ttf", word_h)
+    tracking = word_h * 0.12
+    while spaced_width(draw, "KALVESSA", fnt, tracking) > room:
+        word_h -= 1
+        fnt = font("DejaVuSans-Bold.ttf", word_h)
+        tracking = word_h * 0.12
+    top, bottom = fnt.getbbox("K")[1], fnt.getbbox("K")[3]
+    cap = bottom - top
+    if tagline:
+        tag_fnt = font("DejaVuSans.ttf", int(h * 0.18))
+        tag_cap = tag_fnt.getbbox("N")[3] - tag_fnt.getbbox("N")[1]
+        gap = int(h * 0.10)
+        block = cap + gap + tag_cap
+        y = (h - block) / 2 - top
+        end = spaced_text(draw, left, y, "KALVESSA", fnt, NAVY, tracking)
+        tag_w = spaced_width(draw, tagline, tag_fnt, tag_fnt.size * 0.32)
+        tag_y = y + top + cap + gap - tag_fnt.getbbox("N")[1]
+        spaced_text(draw, end - tag_w, tag_y, tagline, tag_fnt, GREY, tag_fnt.size * 0.32)
+    else:
+        y = (h - cap) / 2 - top
+        spaced_text(draw, left, y, "KALVESSA", fnt, NAVY, tracking)
+    img.resize((width, height), Image.LANCZOS).save(path, optimize=True)
+
+
+def app_icon(path, size):
+    """The desktop icon: the maker's mark with a green status light."""
+    n = size * SCALE
+    img = Image.new("RGBA", (n, n), (0, 0, 0, 0))
+    draw = ImageDraw.Draw(img)
+    tap_mark(draw, n * 0.06, n * 0.06, n * 0.88)
+    led = Image.open(os.path.join(OUT, "green_small.png")).resize((int(n * 0.42),) * 2, Image.LANCZOS)
+    img.alpha_composite(led, (int(n * 0.56), int(n * 0.56)))
+    img.resize((size, size), Image.LANCZOS).save(path, optimize=True)
+
+
+def main():
+    os.makedirs(OUT, exist_ok=True)
+    status_light(os.path.join(OUT, "green_small.png"),
+                 lit=(170, 255, 150, 255), dark=(10, 120, 30, 255), glow=(60, 220, 80, 150))
+    status_light(os.path.join(OUT, "red_small.png"),
+                 lit=(255, 160, 140, 255), dark=(150, 10, 10, 255), glow=(240, 50, 40, 150))
+    wordmark(os.path.join(OUT, "marvolen.png"), 175, 38, None)
+    wordmark(os.path.join(OUT, "halvetor.png"), 300, 66, "NETWORK TAPS")
+    app_icon(os.path.join(OUT, "kalvessa100.png"), 128)
+
+
+if __name__ == "__main__":
+    main()

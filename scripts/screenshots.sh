@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Takes the README's pictures of the window in its main states (no tap; generation 4 up to
+# date; needing the update; updating; generation 3) against the simulated tap, on a virtual
+# display and in a private network namespace, into docs/screenshots/.
+#
+#   scripts/screenshots.sh [output directory]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${1:-docs/screenshots}
+
+scripts/install-deps.sh
+cmake -S . -B build >/dev/null
+cmake --build build -j"$(nproc)" --target kalvessa_window_screenshots kalvessa-tapsim >/dev/null
+
+mkdir -p "$out"
+export KALVESSA_TAPSIM=$PWD/build/tools/tapsim/kalvessa-tapsim
+# The window's own fonts and style, whatever the caller's desktop uses.
+export QT_QPA_PLATFORM=xcb QT_STYLE_OVERRIDE=Fusion
+xvfb-run -a -s "-screen 0 1024x768x24" \
+    tests/support/in-netns.sh build/tests/ui/kalvessa_window_screenshots "$out"

@@ -1,0 +1,36 @@
+# Installs the build into a scratch prefix and checks that a desktop finds the tool there:
+# the program on the path, its desktop entry naming it, and the icon the entry refers to.
+#   cmake -DBUILD_DIR=... -DPREFIX=... -P check_install.cmake
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+
+set(program "${PREFIX}/bin/kalvessa100")
+set(entry "${PREFIX}/share/applications/kalvessa100.desktop")
+set(icon "${PREFIX}/share/icons/hicolor/128x128/apps/kalvessa100.png")
+foreach(f IN ITEMS "${program}" "${entry}" "${icon}")
+  if(NOT EXISTS "${f}")
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+file(READ "${program}" magic LIMIT 4 HEX)
+execute_process(COMMAND test -x "${program}" RESULT_VARIABLE not_executable)
+if(NOT magic STREQUAL "7f454c46" OR NOT not_executable EQUAL 0)
+  message(FATAL_ERROR "not an executable program: ${program}")
+endif()
+
+file(STRINGS "${entry}" lines)
+foreach(key IN ITEMS "Type=Application" "Exec=kalvessa100" "Icon=kalvessa100" "Name=Kalvessa 100")
+  list(FIND lines "${key}" found)
+  if(found EQUAL -1)
+    message(FATAL_ERROR "desktop entry lacks ${key}")
+  endif()
+endforeach()
+list(GET lines 0 first)
+if(NOT first STREQUAL "[Desktop Entry]")
+  message(FATAL_ERROR "desktop entry does not start with its group header")
+endif()
+file(REMOVE_RECURSE "${PREFIX}")
