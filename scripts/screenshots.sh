@@ -14,6 +14,8 @@ cmake --build build -j"$(nproc)" --target kalvessa_window_screenshots kalvessa-t
 
 mkdir -p "$out"
 export KALVESSA_TAPSIM=$PWD/build/tools/tapsim/kalvessa-tapsim
+# Every tap it meets is the simulator, so the stand-in image may be flashed without asking.
+export KALVESSA_SIMULATED_TAP=1
 # The window's own fonts and style, whatever the caller's desktop uses.
 export QT_QPA_PLATFORM=xcb QT_STYLE_OVERRIDE=Fusion
 xvfb-run -a -s "-screen 0 1024x768x24" \

@@ -12,6 +12,7 @@
 #include <initializer_list>
 
 #include "Detection.h"
+#include "FirmwareImage.h"
 #include "MainWindowForm.h"
 #include "ResourcePaths.h"
 
@@ -431,6 +432,8 @@ void MainWindow::on_pushButton_clicked()
 
 void MainWindow::on_pushButton_4_clicked()
 {
+    if (carriesStandInFirmware() && !confirmStandInFlash())
+        return;
     ui->pushButton_4->setEnabled(false);
     ui->pushButton_4->setText(Updating);
     ui->progressBar->setMaximum(BusyBarMaximum);
@@ -461,4 +464,26 @@ bool MainWindow::confirmCloseDuringUpdate()
     box.setDefaultButton(QMessageBox::Cancel);
     box.setEscapeButton(QMessageBox::Cancel);
     return box.exec() == QMessageBox::Close;
+}
+
+// ---- the stand-in firmware image ----
+
+bool MainWindow::carriesStandInFirmware()
+{
+    // The simulated tap's wrapper says so; the stand-in is harmless there.
+    return firmwareImageIsStandIn && qEnvironmentVariableIsEmpty("KALVESSA_SIMULATED_TAP");
+}
+
+bool MainWindow::confirmStandInFlash()
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Stand-in firmware image"),
+                    QStringLiteral("This build carries a stand-in firmware image, not the tap's "
+                                   "firmware. Flashing it into a real Kalvessa 100 would leave "
+                                   "the tap unusable.\n\nBuild with the real image (see the "
+                                   "README, \"Firmware image\") to update a real tap.\n\n"
+                                   "Flash the stand-in anyway?"),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }

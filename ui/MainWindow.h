@@ -72,6 +72,9 @@ private:
     // a dialog that does not block the window. An empty line clears both.
     void showProblem(const QString &line, const QString &title, const QString &details);
     bool confirmCloseDuringUpdate();
+    // A build with the stand-in image asks before flashing anything but the simulated tap.
+    static bool carriesStandInFirmware();
+    bool confirmStandInFlash();
 
     std::unique_ptr<MainWindowForm> ui;
     Detection *detection = nullptr;

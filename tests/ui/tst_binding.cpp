@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include "DeviceSettings.h"
+#include "FirmwareImage.h"
 #include "MainWindow.h"
 #include "MainWindowTestAccess.h"
 #include "NoTapAttached.h"
@@ -22,6 +23,18 @@
 namespace {
 
 constexpr uint16_t KnownType = 0x220C;
+
+// Answers the next modal question box with `choice`, keeping its text in `asked`.
+void answerNextQuestion(QMessageBox::StandardButton choice, QString *asked)
+{
+    QTimer::singleShot(0, [asked, choice] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        *asked = box->text();
+        box->button(choice)->click();
+    });
+}
 
 QImage argb(const QImage &image)
 {
@@ -476,6 +489,31 @@ private slots:
         QTRY_COMPARE(w->findChildren<QMessageBox *>().size(), 0);
     }
 
+    void standInImageIsFlashedOnlyAfterAsking()
+    {
+        if (!firmwareImageIsStandIn)
+            QSKIP("this build carries the real firmware image");
+        const QByteArray simulated = qgetenv("KALVESSA_SIMULATED_TAP");
+        qunsetenv("KALVESSA_SIMULATED_TAP");  // as on a host with a real tap
+        w->showDevicePresent(firmware(0, 0), nullptr);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+
+        QString asked;
+        answerNextQuestion(QMessageBox::No, &asked);
+        QTest::mouseClick(button("pushButton_4"), Qt::LeftButton);
+        QVERIFY2(asked.contains(QStringLiteral("unusable")), qPrintable(asked));
+        QVERIFY(!w->firmwareUpdateRunning());
+        QVERIFY(button("pushButton_4")->isEnabled());
+        QCOMPARE(button("pushButton_4")->text(), QStringLiteral("Update to 4.0"));
+
+        answerNextQuestion(QMessageBox::Yes, &asked);
+        QTest::mouseClick(button("pushButton_4"), Qt::LeftButton);
+        QVERIFY(w->firmwareUpdateRunning());
+        qputenv("KALVESSA_SIMULATED_TAP", simulated);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->firmwareUpdateRunning(), 5000);  // no tap: fails at once
+    }
+
     void closingAsksOnlyDuringAnUpdate()
     {
         w->show();
@@ -483,15 +521,7 @@ private slots:
         MainWindowTestAccess::setUpdating(*w, true);
 
         QString asked;
-        auto answer = [&asked](QMessageBox::StandardButton choice) {
-            QTimer::singleShot(0, [&asked, choice] {
-                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-                if (!box)
-                    return;
-                asked = box->text();
-                box->button(choice)->click();
-            });
-        };
+        auto answer = [&asked](QMessageBox::StandardButton choice) { answerNextQuestion(choice, &asked); };
         answer(QMessageBox::Cancel);
         QVERIFY(!w->close());
         QVERIFY(w->isVisible());

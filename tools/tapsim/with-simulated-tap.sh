@@ -85,6 +85,8 @@ drain_pid=$!
 exec 3<&-
 
 echo "Simulated tap on kvtap0 ($mac), options: ${sim_options[*]:-none}" >&2
+# Tells the tool that the tap it will find is this simulator, so it may flash a stand-in image.
+export KALVESSA_SIMULATED_TAP=kvtap0
 status=0
 "$@" || status=$?
 exit $status
