@@ -8,13 +8,13 @@
 #include "TapTestBed.h"
 
 // A simulated tap for a benchmark, or null after saying on standard error why there is none.
-// Benchmarks run inside the private network namespace that tests/support/in-netns.sh makes.
+// Benchmarks run inside the private network namespace that tools/testbed/in-netns.sh makes.
 inline std::unique_ptr<TapTestBed> startBenchTap(const QStringList &options = {})
 {
     QString why;
     if (!TapTestBed::namespaceReady(&why)) {
         std::fprintf(stderr, "needs a private network namespace (run through "
-                             "tests/support/in-netns.sh): %s\n", qPrintable(why));
+                             "tools/testbed/in-netns.sh): %s\n", qPrintable(why));
         return nullptr;
     }
     auto bed = std::make_unique<TapTestBed>();

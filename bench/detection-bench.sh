@@ -7,4 +7,4 @@ build=${1:-build}
 [ $# -gt 0 ] && shift
 [ "${1:-}" = "--" ] && shift
 cmake --build "$build" -j2 --target detection_bench kalvessa-tapsim
-exec tests/support/in-netns.sh "$build/bench/detection_bench" "$@"
+exec tools/testbed/in-netns.sh "$build/bench/detection_bench" "$@"

@@ -1,6 +1,6 @@
 // How fast the worker notices a tap and how much processor its idle loop costs.
 //
-// Runs inside a private network namespace (made by tests/support/in-netns.sh, which
+// Runs inside a private network namespace (made by tools/testbed/in-netns.sh, which
 // bench/detection-bench.sh uses) against the simulated tap. Prints figures; asserts nothing.
 //
 //   detection_bench [--rounds N] [--idle-seconds S] [--others N]

@@ -1,6 +1,6 @@
 // Benchmark: one generation-4 register exchange against the simulated tap.
 // Run inside a private network namespace:
-//   tests/support/in-netns.sh build/bench/bench_device_exchange [exchanges]
+//   tools/testbed/in-netns.sh build/bench/bench_device_exchange [exchanges]
 // Prints median and 95th percentile of:
 //   session  - readRegister as the program does it (session opened and closed per exchange)
 //   plain    - the same exchange over a capture opened with pcap_open_live instead

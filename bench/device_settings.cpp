@@ -1,7 +1,7 @@
 // Benchmark: a whole generation-4 settings write (28 registers) and read (32 registers)
 // against the simulated tap, as the worker does them on "Apply" and "Read Current Setup".
 // Run inside a private network namespace:
-//   tests/support/in-netns.sh build/bench/bench_device_settings [runs]
+//   tools/testbed/in-netns.sh build/bench/bench_device_settings [runs]
 // The goal is at most 40 ms for each.
 
 #include <QCoreApplication>

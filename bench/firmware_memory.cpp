@@ -1,6 +1,6 @@
 // Benchmark: how much memory a generation-4 firmware update adds to the process.
 // Run inside a private network namespace:
-//   tests/support/in-netns.sh build/bench/bench_firmware_memory
+//   tools/testbed/in-netns.sh build/bench/bench_firmware_memory
 // Prints the growth of the peak resident set (ru_maxrss) across one update and the heap still
 // in use afterwards (after one and after a second update); the goal is a peak growth under 1 MB.
 

@@ -1,6 +1,6 @@
 // Benchmark: a whole generation-4 firmware update against the simulated tap.
 // Run inside a private network namespace:
-//   tests/support/in-netns.sh build/bench/bench_firmware_update [runs]
+//   tools/testbed/in-netns.sh build/bench/bench_firmware_update [runs]
 // Prints the wall time of each run and the median; the goal is at most 1.5 s.
 
 #include <QCoreApplication>

@@ -9,9 +9,9 @@ cmake --build "$build" -j2 --target benchmarks kalvessa-tapsim
 export KALVESSA_TAPSIM=$PWD/$build/tools/tapsim/kalvessa-tapsim
 for b in bench_device_exchange bench_device_settings bench_firmware_update bench_firmware_memory; do
     echo "== $b"
-    tests/support/in-netns.sh "$build/bench/$b"
+    tools/testbed/in-netns.sh "$build/bench/$b"
 done
 echo "== bench_tapsim_roundtrip"
 tools/tapsim/with-simulated-tap.sh -- "$build/bench/bench_tapsim_roundtrip" kvtap0 2000
 echo "== detection_bench"
-tests/support/in-netns.sh "$build/bench/detection_bench" --rounds 5 --idle-seconds 30
+tools/testbed/in-netns.sh "$build/bench/detection_bench" --rounds 5 --idle-seconds 30

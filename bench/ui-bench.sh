@@ -7,4 +7,4 @@ build=${1:-build}
 [ $# -gt 0 ] && shift
 [ "${1:-}" = "--" ] && shift
 cmake --build "$build" -j2 --target ui_bench kalvessa-tapsim
-QT_QPA_PLATFORM=offscreen exec tests/support/in-netns.sh "$build/bench/ui_bench" "$@"
+QT_QPA_PLATFORM=offscreen exec tools/testbed/in-netns.sh "$build/bench/ui_bench" "$@"

@@ -19,4 +19,4 @@ export KALVESSA_SIMULATED_TAP=1
 # The window's own fonts and style, whatever the caller's desktop uses.
 export QT_QPA_PLATFORM=xcb QT_STYLE_OVERRIDE=Fusion
 xvfb-run -a -s "-screen 0 1024x768x24" \
-    tests/support/in-netns.sh build/tests/ui/kalvessa_window_screenshots "$out"
+    tools/testbed/in-netns.sh build/tools/screenshots/kalvessa_window_screenshots "$out"

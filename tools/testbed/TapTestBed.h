@@ -31,7 +31,7 @@ public:
     TapTestBed(const TapTestBed &) = delete;
     TapTestBed &operator=(const TapTestBed &) = delete;
 
-    // True only inside the namespace made by tests/support/in-netns.sh, and only when a veth
+    // True only inside the namespace made by tools/testbed/in-netns.sh, and only when a veth
     // pair can be made there. Otherwise *why says what is missing.
     static bool namespaceReady(QString *why);
 

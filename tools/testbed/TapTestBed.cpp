@@ -119,10 +119,10 @@ bool TapTestBed::namespaceReady(QString *why)
             reason = qEnvironmentVariable("KALVESSA_NETNS_WHY");
             if (reason.isEmpty() && qEnvironmentVariableIsSet("KALVESSA_NETNS"))
                 reason = QStringLiteral("KALVESSA_NETNS is set, but this is not the namespace "
-                                        "that tests/support/in-netns.sh made");
+                                        "that tools/testbed/in-netns.sh made");
             if (reason.isEmpty())
                 reason = QStringLiteral("not running inside the private network namespace that "
-                                        "tests/support/in-netns.sh makes");
+                                        "tools/testbed/in-netns.sh makes");
             ready = 0;
         } else {
             const QString probe = QStringLiteral("kvprobe%1").arg(::getpid() % 1000000);
