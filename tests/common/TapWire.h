@@ -1,0 +1,87 @@
+#pragma once
+
+// Frames as the tap sees them, built and decoded here independently of the code under test,
+// so that a wrong offset in the program cannot hide behind the same wrong offset in a test.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+
+#include "TapTestBed.h"
+
+namespace wire {
+
+constexpr int RequestLength = 300;
+constexpr int PageFrameLength = 1500;
+constexpr int OpcodeAt = 15;
+constexpr int AddressAt = 16;
+constexpr int ValueAt = 19;    // register value; also where page data starts
+constexpr int PageSize = 256;
+
+inline uint8_t byteAt(const QByteArray &frame, int offset)
+{
+    return static_cast<uint8_t>(frame.at(offset));
+}
+
+inline int addressOf(const QByteArray &frame)
+{
+    return (byteAt(frame, AddressAt) << 16) | (byteAt(frame, AddressAt + 1) << 8)
+           | byteAt(frame, AddressAt + 2);
+}
+
+// A request of `length` zero bytes with opcode, 24-bit address and payload filled in.
+inline QByteArray request(uint8_t opcode, int address, const QByteArray &payload = {},
+                          int length = RequestLength)
+{
+    QByteArray frame(length, '\0');
+    frame[OpcodeAt] = static_cast<char>(opcode);
+    frame[AddressAt] = static_cast<char>((address >> 16) & 0xFF);
+    frame[AddressAt + 1] = static_cast<char>((address >> 8) & 0xFF);
+    frame[AddressAt + 2] = static_cast<char>(address & 0xFF);
+    frame.replace(ValueAt, payload.size(), payload);
+    return frame;
+}
+
+inline QByteArray request(uint8_t opcode, int address, uint8_t value, int length = RequestLength)
+{
+    return request(opcode, address, QByteArray(1, static_cast<char>(value)), length);
+}
+
+inline QList<QByteArray> bytesOf(const QList<TapFrame> &frames)
+{
+    QList<QByteArray> out;
+    for (const TapFrame &f : frames)
+        out.append(f.bytes);
+    return out;
+}
+
+// One register access as the tap saw it.
+struct Access
+{
+    int opcode;
+    int address;
+    int value;
+    bool operator==(const Access &) const = default;
+};
+
+inline QList<Access> accessesOf(const QList<TapFrame> &frames)
+{
+    QList<Access> out;
+    for (const TapFrame &f : frames)
+        out.append({byteAt(f.bytes, OpcodeAt), addressOf(f.bytes), byteAt(f.bytes, ValueAt)});
+    return out;
+}
+
+inline char *toString(const Access &a)
+{
+    return qstrdup(QStringLiteral("op %1 @%2 = %3")
+                       .arg(a.opcode, 2, 16, QLatin1Char('0'))
+                       .arg(a.address, 6, 16, QLatin1Char('0'))
+                       .arg(a.value, 2, 16, QLatin1Char('0'))
+                       .toLatin1()
+                       .constData());
+}
+
+} // namespace wire
