@@ -1,0 +1,317 @@
+#include <QProcess>
+#include <QtTest>
+
+#include <array>
+#include <memory>
+
+#include "DeviceSettings.h"
+#include "HardwareAddress.h"
+#include "MV1Device_v4.h"
+#include "PacketSession.h"
+#include "SettingsRegisterMap.h"
+#include "StdoutCapture.h"
+#include "TapTestBed.h"
+#include "TapWire.h"
+
+using namespace wire;
+
+namespace {
+
+using Mac = std::array<uint8_t, HardwareAddressLength>;
+constexpr Mac Untouched{0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5};
+
+const uint8_t *bytes(const QByteArray &f) { return reinterpret_cast<const uint8_t *>(f.constData()); }
+
+// Match bytes in register order: dstMac, srcMac, EtherType, protocol, srcIp, dstIp.
+const QByteArray Match = QByteArray::fromHex("001b213c4d5e f0e1d2c3b4a5 86dd 3a ac10fe01 e00000fb");
+
+// The 28 register writes of a settings record, in the order they go out.
+QList<Access> writes(int op, const QByteArray &values)
+{
+    QList<int> order{0x70000, 0x70001, 0x70007, 0x70008, 0x70009};
+    for (int a = 0x70200; a <= 0x70216; ++a)
+        order.append(a);
+    QList<Access> out;
+    for (int i = 0; i < order.size(); ++i)
+        out.append({op, order[i], i < values.size() ? uint8_t(values[i]) : 0});
+    return out;
+}
+
+const QByteArray Read = request(0x71, 0x70300);
+
+int send(PacketSession &session)
+{
+    return session.send(bytes(Read), RequestLength);
+}
+
+// Every frame the session delivers until two reads in a row find the line quiet.
+QList<QByteArray> drain(PacketSession &session)
+{
+    QList<QByteArray> out;
+    for (int quiet = 0; quiet < 2;) {
+        pcap_pkthdr *h = nullptr;
+        const u_char *d = nullptr;
+        const int r = session.receive(&h, &d);
+        if (r < 0)
+            break;
+        if (r == 0)
+            ++quiet;
+        else
+            out.append(QByteArray(reinterpret_cast<const char *>(d), int(h->caplen)));
+    }
+    return out;
+}
+
+} // namespace
+
+class TestDevice : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TapTestBed> bed;
+    std::unique_ptr<MV1Device_v4> dev;
+
+    bool startTap(const QString &options = {})
+    {
+        dev.reset();
+        bed = std::make_unique<TapTestBed>();
+        if (!bed->plug() || !bed->startTap(options.split(QLatin1Char(' '), Qt::SkipEmptyParts)))
+            return false;
+        dev = std::make_unique<MV1Device_v4>(qPrintable(bed->hostInterface()));
+        return true;
+    }
+
+private slots:
+    void initTestCase() { REQUIRE_TAP_TEST_BED(); }
+
+    // What each command puts on the wire, byte for byte, each answered at the first send.
+    void commandFrames()
+    {
+        QVERIFY(startTap());
+        QByteArray page(PageSize, '\0');
+        for (int i = 0; i < page.size(); ++i)
+            page[i] = static_cast<char>(255 - i);
+        uint8_t value = 0;
+        QVERIFY(dev->writeRegister(0x70001, 0x5A, false));
+        QVERIFY(dev->readRegister(0x70001, &value, false));
+        QCOMPARE(value, uint8_t(0x5A));
+        QVERIFY(dev->writeRegister(0x70200, 0x3C, true));
+        QVERIFY(dev->readRegister(0x70200, &value, true));
+        QCOMPARE(value, uint8_t(0x3C));
+        QVERIFY(dev->eraseSettings());
+        QVERIFY(!dev->commitSettings());   // carries no verdict
+        QVERIFY(dev->eraseSector(0x1234567));   // bits above 23 dropped
+        QVERIFY(dev->writeFirmwarePage(0x500, bytes(page)));   // sends nothing
+        QVERIFY(dev->beginProgramming());
+        QVERIFY(dev->programPage(5, bytes(page)));
+        QVERIFY(dev->endProgramming());
+
+        const QList<QByteArray> got = bytesOf(bed->frames());
+        QCOMPARE(got, (QList<QByteArray>{
+                          request(0x70, 0x70001, 0x5A), request(0x71, 0x70001),
+                          request(0x80, 0x70200, 0x3C), request(0x81, 0x70200),
+                          request(0xE0, 0x70000), request(0x8F, 0), request(0xE0, 0x234567),
+                          request(0xB0, 0), request(0xB1, 5, page, PageFrameLength),
+                          request(0xB2, 0)}));
+        QCOMPARE(got[1].mid(15, 4), QByteArray::fromHex("71070001"));
+        QCOMPARE(got[8].size(), 1500);
+        QCOMPARE(got[8].mid(16, 3 + 256), QByteArray::fromHex("000005") + page);
+    }
+
+    // Which frames a read takes as its answer, which count as misses against the budget of
+    // 10, and how often the request goes out. The tap records only what the host sent.
+    void replySelection_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("sends");
+        QTest::newRow("other length") << "--reply-length 50" << true << 1;
+        QTest::newRow("false echo passed over") << "--false-echo" << true << 1;
+        QTest::newRow("ten misses") << "--junk-before-reply 10" << true << 1;
+        QTest::newRow("eleventh miss") << "--junk-before-reply 11" << true << 2;
+        QTest::newRow("ethertype is a miss")
+            << "--junk-field ethertype --junk-before-reply 11" << true << 2;
+        QTest::newRow("byte 14 is a miss")
+            << "--junk-field reserved --junk-before-reply 11" << true << 2;
+        QTest::newRow("short frames are free")
+            << "--junk-before-reply 10 --short-before-reply 12" << true << 1;
+        QTest::newRow("echo is a miss") << "--false-echo --junk-before-reply 10" << true << 2;
+        QTest::newRow("silent") << "--silent" << false << 10;
+        QTest::newRow("copy never taken") << "--wrong-code 71:71" << false << 10;
+        QTest::newRow("wrong code") << "--wrong-code 71:18" << false << 1;
+        QTest::newRow("no byte 19") << "--reply-length 19" << false << 1;
+    }
+
+    void replySelection()
+    {
+        QFETCH(QString, options);
+        QFETCH(bool, ok);
+        QFETCH(int, sends);
+        QVERIFY(startTap(options));
+        uint8_t value = 0xA5;
+        QCOMPARE(dev->readRegister(0x70001, &value, false), ok);
+        QCOMPARE(value, ok ? uint8_t(0xFF) : uint8_t(0xA5));   // a fresh tap reads 0xFF
+        // An attempt that runs out leaves its answer on the way; the next attempt takes it.
+        QCOMPARE(bytesOf(bed->frames()), QList<QByteArray>(sends, request(0x71, 0x70001)));
+    }
+
+    void wrongCodesAreNotRetried()
+    {
+        QVERIFY(startTap(QStringLiteral("--wrong-code 80:7 --wrong-code 8f:0")));
+        QVERIFY(!dev->writeRegister(0x70001, 0x12, true));   // 7 answers a working-copy write
+        QVERIFY(!dev->commitSettings());
+        QCOMPARE(bed->frames().size(), 2);
+    }
+
+    void settingsWriteReadBackAndStore()
+    {
+        QVERIFY(startTap(QStringLiteral("--firmware-version 4.2")));
+        QVERIFY(dev->writeSettings(DeviceSettings(), false));
+        QCOMPARE(accessesOf(bed->frames()), writes(0x70, "\x18"));
+
+        // Flags and masks as the register map packs them; match fields set one by one.
+        const QByteArray values = QByteArray::fromHex("15ff5a9596") + Match;
+        DeviceSettings s;
+        unpackFlags(0x15, s);
+        unpackCareMasks(bytes(values) + 2, s);
+        s.setControlByte(0xFF);
+        const uint8_t *m = bytes(Match);
+        s.setDstMac(m);
+        s.setSrcMac(m + 6);
+        s.setEtherType(m + 12);
+        s.setProtocol(m[14]);
+        s.setSrcIp(m + 15);
+        s.setDstIp(m + 19);
+        bed->clearFrames();
+        QVERIFY(dev->writeSettings(s, false));
+        QCOMPARE(accessesOf(bed->frames()), writes(0x70, values));
+
+        // The control byte reads back in five bits; the status words are the tap's, the
+        // version with its major number in the low byte.
+        DeviceSettings back;
+        dev->readSettings(back, false);
+        DeviceSettings want = s;
+        want.setControlByte(0x1F);
+        want.setFirmwareVersion(0x0204);
+        want.setFirmwareTypeCode(0x220C);
+        QVERIFY(back == want);
+
+        // Storing writes the stored copy, then commits exactly once.
+        bed->clearFrames();
+        QVERIFY(dev->writeSettings(s, true));
+        QCOMPARE(accessesOf(bed->frames()), writes(0x80, values) << Access({0x8F, 0, 0}));
+    }
+
+    // An unacknowledged write still sends the whole record; registers that cannot be read
+    // count as zeros, the flags byte too, so both capture flags read as off.
+    void settingsUnanswered()
+    {
+        QVERIFY(startTap(QStringLiteral("--wrong-code 70:0 --wrong-code 71:0")));
+        QVERIFY(!dev->writeSettings(DeviceSettings(), false));
+        QCOMPARE(bed->frames().size(), 28);
+
+        DeviceSettings back;
+        back.setDstMacMask(0x3F);
+        dev->readSettings(back, false);
+        DeviceSettings zeros;
+        zeros.setCaptureCrcErrorFrames(0);
+        zeros.setCaptureFcs(0);
+        QVERIFY(back == zeros);
+    }
+
+    void missingInterface()
+    {
+        PacketSession session("kvnosuch0");
+        StdoutCapture out;
+        QVERIFY(!session.open());
+        QVERIFY(!session.lastError().empty());
+        QCOMPARE(out.text(), "Cannot open interface : "
+                                 + QByteArray::fromStdString(session.lastError()) + '\n');
+        session.close();
+        QCOMPARE(send(session), -1);
+        pcap_pkthdr *h = nullptr;
+        const u_char *d = nullptr;
+        QVERIFY(session.receive(&h, &d) < 0);
+    }
+
+    // The capture sees the tap's zero-address frames and nothing of the line's other traffic.
+    void filterAdmitsOnlyZeroAddressTraffic()
+    {
+        QVERIFY(startTap(QStringLiteral("--background-rate 5000 --junk-before-reply 3")));
+        PacketSession session(qPrintable(bed->hostInterface()));
+        QVERIFY(session.open());
+        QCOMPARE(send(session), RequestLength);
+        const QList<QByteArray> got = drain(session);
+        QCOMPARE(got.size(), 4);
+        for (const QByteArray &f : got)
+            QCOMPARE(f.left(6), QByteArray(6, '\0'));
+        QCOMPARE(byteAt(got.last(), OpcodeAt), uint8_t(23));
+        pcap_pkthdr *h = nullptr;
+        const u_char *d = nullptr;
+        QCOMPARE(session.receive(&h, &d), 0);   // a quiet line ends the read
+    }
+
+    // A closed session delivers nothing of what arrived while it was closed, and works again.
+    void framesFromWhileClosedAreNeverSeen()
+    {
+        QVERIFY(startTap());
+        const QByteArray host = bed->hostInterface().toLocal8Bit();
+        PacketSession closed(host.constData());
+        QVERIFY(closed.open());
+        closed.close();
+        QCOMPARE(send(closed), -1);
+
+        PacketSession other(host.constData());
+        QVERIFY(other.open());
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(send(other), RequestLength);
+        QCOMPARE(drain(other).size(), 3);
+        other.close();
+
+        QVERIFY(closed.open());
+        QVERIFY(drain(closed).isEmpty());
+        QCOMPARE(send(closed), RequestLength);
+        QCOMPARE(drain(closed).size(), 1);
+        QCOMPARE(bed->frames().size(), 4);
+    }
+
+    void deviceSurvivesUnplugAndReplug()
+    {
+        QVERIFY(startTap());
+        QVERIFY(dev->writeRegister(0x70001, 0x01, false));
+        QVERIFY(bed->unplug());
+        {
+            StdoutCapture out;
+            QVERIFY(!dev->writeRegister(0x70001, 0x02, false));
+            QVERIFY(out.text().startsWith("Cannot open interface : "));
+        }
+        QVERIFY(bed->plug());
+        QVERIFY(bed->startTap());
+        QVERIFY(dev->writeRegister(0x70001, 0x03, false));
+        QCOMPARE(accessesOf(bed->frames()), (QList<Access>{{0x70, 0x70001, 0x03}}));
+    }
+
+    // Names use all fifteen characters the kernel allows; a longer one is never cut down to
+    // match another interface, and a failed lookup leaves the buffer alone.
+    void hardwareAddress()
+    {
+        const QString name = QStringLiteral("kvlongname12345");
+        QCOMPARE(QProcess::execute(QStringLiteral("ip"),
+                                   {QStringLiteral("link"), QStringLiteral("add"), name,
+                                    QStringLiteral("address"), QStringLiteral("00:0e:c6:ab:cd:ef"),
+                                    QStringLiteral("type"), QStringLiteral("veth")}),
+                 0);
+        Mac mac = Untouched;
+        QVERIFY(readHardwareAddress(qPrintable(name), mac.data()));
+        QCOMPARE(mac, (Mac{0x00, 0x0E, 0xC6, 0xAB, 0xCD, 0xEF}));
+
+        mac = Untouched;
+        QVERIFY(!readHardwareAddress(qPrintable(name + QLatin1Char('6')), mac.data()));
+        QVERIFY(!readHardwareAddress("kvnosuch0", mac.data()));
+        QVERIFY(!PacketSession(nullptr).hardwareAddress(mac.data()));
+        QCOMPARE(mac, Untouched);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDevice)
+#include "tst_device.moc"
