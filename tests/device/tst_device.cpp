@@ -126,6 +126,8 @@ private slots:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<int>("sends");
         QTest::newRow("other length") << "--reply-length 50" << true << 1;
+        QTest::newRow("copy of other length")
+            << "--reply-length 50 --wrong-code 71:71" << false << 1;
         QTest::newRow("false echo passed over") << "--false-echo" << true << 1;
         QTest::newRow("ten misses") << "--junk-before-reply 10" << true << 1;
         QTest::newRow("eleventh miss") << "--junk-before-reply 11" << true << 2;

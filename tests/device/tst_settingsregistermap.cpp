@@ -45,7 +45,7 @@ private slots:
         QTest::newRow("zero record") << DeviceSettings() << QByteArray("18000000");
         QTest::newRow("filter keep crc") << flags(1, 1, 0, 1, 0) << QByteArray("0b000000");
         QTest::newRow("all flags") << flags(1, 1, 1, 1, 1) << QByteArray("1f000000");
-        QTest::newRow("full masks") << masks(0x3F, 0x3F, 3, 1, 0x0F, 0x0F) << QByteArray("187fffff");
+        QTest::newRow("all masks") << masks(0x3F, 0x3F, 3, 1, 0x0F, 0x0F) << QByteArray("187fffff");
         QTest::newRow("dstMac first") << masks(0x20, 0) << QByteArray("18400000");
         QTest::newRow("srcMac first") << masks(0, 0x20) << QByteArray("18010000");
         QTest::newRow("srcMac second") << masks(0, 0x10) << QByteArray("18008000");
