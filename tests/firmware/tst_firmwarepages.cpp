@@ -15,14 +15,6 @@ namespace {
 
 constexpr int Page = firmware::PageSize;
 
-uint8_t mirrored(uint8_t b)
-{
-    uint8_t out = 0;
-    for (int bit = 0; bit < 8; ++bit)
-        out |= ((b >> bit) & 1) << (7 - bit);
-    return out;
-}
-
 // An image allocated to its exact length, so that AddressSanitizer reports any read past its
 // end: a copy of the embedded image, or a counter that differs at every position of a page.
 std::unique_ptr<uint8_t[]> heapImage(int length, bool embedded)
@@ -79,10 +71,7 @@ void FirmwarePagesTest::pageFill_data()
     QTest::addColumn<int>("index");
     QTest::newRow("3 whole pages, page 2") << false << 3 * Page << 2;
     QTest::newRow("3 whole pages, page 3 is zero") << false << 3 * Page << 3;
-    QTest::newRow("partial page") << false << 2 * Page + 10 << 2;
-    QTest::newRow("empty image, page 0") << false << 0 << 0;
-    QTest::newRow("empty image, page 1") << false << 0 << 1;
-    QTest::newRow("embedded, last full page") << true << firmwareImageLength << 643;
+    QTest::newRow("empty image") << false << 0 << 0;
     QTest::newRow("embedded, partial page") << true << firmwareImageLength << 644;
 }
 
@@ -93,9 +82,11 @@ void FirmwarePagesTest::pageFill()
     QFETCH(int, index);
     const auto image = heapImage(length, embedded);
 
-    QByteArray expected(Page, '\0');  // mirrored image bytes, zeros after the image's end
+    // Mirrored image bytes (by multiply, mask and modulo: each bit lands in its mirrored place),
+    // zeros after the image's end.
+    QByteArray expected(Page, '\0');
     for (int i = 0; i < Page && index * Page + i < length; ++i)
-        expected[i] = static_cast<char>(mirrored(image[index * Page + i]));
+        expected[i] = char((image[index * Page + i] * 0x0202020202ULL & 0x010884422010ULL) % 1023);
     QByteArray page(Page, '\xA5');  // the fill must overwrite every byte
     const int remaining = fillFirmwarePage(reinterpret_cast<uint8_t *>(page.data()), image.get(),
                                            length, index);
