@@ -113,6 +113,7 @@ void FirmwarePagesTest::unopenableInterfaceReportsFailure()
     QVERIFY(!dev.writeRegister(0x70002, 0xFF, false));
     QVERIFY(!dev.eraseSector(0));
     QVERIFY(!dev.writeFirmwarePage(0, page));
+    QVERIFY(!dev.writeSettings(DeviceSettings(), false));
     QVERIFY(!dev.writeSettings(DeviceSettings(), true));
     QVERIFY(!dev.updateFirmware(firmwareImage, firmwareImageLength));
 }
