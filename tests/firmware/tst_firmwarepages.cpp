@@ -1,53 +1,28 @@
-// Page layout of the firmware image, without a tap: bit mirroring, page filling at the image's
-// edges, and the embedded image itself.
+// Firmware without a tap: bit mirroring, page filling at the image's edges, the embedded image,
+// and a generation-3 device whose interface cannot be opened.
 
 #include <QFile>
 #include <QTest>
 
-#include <cstring>
 #include <memory>
 
+#include "DeviceSettings.h"
 #include "FirmwareImage.h"
 #include "FirmwareProgramming.h"
+#include "MV1Device_v3.h"
 
 namespace {
 
 constexpr int Page = firmware::PageSize;
-constexpr uint8_t Poison = 0xA5;  // what a page holds before a fill that must overwrite it
 
-uint8_t mirrored(uint8_t b)
-{
-    uint8_t out = 0;
-    reverseBits(&out, &b, 1);
-    return out;
-}
-
-// An image allocated to its exact length on the heap, so that AddressSanitizer reports any
-// read past its end; the content is a counter that differs at every position of a page.
-std::unique_ptr<uint8_t[]> makeImage(int length)
+// An image allocated to its exact length, so that AddressSanitizer reports any read past its
+// end: a copy of the embedded image, or a counter that differs at every position of a page.
+std::unique_ptr<uint8_t[]> heapImage(int length, bool embedded)
 {
     auto image = std::make_unique<uint8_t[]>(static_cast<size_t>(length));
     for (int i = 0; i < length; ++i)
-        image[i] = static_cast<uint8_t>(i * 7 + i / Page);
+        image[i] = embedded ? firmwareImage[i] : static_cast<uint8_t>(i * 7 + i / Page);
     return image;
-}
-
-bool pageIsMirrorOf(const uint8_t *page, const uint8_t *source, int count)
-{
-    for (int i = 0; i < count; ++i) {
-        if (page[i] != mirrored(source[i]))
-            return false;
-    }
-    return true;
-}
-
-bool allZero(const uint8_t *bytes, int count)
-{
-    for (int i = 0; i < count; ++i) {
-        if (bytes[i] != 0)
-            return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -57,155 +32,90 @@ class FirmwarePagesTest : public QObject
     Q_OBJECT
 
 private slots:
-    void reverseBitsExamples_data();
-    void reverseBitsExamples();
-    void reverseBitsCountZeroWritesNothing();
-
-    void imageOfWholePagesHasNoPartialPage();
-    void partialPageIsMirroredThenZeroFilled();
-    void emptyImageGivesOnlyZeroPages();
-
-    void embeddedImageHasTheTapImageShape();
-    void embeddedImageIsTheBinaryItWasBuiltFrom();
-    void embeddedImageLastPages();
+    void mirroring_data();
+    void mirroring();
+    void pageFill_data();
+    void pageFill();
+    void embeddedImage();
+    void unopenableInterfaceReportsFailure();
 };
 
-void FirmwarePagesTest::reverseBitsExamples_data()
+void FirmwarePagesTest::mirroring_data()
 {
     QTest::addColumn<int>("in");
+    QTest::addColumn<int>("count");
     QTest::addColumn<int>("out");
-    QTest::newRow("01") << 0x01 << 0x80;
-    QTest::newRow("02") << 0x02 << 0x40;
-    QTest::newRow("12") << 0x12 << 0x48;
-    QTest::newRow("0F") << 0x0F << 0xF0;
-    QTest::newRow("00") << 0x00 << 0x00;
-    QTest::newRow("FF") << 0xFF << 0xFF;
-    QTest::newRow("80") << 0x80 << 0x01;
-    QTest::newRow("C5") << 0xC5 << 0xA3;
+    QTest::newRow("01") << 0x01 << 1 << 0x80;
+    QTest::newRow("12") << 0x12 << 1 << 0x48;
+    QTest::newRow("0F") << 0x0F << 1 << 0xF0;
+    QTest::newRow("00") << 0x00 << 1 << 0x00;
+    QTest::newRow("FF") << 0xFF << 1 << 0xFF;
+    QTest::newRow("count 0 writes nothing") << 0x01 << 0 << 0xA5;
 }
 
-void FirmwarePagesTest::reverseBitsExamples()
+void FirmwarePagesTest::mirroring()
 {
     QFETCH(int, in);
+    QFETCH(int, count);
     QFETCH(int, out);
-    QCOMPARE(int(mirrored(static_cast<uint8_t>(in))), out);
+    const uint8_t src = static_cast<uint8_t>(in);
+    uint8_t dst = 0xA5;
+    reverseBits(&dst, &src, count);
+    QCOMPARE(int(dst), out);
 }
 
-void FirmwarePagesTest::reverseBitsCountZeroWritesNothing()
+void FirmwarePagesTest::pageFill_data()
 {
-    uint8_t src = 0x01;
-    uint8_t dst = Poison;
-    reverseBits(&dst, &src, 0);
-    QCOMPARE(dst, Poison);
+    QTest::addColumn<bool>("embedded");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("index");
+    QTest::newRow("3 whole pages, page 2") << false << 3 * Page << 2;
+    QTest::newRow("3 whole pages, page 3 is zero") << false << 3 * Page << 3;
+    QTest::newRow("empty image") << false << 0 << 0;
+    QTest::newRow("embedded, partial page") << true << firmwareImageLength << 644;
 }
 
-void FirmwarePagesTest::imageOfWholePagesHasNoPartialPage()
+void FirmwarePagesTest::pageFill()
 {
-    constexpr int Pages = 3;
-    constexpr int Length = Pages * Page;
-    const auto image = makeImage(Length);
-    uint8_t page[Page];
+    QFETCH(bool, embedded);
+    QFETCH(int, length);
+    QFETCH(int, index);
+    const auto image = heapImage(length, embedded);
 
-    for (int i = 0; i < Pages; ++i) {
-        std::memset(page, Poison, sizeof page);
-        QCOMPARE(fillFirmwarePage(page, image.get(), Length, i), Length - i * Page);
-        QVERIFY2(pageIsMirrorOf(page, image.get() + i * Page, Page), qPrintable(QString::number(i)));
-    }
-    // Page n is the first zero page, and so is every page after it.
-    for (int i : {Pages, Pages + 1, firmware::V4PageCount - 1}) {
-        std::memset(page, Poison, sizeof page);
-        QCOMPARE(fillFirmwarePage(page, image.get(), Length, i), Length - i * Page);
-        QVERIFY(allZero(page, Page));
-    }
+    // Mirrored image bytes (by multiply, mask and modulo: each bit lands in its mirrored place),
+    // zeros after the image's end.
+    QByteArray expected(Page, '\0');
+    for (int i = 0; i < Page && index * Page + i < length; ++i)
+        expected[i] = char((image[index * Page + i] * 0x0202020202ULL & 0x010884422010ULL) % 1023);
+    QByteArray page(Page, '\xA5');  // the fill must overwrite every byte
+    const int remaining = fillFirmwarePage(reinterpret_cast<uint8_t *>(page.data()), image.get(),
+                                           length, index);
+    QCOMPARE(page, expected);
+    QCOMPARE(remaining, length - index * Page);
 }
 
-void FirmwarePagesTest::partialPageIsMirroredThenZeroFilled()
+void FirmwarePagesTest::embeddedImage()
 {
-    constexpr int Tail = 10;
-    constexpr int Length = 2 * Page + Tail;
-    const auto image = makeImage(Length);
-    uint8_t page[Page];
-    std::memset(page, Poison, sizeof page);
+    QCOMPARE(firmwareImageLength, 165070);  // so page 644 holds 206 image bytes, then 50 zeros
+    const QByteArray image(reinterpret_cast<const char *>(firmwareImage), firmwareImageLength);
+    QCOMPARE(image.left(32), QByteArray(32, '\xFF'));
+    QCOMPARE(image.right(74), QByteArray(74, '\xFF'));
 
-    QCOMPARE(fillFirmwarePage(page, image.get(), Length, 2), Tail);
-    QVERIFY(pageIsMirrorOf(page, image.get() + 2 * Page, Tail));
-    QVERIFY(allZero(page + Tail, Page - Tail));
-
-    // One byte short of a whole page is still a partial page.
-    const auto almost = makeImage(Page - 1);
-    std::memset(page, Poison, sizeof page);
-    QCOMPARE(fillFirmwarePage(page, almost.get(), Page - 1, 0), Page - 1);
-    QVERIFY(pageIsMirrorOf(page, almost.get(), Page - 1));
-    QCOMPARE(page[Page - 1], uint8_t(0));
-}
-
-void FirmwarePagesTest::emptyImageGivesOnlyZeroPages()
-{
-    uint8_t page[Page];
-    const auto empty = makeImage(0);
-    for (const uint8_t *image : {static_cast<const uint8_t *>(empty.get()),
-                                 static_cast<const uint8_t *>(nullptr)}) {
-        for (int i : {0, 1, firmware::V4PageCount - 1}) {
-            std::memset(page, Poison, sizeof page);
-            QVERIFY(fillFirmwarePage(page, image, 0, i) <= 0);
-            QVERIFY(allZero(page, Page));
-        }
-    }
-    // A negative length reads nothing either.
-    const auto one = makeImage(1);
-    std::memset(page, Poison, sizeof page);
-    fillFirmwarePage(page, one.get(), -1, 0);
-    QVERIFY(allZero(page, Page));
-}
-
-void FirmwarePagesTest::embeddedImageHasTheTapImageShape()
-{
-    constexpr int ImageLength = 165070;
-    constexpr int LeadingErased = 32;
-    constexpr int TrailingErased = 74;
-    QCOMPARE(firmwareImageLength, ImageLength);
-    for (int i = 0; i < LeadingErased; ++i)
-        QCOMPARE(firmwareImage[i], uint8_t(0xFF));
-    for (int i = ImageLength - TrailingErased; i < ImageLength; ++i)
-        QCOMPARE(firmwareImage[i], uint8_t(0xFF));
-    if (firmwareImageIsStandIn) {
-        // The stand-in names itself right after the erased lead-in, so that nobody mistakes
-        // a dump of it for the tap's firmware.
-        const QByteArray head(reinterpret_cast<const char *>(firmwareImage) + LeadingErased, 64);
-        QVERIFY(head.contains("STAND-IN"));
-    }
-}
-
-void FirmwarePagesTest::embeddedImageIsTheBinaryItWasBuiltFrom()
-{
     QFile file(QStringLiteral(KALVESSA_FIRMWARE_IMAGE_FILE));
-    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
-    const QByteArray bytes = file.readAll();
-    QCOMPARE(bytes.size(), qsizetype(firmwareImageLength));
-    QVERIFY(std::memcmp(bytes.constData(), firmwareImage, bytes.size()) == 0);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), image);  // embedded byte for byte as built from
 }
 
-void FirmwarePagesTest::embeddedImageLastPages()
+void FirmwarePagesTest::unopenableInterfaceReportsFailure()
 {
-    constexpr int LastFullPage = 643;
-    constexpr int PartialPage = 644;
-    constexpr int PartialBytes = 206;
-    uint8_t page[Page];
-
-    QVERIFY(fillFirmwarePage(page, firmwareImage, firmwareImageLength, LastFullPage) >= Page);
-    QVERIFY(pageIsMirrorOf(page, firmwareImage + LastFullPage * Page, Page));
-
-    std::memset(page, Poison, sizeof page);
-    QCOMPARE(fillFirmwarePage(page, firmwareImage, firmwareImageLength, PartialPage),
-             PartialBytes);
-    QVERIFY(pageIsMirrorOf(page, firmwareImage + PartialPage * Page, PartialBytes));
-    QVERIFY(allZero(page + PartialBytes, Page - PartialBytes));
-
-    for (int i = PartialPage + 1; i < firmware::V4PageCount; ++i) {
-        std::memset(page, Poison, sizeof page);
-        fillFirmwarePage(page, firmwareImage, firmwareImageLength, i);
-        QVERIFY2(allZero(page, Page), qPrintable(QString::number(i)));
-    }
+    MV1Device_v3 dev("kvnosuch0");
+    const uint8_t page[Page] = {};
+    QVERIFY(!dev.writeRegister(0x70002, 0xFF, false));
+    QVERIFY(!dev.eraseSector(0));
+    QVERIFY(!dev.writeFirmwarePage(0, page));
+    QVERIFY(!dev.writeSettings(DeviceSettings(), false));
+    QVERIFY(!dev.writeSettings(DeviceSettings(), true));
+    QVERIFY(!dev.updateFirmware(firmwareImage, firmwareImageLength));
 }
 
 QTEST_GUILESS_MAIN(FirmwarePagesTest)

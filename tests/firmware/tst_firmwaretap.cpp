@@ -1,0 +1,186 @@
+// Both device generations against the simulated tap: generation 3's command frames and flag
+// registers, and each generation's firmware update with what the tap ends up holding.
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <vector>
+
+#include "DeviceSettings.h"
+#include "FirmwareImage.h"
+#include "MV1Device_v3.h"
+#include "MV1Device_v4.h"
+#include "TapTestBed.h"
+#include "TapWire.h"
+
+namespace {
+constexpr uint8_t Write = 0x70, WritePersistent = 0x80, Erase = 0xEE, WritePage = 0xDD, End = 0xB2;
+constexpr int Page = wire::PageSize;
+
+using Progress = QList<QList<QVariant>>;
+Progress countUp(int last, int total)
+{
+    Progress out;
+    for (int i = 0; i <= last; ++i)
+        out.append({i, total});
+    return out;
+}
+
+// The first `pages` pages of flash as they should end up: the image, then zeros.
+QByteArray imageThenZeros(int pages)
+{
+    return QByteArray(reinterpret_cast<const char *>(firmwareImage), firmwareImageLength)
+           + QByteArray(pages * Page - firmwareImageLength, '\0');
+}
+
+QByteArray longFrame(uint8_t opcode, int address, const QByteArray &payload = {})
+{
+    return wire::request(opcode, address, payload, wire::PageFrameLength);
+}
+} // namespace
+
+class FirmwareTapTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init() { m_bed.clearFrames(); }
+    void v3CommandFrames();
+    void v3FlagRegisters_data();
+    void v3FlagRegisters();
+    void v3Update();
+    void v4Update();
+    void v4PageRefusals();
+    void v4RefusedBeginOrOversized();
+
+private:
+    TapTestBed m_bed;
+};
+
+void FirmwareTapTest::initTestCase()
+{
+    REQUIRE_TAP_TEST_BED();
+    QVERIFY(m_bed.plug());
+    QVERIFY(m_bed.startTap({"--generation", "3"}));
+}
+
+void FirmwareTapTest::v3CommandFrames()
+{
+    const QByteArray page(reinterpret_cast<const char *>(firmwareImage) + 40 * Page, Page);
+    MV1Device_v3 dev(qPrintable(m_bed.hostInterface()));
+    QVERIFY(dev.writeRegister(0x70200, 0x5A, false));
+    QVERIFY(dev.writeRegister(0x1070201, 0xA5, true));  // bits above 23 are dropped
+    // Page 5 goes by byte address 00 05 00, its data as given (the caller mirrors).
+    QVERIFY(dev.writeFirmwarePage(5 * Page, reinterpret_cast<const uint8_t *>(page.constData())));
+
+    const QList<QByteArray> expected{wire::request(Write, 0x70200, 0x5A),
+                                     wire::request(WritePersistent, 0x70201, 0xA5),
+                                     longFrame(WritePage, 0x000500, page)};
+    QCOMPARE(wire::bytesOf(m_bed.frames()), expected);
+}
+
+void FirmwareTapTest::v3FlagRegisters_data()
+{
+    // filter 0x01, keep 0x02, timestamps 0x04, CRC-error frames 0x08, FCS 0x10; -1 sets nothing
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<bool>("persistent");
+    QTest::addColumn<QByteArray>("expected");  // 0x70002..0x70005
+    QTest::newRow("zero record") << -1 << false << QByteArray("\x00\x00\xFF\x0F", 4);
+    QTest::newRow("filter on, keep") << 0x17 << false << QByteArray("\xFF\x00\x00\xF0", 4);
+    QTest::newRow("filter on, discard") << 0x09 << false << QByteArray("\x00\xFF\xFF\x00", 4);
+    QTest::newRow("filter off, keep") << 0x02 << false << QByteArray("\xFF\xFF\xFF\xFF", 4);
+    QTest::newRow("stored") << 0x17 << true << QByteArray("\xFF\x00\x00\xF0", 4);
+}
+
+void FirmwareTapTest::v3FlagRegisters()
+{
+    QFETCH(int, flags);
+    QFETCH(bool, persistent);
+    QFETCH(QByteArray, expected);
+    DeviceSettings settings;
+    if (flags >= 0) {
+        settings.setFilterMode(flags & 1, (flags >> 1) & 1);
+        settings.setTimestampsEnabled((flags >> 2) & 1);
+        settings.setCaptureCrcErrorFrames((flags >> 3) & 1);
+        settings.setCaptureFcs((flags >> 4) & 1);
+    }
+    settings.setControlByte(0xFF);  // generation 3 has no control register
+    MV1Device_v3 dev(qPrintable(m_bed.hostInterface()));
+    QVERIFY(dev.writeSettings(settings, persistent));
+
+    QList<TapFrame> frames = m_bed.frames();
+    if (persistent)  // a stored write first erases the settings sector
+        QCOMPARE(frames.takeFirst().bytes, longFrame(Erase, 0x70000));
+    QCOMPARE(frames.size(), 30);
+    QList<wire::Access> want;
+    for (int i = 0; i < 4; ++i)
+        want.append({persistent ? WritePersistent : Write, 0x70002 + i, uint8_t(expected[i])});
+    QCOMPARE(wire::accessesOf(frames).mid(0, 4), want);
+}
+
+// Its fixed waits after every unanswered frame make this last over half a minute.
+void FirmwareTapTest::v3Update()
+{
+    constexpr int Pages = 767, FullImagePages = 644;
+    MV1Device_v3 dev(qPrintable(m_bed.hostInterface()));
+    QSignalSpy progress(&dev, &MV1Device::MV1UpdateProgress);
+    // One byte more than 767 pages would be dropped without a word: refused before sending.
+    const std::vector<uint8_t> oversized(Pages * Page + 1, 0x12);
+    QVERIFY(!dev.updateFirmware(oversized.data(), int(oversized.size())));
+    QVERIFY(progress.isEmpty());
+
+    QVERIFY(dev.updateFirmware(firmwareImage, firmwareImageLength));
+    QCOMPARE(Progress(progress), countUp(3, 3) + countUp(Pages, Pages));
+    // Three erases, then whole image pages twice, the rest once, never the erased area's last.
+    const QList<TapFrame> frames = m_bed.frames();
+    for (int s = 0; s < 3; ++s)
+        QCOMPARE(frames.at(s).bytes, longFrame(Erase, s * 0x10000));
+    QList<int> sends(Pages + 1, 0);
+    for (const TapFrame &f : frames.mid(3))
+        ++sends[wire::addressOf(f.bytes) / Page];
+    QCOMPARE(sends, QList<int>(FullImagePages, 2) + QList<int>(Pages - FullImagePages, 1)
+                        + QList<int>{0});
+    // The unwritten last page keeps what the erase left.
+    QCOMPARE(m_bed.flash(), imageThenZeros(Pages) + QByteArray(Page, '\xFF'));
+}
+
+void FirmwareTapTest::v4Update()
+{
+    QVERIFY(m_bed.startTap());
+    MV1Device_v4 dev(qPrintable(m_bed.hostInterface()));
+    QSignalSpy progress(&dev, &MV1Device::MV1UpdateProgress);
+    QVERIFY(dev.updateFirmware(firmwareImage, firmwareImageLength));
+    QCOMPARE(Progress(progress), countUp(768, 768) + countUp(768, 768).last(1));
+    QCOMPARE(m_bed.flash(), imageThenZeros(768));
+}
+
+void FirmwareTapTest::v4PageRefusals()
+{
+    // Twenty tries per page: page 5 goes in on its twentieth, page 10 ends the run there.
+    QVERIFY(m_bed.startTap({"--refuse-page", "5:19", "--refuse-page", "10:20"}));
+    MV1Device_v4 dev(qPrintable(m_bed.hostInterface()));
+    QSignalSpy progress(&dev, &MV1Device::MV1UpdateProgress);
+    QVERIFY(!dev.updateFirmware(firmwareImage, firmwareImageLength));
+    QCOMPARE(Progress(progress), countUp(10, 768));
+    for (const TapFrame &f : m_bed.frames())
+        QVERIFY(wire::byteAt(f.bytes, wire::OpcodeAt) != End);
+}
+
+void FirmwareTapTest::v4RefusedBeginOrOversized()
+{
+    QVERIFY(m_bed.startTap({"--wrong-code", "b0:0"}));
+    MV1Device_v4 dev(qPrintable(m_bed.hostInterface()));
+    QSignalSpy progress(&dev, &MV1Device::MV1UpdateProgress);
+    QVERIFY(!dev.updateFirmware(firmwareImage, firmwareImageLength));
+
+    // One byte more than 768 pages would be dropped: refused before sending anything.
+    m_bed.clearFrames();
+    const std::vector<uint8_t> oversized(768 * Page + 1, 0x12);
+    QVERIFY(!dev.updateFirmware(oversized.data(), int(oversized.size())));
+    QVERIFY(m_bed.frames().isEmpty());
+    QVERIFY(progress.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(FirmwareTapTest)
+#include "tst_firmwaretap.moc"
