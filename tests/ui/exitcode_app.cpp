@@ -1,8 +1,6 @@
-// The program's own entry with one addition: as soon as the event loop runs, it reports
-// the window it finds and ends the loop with the code given in KALVESSA_TEST_EXIT_CODE.
+// The program's own entry with one addition: once the event loop runs, it names the window
+// it finds shown and ends the loop with the code given in KALVESSA_TEST_EXIT_CODE.
 #include <QApplication>
-#include <QCoreApplication>
-#include <QFile>
 #include <QTimer>
 #include <QWidget>
 
@@ -10,27 +8,16 @@
 
 #include "Application.h"
 
-namespace {
-
-void reportAndExit()
+static void scheduleExit()
 {
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    for (QWidget *w : windows) {
-        if (w->objectName() == QLatin1String("MainWindow") && w->isVisible())
-            std::printf("window: %s\n", qPrintable(w->windowTitle()));
-    }
-    std::printf("images: %s\n", QFile::exists(QStringLiteral(":/img/red_small.png")) ? "yes" : "no");
-    std::fflush(stdout);
-    QCoreApplication::exit(qEnvironmentVariableIntValue("KALVESSA_TEST_EXIT_CODE"));
+    QTimer::singleShot(0, qApp, [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->objectName() == QLatin1String("MainWindow") && w->isVisible())
+                std::printf("window: %s\n", qPrintable(w->windowTitle()));
+        std::fflush(stdout);
+        QCoreApplication::exit(qEnvironmentVariableIntValue("KALVESSA_TEST_EXIT_CODE"));
+    });
 }
-
-void scheduleExit()
-{
-    QTimer::singleShot(0, qApp, reportAndExit);
-}
-
-} // namespace
-
 Q_COREAPP_STARTUP_FUNCTION(scheduleExit)
 
 int main(int argc, char **argv)
