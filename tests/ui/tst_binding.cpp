@@ -13,7 +13,6 @@
 
 #include "FirmwareImage.h"
 #include "MainWindowTestAccess.h"
-#include "NoTapAttached.h"
 #include "ResourcePaths.h"
 
 namespace {
@@ -32,34 +31,20 @@ void answerNextQuestion(QMessageBox::StandardButton choice, QString *asked)
 DeviceSettings firmware(int version, int type)
 {
     DeviceSettings s;
-    s.setFirmwareVersion(uint16_t(version));
-    s.setFirmwareTypeCode(uint16_t(type));
+    s.setFirmwareVersion(uint16_t(version)); s.setFirmwareTypeCode(uint16_t(type));
     return s;
 }
 
 } // namespace
 
-class TestBinding : public QObject
+class TestBinding : public QObject, public MainWindowTestAccess
 {
     Q_OBJECT
 
-    MainWindow *w = nullptr;
-
-    template <typename T = QWidget> T *get(const char *name) const { return w->findChild<T *>(QLatin1String(name)); }
-    QLineEdit *edit(int i) const
-    {
-        return w->findChild<QLineEdit *>(i == 1 ? QStringLiteral("lineEdit") : QStringLiteral("lineEdit_%1").arg(i));
-    }
-    QString text(const char *label) const { return get<QLabel>(label)->text(); }
     QPushButton *update() const { return get<QPushButton>("pushButton_4"); }
     bool actionsEnabled() const
     {
         return get("pushButton")->isEnabled() || get("pushButton_2")->isEnabled() || get("pushButton_3")->isEnabled();
-    }
-    bool shows(const QString &light) const
-    {
-        const auto argb = [](const QPixmap &p) { return p.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied); };
-        return argb(get<QLabel>("label")->pixmap()) == argb(QPixmap(light));
     }
     DeviceSettings fromForm() const
     {
@@ -205,29 +190,28 @@ private slots:
         qunsetenv("KALVESSA_SIMULATED_TAP");  // as on a host with a real tap
         w->showDevicePresent(firmware(0, 0), nullptr);
         QString asked;
-        answerNextQuestion(QMessageBox::No, &asked);
-        update()->click();
-        QVERIFY2(asked.contains(QStringLiteral("unusable")), qPrintable(asked));
-        QVERIFY(!w->firmwareUpdateRunning() && update()->isEnabled());
-        answerNextQuestion(QMessageBox::Yes, &asked);
-        update()->click();
+        for (auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+            answerNextQuestion(answer, &asked);
+            update()->click();
+            QVERIFY2(asked.contains(QStringLiteral("unusable")), qPrintable(asked));
+            QCOMPARE(w->firmwareUpdateRunning(), answer == QMessageBox::Yes);
+        }
         qputenv("KALVESSA_SIMULATED_TAP", simulated);
-        QVERIFY(w->firmwareUpdateRunning());
         QTRY_VERIFY(!w->firmwareUpdateRunning());
     }
 
     void closingAsksOnlyDuringAnUpdate()
     {
         w->show();
-        MainWindowTestAccess::setUpdating(*w, true);
+        setUpdating(true);
         QString asked;
-        answerNextQuestion(QMessageBox::Cancel, &asked);
-        QVERIFY(!w->close() && w->isVisible());
-        QVERIFY2(asked.contains(QStringLiteral("unusable")), qPrintable(asked));
-        answerNextQuestion(QMessageBox::Close, &asked);
-        QVERIFY(w->close());
+        for (auto answer : {QMessageBox::Cancel, QMessageBox::Close}) {
+            answerNextQuestion(answer, &asked);
+            QCOMPARE(w->close(), answer == QMessageBox::Close);
+            QVERIFY2(asked.contains(QStringLiteral("unusable")), qPrintable(asked));
+        }
         w->show();
-        MainWindowTestAccess::setUpdating(*w, false);
+        setUpdating(false);
         asked.clear();
         QVERIFY(w->close() && asked.isEmpty());
     }
@@ -235,13 +219,13 @@ private slots:
     void problemsAreShownOnceAndCleared()
     {
         w->show();
-        MainWindowTestAccess::showProblem(*w, QStringLiteral("Tap not reachable"));
+        showProblem(QStringLiteral("Tap not reachable"));
         QTRY_COMPARE(w->findChildren<QMessageBox *>().size(), 1);
         const QMessageBox *box = w->findChild<QMessageBox *>();
-        MainWindowTestAccess::showProblem(*w, QStringLiteral("Tap not reachable"));  // still so: not said again
+        showProblem(QStringLiteral("Tap not reachable"));  // still so: not said again
         QCOMPARE(w->findChildren<QMessageBox *>(), QList<QMessageBox *>({const_cast<QMessageBox *>(box)}));
         QCOMPARE(text("label_32"), QStringLiteral("Tap not reachable"));
-        MainWindowTestAccess::showProblem(*w, QString());
+        showProblem(QString());
         QCOMPARE(text("label_32"), QString());
         QTRY_COMPARE(w->findChildren<QMessageBox *>().size(), 0);
     }

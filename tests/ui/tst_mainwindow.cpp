@@ -5,7 +5,7 @@
 #include <QValidator>
 
 #include "MainWindow.h"
-#include "NoTapAttached.h"
+#include "MainWindowTestAccess.h"
 #include "ResourcePaths.h"
 
 class TestMainWindow : public QObject
