@@ -2,6 +2,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 
 #include "HardwareAddress.h"
@@ -20,6 +22,8 @@ public:
         return w->findChild<QLineEdit *>(i == 1 ? QStringLiteral("lineEdit") : QStringLiteral("lineEdit_%1").arg(i));
     }
     QString text(const char *label) const { return get<QLabel>(label)->text(); }
+    QPushButton *update() const { return get<QPushButton>("pushButton_4"); }
+    QProgressBar *bar() const { return get<QProgressBar>("progressBar"); }
     // Whether the status light shows this image.
     bool shows(const QString &light) const
     {

@@ -46,8 +46,6 @@ class TestWindowTap : public QObject, public MainWindowTestAccess
 
     std::unique_ptr<TapTestBed> bed;
 
-    QProgressBar *bar() const { return get<QProgressBar>("progressBar"); }
-    QPushButton *update() const { return get<QPushButton>("pushButton_4"); }
     static bool setLink(const char *state) { return QProcess::execute(QStringLiteral("ip"), {"link", "set", Host, state}) == 0; }
 
     // A tap answering with these options, then the window that finds it (unless its link is down).
