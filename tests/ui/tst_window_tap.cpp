@@ -20,6 +20,10 @@ const QString Host = QStringLiteral("kvtap0");
 const char *const Typed[23] = {"00", "0e", "c6", "", "", "ff", "", "", "", "", "", "", "08", "", "11",
                                "192", "168", "1", "", "10", "", "", "9"};
 
+// Filter on, keep, timestamps, no CRC-error frames, FCS; a fresh tap reports every flag set.
+const std::pair<const char *, bool> Flags[] = {
+    {"checkBox", true}, {"radioButton", true}, {"checkBox_2", true}, {"checkBox_3", false}, {"checkBox_4", true}};
+
 // The opcodes of the requests the tap received since the frames were last cleared.
 QList<int> opcodes(TapTestBed &bed)
 {
@@ -58,11 +62,9 @@ class TestWindowTap : public QObject, public MainWindowTestAccess
         QTRY_COMPARE_WITH_TIMEOUT(bar()->maximum(), 100, 8000);
     }
 
-    // Filter on, keep, timestamps, no CRC-error frames, FCS; a fresh tap reports every flag set.
     void typeSettings()
     {
-        for (auto [box, wanted] : {std::pair{"checkBox", true}, {"radioButton", true}, {"checkBox_2", true},
-                                   {"checkBox_3", false}, {"checkBox_4", true}})
+        for (auto [box, wanted] : Flags)
             if (get<QAbstractButton>(box)->isChecked() != wanted)
                 get<QAbstractButton>(box)->click();
         for (int i = 1; i <= 23; ++i) {
@@ -75,10 +77,8 @@ class TestWindowTap : public QObject, public MainWindowTestAccess
     {
         for (int i = 1; i <= 23; ++i)
             QCOMPARE(edit(i)->text(), QLatin1String(Typed[i - 1]));
-        QList<bool> flags;
-        for (const char *box : {"checkBox", "radioButton", "checkBox_2", "checkBox_3", "checkBox_4"})
-            flags << get<QAbstractButton>(box)->isChecked();
-        QCOMPARE(flags, QList<bool>({true, true, true, false, true}));
+        for (auto [box, wanted] : Flags)
+            QVERIFY2(get<QAbstractButton>(box)->isChecked() == wanted, box);
     }
 
     // The settings sector holds exactly what typeSettings() entered: one flags byte and the
