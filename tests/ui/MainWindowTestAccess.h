@@ -6,12 +6,13 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "HardwareAddress.h"
-#include "InterfaceDiscovery.h"
 #include "MainWindow.h"
 #include "ResourcePaths.h"
+#include "TapTestBed.h"
 
 // What the tests need of a window: its widgets by name, and a little beyond them.
+// Every window runs the worker, which talks to any tap it can see, and some tests click
+// "Apply"; so windows are made only in a private network namespace (REQUIRE_TAP_TEST_BED).
 class MainWindowTestAccess
 {
 public:
@@ -34,20 +35,3 @@ public:
     void setUpdating(bool updating) { w->updating = updating; }
     void showProblem(const QString &line) { w->showProblem(line, QStringLiteral("title"), QStringLiteral("details")); }
 };
-
-// Every window runs the worker, which talks to any tap it can see, and some tests click
-// "Apply". They run in a private network namespace; where a real tap is visible all the same,
-// they must not run at all rather than write into it.
-inline QString attachedTap()
-{
-    const InterfaceListPtr list = listInterfaces();
-    for (pcap_if_t *e = list ? list->head : nullptr; e; e = e->next) {
-        uint8_t address[HardwareAddressLength];
-        if (e->name && readHardwareAddress(e->name, address) && isTapAddress(address))
-            return QString::fromLocal8Bit(e->name);
-    }
-    return {};
-}
-#define SKIP_IF_A_TAP_IS_ATTACHED()                                                              \
-    if (const QString tap_ = attachedTap(); !tap_.isEmpty())                                     \
-    QSKIP(qPrintable(QStringLiteral("a tap is attached (%1); these tests would write to it").arg(tap_)))

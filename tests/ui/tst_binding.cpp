@@ -46,7 +46,7 @@ class TestBinding : public QObject, public MainWindowTestAccess
     }
 
 private slots:
-    void initTestCase() { SKIP_IF_A_TAP_IS_ATTACHED(); }
+    void initTestCase() { REQUIRE_TAP_TEST_BED(); }
     void init() { w = new MainWindow; }
     void cleanup() { delete w; }
 

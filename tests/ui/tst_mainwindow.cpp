@@ -9,7 +9,7 @@ class TestMainWindow : public QObject, public MainWindowTestAccess
     Q_OBJECT
 
 private slots:
-    void initTestCase() { SKIP_IF_A_TAP_IS_ATTACHED(); }
+    void initTestCase() { REQUIRE_TAP_TEST_BED(); }
     void init() { w = new MainWindow; }
     void cleanup() { delete w; }
 
