@@ -72,24 +72,15 @@ private slots:
         expected.setCaptureCrcErrorFrames(1);
         QVERIFY(fromForm() == expected);
 
-        // shown on a cleared form, with values in bytes that are not compared, then read back;
-        // then the opposite flags
+        // shown on a cleared form, with values in bytes that are not compared, then read back
         const uint8_t held[6] = {0xde, 0xad, 0xbe, 0xef, 0, 0x99};
         DeviceSettings shown = expected;
         shown.setSrcMac(held);
-        shown.setFirmwareVersion(4); shown.setFirmwareTypeCode(0x220C);
-        const MainWindow::HardwareAddress address{0x00, 0x0E, 0xC6, 0xAB, 0xCD, 0xEF};
         w->showDevicePresent(DeviceSettings(), nullptr);
-        w->showDevicePresent(shown, &address);
+        w->showDevicePresent(shown, nullptr);
         QVERIFY(fromForm() == expected);
         QCOMPARE(edit(1)->text() + edit(7)->text() + edit(16)->text(), QStringLiteral("0a192"));
-        QCOMPARE(text("label_4"), QStringLiteral("00:0e:c6:ab:cd:ef"));
-        expected.setFilterMode(1, 1); expected.setTimestampsEnabled(1);
-        expected.setCaptureCrcErrorFrames(0); expected.setCaptureFcs(1);
-        w->showDevicePresent(expected, nullptr);
-        QVERIFY(fromForm() == expected);
-        QVERIFY(!get<QAbstractButton>("checkBox_3")->isChecked() && get<QAbstractButton>("checkBox_4")->isChecked());
-        QCOMPARE(text("label_4"), QStringLiteral("-"));
+        QVERIFY(get<QAbstractButton>("checkBox_3")->isChecked() && !get<QAbstractButton>("checkBox_4")->isChecked());
     }
 
     // What the status panel shows: type and version | update button | whether Read is offered.
@@ -132,7 +123,8 @@ private slots:
         QCOMPARE(QStringList({text("label_2"), text("label_4"), text("label_6"), text("label_8"), update()->text()}),
                  QStringList({"Kalvessa 100 not found", "-", "-", "-", ""}));
         QVERIFY(shows(ResourcePaths::RedLight) && !actionsEnabled() && !update()->isEnabled());
-        for (QWidget *widget : filterGroup() << get("checkBox"))
+        const QList<QWidget *> disabled = filterGroup() << get("checkBox");
+        for (QWidget *widget : disabled)
             QVERIFY2(!widget->isEnabled(), qPrintable(widget->objectName()));
         QCOMPARE(edit(3)->text(), QStringLiteral("ab"));
     }
