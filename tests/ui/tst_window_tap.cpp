@@ -115,7 +115,7 @@ private slots:
 
     void cleanup()
     {
-        delete w;
+        delete std::exchange(w, nullptr);
         bed->stopTap();
         bed->unplug();
     }
