@@ -14,83 +14,57 @@ class DetectionUnitTest : public QObject
     Q_OBJECT
 
 private slots:
-    void progressIsTruncatedPercentage_data();
-    void progressIsTruncatedPercentage();
-    void signalsAndSlotKeepTheirIndices();
-    void stopBeforeStartTimesOutAndTheRunEndsAtOnce();
-    void tapAddressIsRecognisedByItsPrefixOnly();
-};
-
-void DetectionUnitTest::progressIsTruncatedPercentage_data()
-{
-    QTest::addColumn<int>("p");
-    QTest::addColumn<int>("m");
-    QTest::addColumn<int>("percent");  // -1: no signal at all
-    QTest::newRow("half") << 384 << 768 << 50;
-    QTest::newRow("a third truncates") << 1 << 3 << 33;
-    QTest::newRow("two thirds truncate, not round") << 2 << 3 << 66;
-    QTest::newRow("all") << 768 << 768 << 100;
-    QTest::newRow("nothing yet") << 0 << 768 << 0;
-    // A stage of no steps has no percentage; dividing by it would be undefined.
-    QTest::newRow("empty stage") << 0 << 0 << -1;
-    QTest::newRow("empty stage, steps done") << 5 << 0 << -1;
-    QTest::newRow("negative stage") << 1 << -3 << -1;
-}
-
-void DetectionUnitTest::progressIsTruncatedPercentage()
-{
-    QFETCH(int, p);
-    QFETCH(int, m);
-    QFETCH(int, percent);
-    Detection worker;
-    QSignalSpy progress(&worker, &Detection::MV1UpdateProgress);
-    worker.UpdateProgressChanged(p, m);
-    QCOMPARE(progress.count(), percent < 0 ? 0 : 1);
-    if (percent >= 0)
-        QCOMPARE(progress.at(0).at(0).toInt(), percent);
-}
-
-void DetectionUnitTest::signalsAndSlotKeepTheirIndices()
-{
-    // The window and older builds connect by index order; an extra signal would shift the slot.
-    const QMetaObject &meta = Detection::staticMetaObject;
-    const QByteArray expected[] = {"MV1Changed()", "MV1UpdateProgress(int)", "MV1FinishedUpdate()",
-                                   "MV1FailedUpdate()", "UpdateProgressChanged(int,int)"};
-    QCOMPARE(meta.methodCount() - meta.methodOffset(), 5);
-    for (int i = 0; i < 5; ++i) {
-        const QMetaMethod method = meta.method(meta.methodOffset() + i);
-        QCOMPARE(method.methodSignature(), expected[i]);
-        QCOMPARE(method.methodType(), i < 4 ? QMetaMethod::Signal : QMetaMethod::Slot);
+    void progressIsTruncatedAndEmptyStagesAreNotReported()
+    {
+        Detection worker;
+        QSignalSpy progress(&worker, &Detection::MV1UpdateProgress);
+        // Truncated, never rounded; a stage of no steps has no percentage (and dividing by
+        // it would be undefined), so it gives no signal at all.
+        const int steps[][2] = {{384, 768}, {1, 3}, {0, 0}, {2, 3}, {5, 0}, {768, 768}, {1, -3}, {0, 768}};
+        for (const auto &[p, m] : steps)
+            worker.UpdateProgressChanged(p, m);
+        QList<int> percent;
+        for (const QList<QVariant> &arguments : progress)
+            percent << arguments.at(0).toInt();
+        QCOMPARE(percent, (QList<int>{50, 33, 66, 100, 0}));
     }
-}
 
-void DetectionUnitTest::stopBeforeStartTimesOutAndTheRunEndsAtOnce()
-{
-    Detection worker;
-    QSignalSpy changed(&worker, &Detection::MV1Changed);
-    worker.requestRead();  // answered with a signal even without a tap, so a tick would show
+    void signalsAndSlotKeepTheirIndices()
+    {
+        // The window and older builds connect by index order; an extra signal would shift the slot.
+        const QMetaObject &meta = Detection::staticMetaObject;
+        const QByteArray expected[] = {"MV1Changed()", "MV1UpdateProgress(int)", "MV1FinishedUpdate()",
+                                       "MV1FailedUpdate()", "UpdateProgressChanged(int,int)"};
+        QCOMPARE(meta.methodCount() - meta.methodOffset(), 5);
+        for (int i = 0; i < 5; ++i) {
+            const QMetaMethod method = meta.method(meta.methodOffset() + i);
+            QCOMPARE(method.methodSignature(), expected[i]);
+            QCOMPARE(method.methodType(), i < 4 ? QMetaMethod::Signal : QMetaMethod::Slot);
+        }
+    }
 
-    StdoutCapture output;
-    worker.stop();
-    QCOMPARE(output.text(), QByteArray("Detection thread timeout when stopping\n"));
+    void stopBeforeStartTimesOutAndTheRunEndsAtOnce()
+    {
+        Detection worker;
+        QSignalSpy changed(&worker, &Detection::MV1Changed);
+        worker.requestRead();  // answered with a signal even without a tap, so a tick would show
+        StdoutCapture output;
+        worker.stop();
+        QCOMPARE(output.text(), QByteArray("Detection thread timeout when stopping\n"));
+        worker.start();
+        QVERIFY(worker.wait(QDeadlineTimer(5000)));
+        QCOMPARE(changed.count(), 0);
+    }
 
-    worker.start();
-    QVERIFY(worker.wait(QDeadlineTimer(5000)));
-    QCOMPARE(changed.count(), 0);
-}
-
-void DetectionUnitTest::tapAddressIsRecognisedByItsPrefixOnly()
-{
-    const uint8_t addresses[][6] = {{0x00, 0x0E, 0xC6, 0xAB, 0xCD, 0xEF},
-                                    {0x00, 0x0E, 0xC6, 0x00, 0x00, 0x00},
-                                    {0x00, 0x0E, 0xC7, 0xAB, 0xCD, 0xEF},
-                                    {0x01, 0x0E, 0xC6, 0xAB, 0xCD, 0xEF},
-                                    {0xAB, 0xCD, 0xEF, 0x00, 0x0E, 0xC6}};
-    const bool isTap[] = {true, true, false, false, false};
-    for (int i = 0; i < 5; ++i)
-        QCOMPARE(isTapAddress(addresses[i]), isTap[i]);
-    QVERIFY(!isTapAddress(nullptr));
-}
+    void tapAddressIsRecognisedByItsWholePrefixOnly()
+    {
+        const uint8_t tap[] = {0x00, 0x0E, 0xC6, 1, 2, 3}, nextVendor[] = {0x00, 0x0E, 0xC7, 1, 2, 3},
+                      firstByteOff[] = {0x01, 0x0E, 0xC6, 1, 2, 3}, prefixLast[] = {1, 2, 3, 0x00, 0x0E, 0xC6};
+        QVERIFY(isTapAddress(tap));
+        QVERIFY(!isTapAddress(nextVendor) && !isTapAddress(firstByteOff) && !isTapAddress(prefixLast));
+        QVERIFY(!isTapAddress(nullptr));
+    }
+};
 
 QTEST_GUILESS_MAIN(DetectionUnitTest)
 #include "tst_detection_unit.moc"
