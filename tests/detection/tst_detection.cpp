@@ -16,7 +16,7 @@
 namespace {
 
 // Only ever waited out on a failure; a silent tap's probes alone take over three seconds.
-constexpr int Wait = 60000;
+constexpr int Wait = 20000;
 const QString TapMac = QStringLiteral("00:0e:c6:12:34:56");
 const QByteArray Probe = wire::request(opcode::WriteRegister, reg::Control, Detection::ProbeValue);
 using Events = QStringList;
@@ -58,7 +58,7 @@ QString runsOf(const QList<TapFrame> &frames)
     return ops.join(' ').replace(QRegularExpression("(\\w\\w)( \\1)+"), "\\1+");
 }
 
-// The worker, started, with its signals recorded as the window receives them: queued, in this thread.
+// The worker, started, its signals recorded as the window receives them: queued, in this thread.
 struct Watched : QObject
 {
     Watched()
@@ -120,7 +120,7 @@ private slots:
         const DeviceSettings fresh = settingsOf(bed.hostInterface());
         QVERIFY(recordOf(w.worker) == fresh);
 
-        // Posted for one tick: the update runs first, then the write and its store, then the read.
+        // Posted for one tick: the update runs first, then the write with its store, the read.
         bed.clearFrames();
         w.worker.requestWrite(sampleSettings(0x15), true);
         w.worker.requestRead();

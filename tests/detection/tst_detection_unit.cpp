@@ -29,7 +29,7 @@ private slots:
 
     void signalsAndSlotKeepTheirIndices()
     {
-        // The window and older builds connect by index order; an extra signal would shift the slot.
+        // The window and older builds connect by index; an extra signal would shift the slot.
         const QMetaObject &meta = Detection::staticMetaObject;
         QStringList methods;
         for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
