@@ -1,7 +1,7 @@
 // How fast the worker notices a tap and how much processor its idle loop costs.
 //
 // Runs inside a private network namespace (made by tools/testbed/in-netns.sh, which
-// bench/detection-bench.sh uses) against the simulated tap. Prints figures; asserts nothing.
+// bench/run-all.sh uses) against the simulated tap. Prints figures; asserts nothing.
 //
 //   detection_bench [--rounds N] [--idle-seconds S] [--others N]
 #include <algorithm>
@@ -213,7 +213,7 @@ int main(int argc, char **argv)
 #endif
     QString why;
     if (!TapTestBed::namespaceReady(&why)) {
-        std::printf("needs a private network namespace (run bench/detection-bench.sh): %s\n",
+        std::printf("needs a private network namespace (run bench/run-all.sh): %s\n",
                     qPrintable(why));
         return 1;
     }

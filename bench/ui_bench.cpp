@@ -3,7 +3,7 @@
 // A 5 ms timer in the GUI thread records the gaps between its firings while "Apply",
 // "Read Current Setup" and a firmware update run; the largest gap is the longest stall of
 // the event loop. Also: the time from a click on "Apply" until the form shows the answer.
-// Runs inside a private network namespace (bench/ui-bench.sh). Prints figures only.
+// Runs inside a private network namespace (bench/run-all.sh). Prints figures only.
 //
 //   ui_bench [--rounds N]
 #include <algorithm>
@@ -139,7 +139,7 @@ int main(int argc, char **argv)
 #endif
     QString why;
     if (!TapTestBed::namespaceReady(&why)) {
-        std::printf("needs a private network namespace (run bench/ui-bench.sh): %s\n", qPrintable(why));
+        std::printf("needs a private network namespace (run bench/run-all.sh): %s\n", qPrintable(why));
         return 1;
     }
     const QStringList arguments = app.arguments();

@@ -246,6 +246,9 @@ bool TapTestBed::startTap(const QStringList &options)
         stopTap();
         return false;
     }
+    // The tool asks before flashing a stand-in firmware image into a tap that may be real;
+    // the tap on this bed is the simulator, as with tools/tapsim/with-simulated-tap.sh.
+    qputenv("KALVESSA_SIMULATED_TAP", hostInterface().toLocal8Bit());
     return true;
 }
 
