@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <memory>
-#include <optional>
 
 #include <QDeadlineTimer>
 #include <QMutexLocker>
@@ -22,33 +20,6 @@
 namespace {
 constexpr int Generation4 = 4;
 constexpr long double PercentScale = 100.0f;
-
-struct PcapCloser
-{
-    void operator()(pcap_t *handle) const { pcap_close(handle); }
-};
-
-// Activates a capture as the raw-frame session would and closes it again, printing
-// nothing. Nothing when it activated, otherwise the library's text.
-std::optional<QString> quietOpenFailure(const char *interfaceName)
-{
-    char errorText[PCAP_ERRBUF_SIZE] = {};
-    const std::unique_ptr<pcap_t, PcapCloser> handle(pcap_create(interfaceName, errorText));
-    if (!handle)
-        return QString::fromLocal8Bit(errorText);
-    pcap_t *p = handle.get();
-    pcap_set_snaplen(p, PacketSession::SnapshotLength);
-    pcap_set_promisc(p, PacketSession::Promiscuous);
-    pcap_set_timeout(p, PacketSession::ReadTimeoutMs);
-    pcap_set_immediate_mode(p, 1);
-    const int status = pcap_activate(p);
-    if (status >= 0)
-        return std::nullopt;
-    const char *reason = pcap_geterr(p);
-    if (!reason || reason[0] == '\0')
-        reason = pcap_statustostr(status);
-    return QString::fromLocal8Bit(reason);
-}
 } // namespace
 
 Detection::Detection(QObject *parent)
@@ -340,34 +311,22 @@ void Detection::dropDevice()
 bool Detection::captureOpens(const char *interfaceName, CaptureFailures &failuresNow,
                              QString *reason)
 {
-    // A quiet attempt first: the session prints its diagnostic on every failed open, and a
-    // tap that stays unreachable is tried every second.
-    const std::optional<QString> failure = quietOpenFailure(interfaceName);
-    if (!failure)
-        return true;
-    const QString &text = *failure;
+    // Quiet: a tap that stays unreachable is tried every second, and its diagnostic is
+    // printed only when the reason changes.
+    PacketSession session(interfaceName);
+    session.setQuiet(true);
+    if (session.open())
+        return true;  // the session releases its capture when it goes
+    *reason = QString::fromStdString(session.lastError());
 
     const QString name = QString::fromLocal8Bit(interfaceName);
     const auto known = captureFailures.constFind(name);
-    if (known != captureFailures.constEnd() && known->libraryText == text) {
-        failuresNow.insert(name, *known);
-        *reason = known->reason;
-        return false;
-    }
     const auto already = failuresNow.constFind(name);
-    if (already != failuresNow.constEnd() && already->libraryText == text) {
-        *reason = already->reason;
-        return false;
-    }
-
-    PacketSession session(interfaceName);
-    if (session.open()) {
-        session.close();  // it came up between the two attempts
-        return true;
-    }
-    const QString sessionReason = QString::fromStdString(session.lastError());
-    *reason = sessionReason.isEmpty() ? text : sessionReason;
-    failuresNow.insert(name, {text, *reason});
+    const bool told = (known != captureFailures.constEnd() && *known == *reason)
+                      || (already != failuresNow.constEnd() && *already == *reason);
+    if (!told)
+        session.reportOpenFailure();
+    failuresNow.insert(name, *reason);
     return false;
 }
 

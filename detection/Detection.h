@@ -96,14 +96,8 @@ private:
         QString reason;
         bool operator==(const Unreachable &) const = default;
     };
-    // What stopped the capture on one interface: the library's text from a quiet attempt
-    // (to notice a change) and the reason as the raw-frame session reported it.
-    struct CaptureFailure
-    {
-        QString libraryText;
-        QString reason;
-    };
-    using CaptureFailures = QHash<QString, CaptureFailure>;
+    // Why the capture could not be opened, per interface name.
+    using CaptureFailures = QHash<QString, QString>;
     // True when a capture on the interface opens. Otherwise false with the reason; the
     // session's diagnostic is printed only when the reason differs from the last step's.
     bool captureOpens(const char *interfaceName, CaptureFailures &failuresNow, QString *reason);

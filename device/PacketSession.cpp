@@ -132,9 +132,15 @@ bool PacketSession::openCapture()
 bool PacketSession::fail(const char *reason)
 {
     m_lastError = reason != nullptr ? reason : "";
+    if (!m_quiet)
+        reportOpenFailure();
+    return false;
+}
+
+void PacketSession::reportOpenFailure() const
+{
     std::printf("Cannot open interface : %s\n", m_lastError.c_str());
     std::fflush(stdout);
-    return false;
 }
 
 int PacketSession::send(const uint8_t *frameBytes, int length)

@@ -47,6 +47,11 @@ public:
     const char *name() const { return m_name.c_str(); }
     // The capture library's reason for the last failed open(); empty after a good one.
     const std::string &lastError() const { return m_lastError; }
+    // A quiet session prints nothing when open() fails (the reason is still kept), for a
+    // caller that retries every second and says so only when the reason changes.
+    void setQuiet(bool quiet) { m_quiet = quiet; }
+    // Prints "Cannot open interface : <lastError()>" on standard output.
+    void reportOpenFailure() const;
 
 private:
     struct PcapCloser { void operator()(pcap_t *p) const { pcap_close(p); } };
@@ -62,4 +67,5 @@ private:
     std::string m_lastError;
     int m_selectableFd = -1;  // belongs to m_handle
     bool m_open = false;
+    bool m_quiet = false;
 };

@@ -11,6 +11,7 @@
 #include "InterfaceDiscovery.h"
 #include "MV1Device_v4.h"
 #include "SettingsRegisterMap.h"
+#include "StdoutCapture.h"
 #include "TapWire.h"
 
 namespace {
@@ -162,6 +163,7 @@ private slots:
         // generation 3, it would swallow every write.
         TapTestBed bed(QStringLiteral("kvtap0"), TapMac);
         QVERIFY(bed.plug() && bed.startTap({"--silent"}) && ip({"link", "set", "kvtap0", "down"}));
+        StdoutCapture out;
         Watched w;
         QTRY_COMPARE_WITH_TIMEOUT(w.events, Events{"changed"}, Wait);
         QString name, reason;
@@ -169,6 +171,10 @@ private slots:
         QCOMPARE(name, "kvtap0");
         QVERIFY2(reason.contains("not up"), qPrintable(reason));
         QCOMPARE(w.worker.deviceGeneration(), 0);
+        // Tried again every tick, but said once while the reason stays the same.
+        QTest::qWait(2 * 1000 + 200);
+        QCOMPARE(out.text().count("Cannot open interface : "), 1);
+        QCOMPARE(w.events, Events{"changed"});
 
         // Once up: three probes of ten sends each, then taken for generation 3, which
         // cannot be read.
