@@ -2,8 +2,5 @@
 if(TARGET kalvessa_testbed)
   add_executable(detection_bench ${CMAKE_CURRENT_LIST_DIR}/detection_bench.cpp)
   target_link_libraries(detection_bench PRIVATE kalvessa_detection kalvessa_testbed Qt6::Core)
-  target_compile_definitions(detection_bench PRIVATE
-      KALVESSA_TAPSIM_PATH="$<TARGET_FILE:kalvessa-tapsim>")
-  add_dependencies(detection_bench kalvessa-tapsim)
   kalvessa_target_warnings(detection_bench)
 endif()

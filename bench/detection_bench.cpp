@@ -20,7 +20,7 @@
 #include "DeviceSettings.h"
 #include "MV1Device_v4.h"
 #include "SettingsRegisterMap.h"
-#include "TapTestBed.h"
+#include "BenchTap.h"
 
 namespace {
 
@@ -207,16 +207,8 @@ int intOption(const QStringList &arguments, const QString &name, int fallback)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-#ifdef KALVESSA_TAPSIM_PATH
-    if (qEnvironmentVariableIsEmpty("KALVESSA_TAPSIM"))
-        qputenv("KALVESSA_TAPSIM", KALVESSA_TAPSIM_PATH);
-#endif
-    QString why;
-    if (!TapTestBed::namespaceReady(&why)) {
-        std::printf("needs a private network namespace (run bench/run-all.sh): %s\n",
-                    qPrintable(why));
+    if (!benchNamespaceReady())
         return 1;
-    }
     const QStringList arguments = app.arguments();
     const int rounds = intOption(arguments, "--rounds", 10);
     const int idleSeconds = intOption(arguments, "--idle-seconds", 30);

@@ -21,7 +21,7 @@
 #include <QTimer>
 
 #include "MainWindow.h"
-#include "TapTestBed.h"
+#include "BenchTap.h"
 
 namespace {
 
@@ -133,15 +133,8 @@ bool measureRequest(MainWindow &w, const char *buttonName, Figures &stall, Figur
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-#ifdef KALVESSA_TAPSIM_PATH
-    if (qEnvironmentVariableIsEmpty("KALVESSA_TAPSIM"))
-        qputenv("KALVESSA_TAPSIM", KALVESSA_TAPSIM_PATH);
-#endif
-    QString why;
-    if (!TapTestBed::namespaceReady(&why)) {
-        std::printf("needs a private network namespace (run bench/run-all.sh): %s\n", qPrintable(why));
+    if (!benchNamespaceReady())
         return 1;
-    }
     const QStringList arguments = app.arguments();
     const int at = int(arguments.indexOf(QStringLiteral("--rounds")));
     const int rounds = at >= 0 && at + 1 < arguments.size() ? arguments.at(at + 1).toInt() : 10;

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -189,14 +188,8 @@ QString TapTestBed::simulatorPath()
     const QString fromEnvironment = qEnvironmentVariable("KALVESSA_TAPSIM");
     if (!fromEnvironment.isEmpty())
         return fromEnvironment;
-    const QDir here(QCoreApplication::applicationDirPath());
-    for (const char *relative : {"../../tools/tapsim/kalvessa-tapsim", "../tools/tapsim/kalvessa-tapsim",
-                                 "kalvessa-tapsim"}) {
-        const QString candidate = here.absoluteFilePath(QString::fromLatin1(relative));
-        if (QFileInfo(candidate).isExecutable())
-            return QDir::cleanPath(candidate);
-    }
-    return QStringLiteral("kalvessa-tapsim");
+    // The simulator built beside this library (set by the build).
+    return QStringLiteral(KALVESSA_TAPSIM_PATH);
 }
 
 QString TapTestBed::recordPath() const

@@ -54,7 +54,7 @@ public:
     QString hostInterface() const { return m_host; }
     QString tapInterface() const { return m_host + QLatin1Char('s'); }
     QString recordPath() const;
-    // The simulated tap's executable: $KALVESSA_TAPSIM, else found next to the test binary.
+    // The simulated tap's executable: $KALVESSA_TAPSIM, else the one built with the bed.
     static QString simulatorPath();
 
 private:
