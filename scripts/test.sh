@@ -1,22 +1,35 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs the whole test suite through ctest.
+# Installs what is missing, builds everything with the tests and runs the whole suite through ctest.
 #   scripts/test.sh              normal build in build/
 #   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-sanitize/
+#   scripts/test.sh --configure-only [--sanitize]   configures the build for the tests and stops
+# KALVESSA_BUILD_DIR names another build directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build
 sanitize=OFF
-if [ "${1:-}" = "--sanitize" ]; then
-    build=build-sanitize
-    sanitize=ON
-fi
+configure_only=0
+for arg in "$@"; do
+    case "$arg" in
+        --sanitize) build=build-sanitize; sanitize=ON ;;
+        --configure-only) configure_only=1 ;;
+        *) echo "usage: scripts/test.sh [--sanitize] [--configure-only]" >&2; exit 2 ;;
+    esac
+done
+build=${KALVESSA_BUILD_DIR:-$build}
 
 scripts/install-deps.sh
-cmake -S . -B "$build" -DKALVESSA_SANITIZE=$sanitize
+# Tests are switched on explicitly: the run command configures the same folder without them.
+cmake -S . -B "$build" -DKALVESSA_BUILD_TESTS=ON -DKALVESSA_SANITIZE=$sanitize
+[ "$configure_only" -eq 1 ] && exit 0
 cmake --build "$build" -j"$(nproc)"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
-ctest --test-dir "$build" --output-on-failure -j2
+log=$build/ctest-output.txt
+status=0
+ctest --test-dir "$build" --output-on-failure --no-tests=error -j2 2>&1 | tee "$log" || status=$?
+scripts/test-summary.sh "$log"
+exit "$status"
