@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include "Detection.h"
+#include "TapService.h"
 #include "DeviceSettings.h"
 #include "MV1Device_v4.h"
 #include "SettingsRegisterMap.h"
@@ -27,7 +28,7 @@ namespace {
 const QString TapInterface = QStringLiteral("kvtap0");
 const QString NotATapMac = QStringLiteral("02:00:00:00:00:01");
 const QString TapMac = QStringLiteral("00:0e:c6:12:34:56");
-constexpr int TickMs = static_cast<int>(Detection::TickSleepMs);
+constexpr int TickMs = static_cast<int>(Detection::TickMs);
 constexpr int GiveUpMs = 10000;
 
 bool ip(const QStringList &arguments)
@@ -152,7 +153,7 @@ void measureDeviceShare(int rounds)
         MV1Device_v4 tap(qPrintable(TapInterface));
         QElapsedTimer clock;
         clock.start();
-        tap.writeRegister(reg::Control, Detection::ProbeValue, false);
+        tap.writeRegister(reg::Control, probe::Value, false);
         probes << clock.restart();
         DeviceSettings settings;
         tap.readSettings(settings, false);

@@ -1,47 +1,37 @@
 #include "Detection.h"
 
+#include <QDeadlineTimer>
+#include <QMutexLocker>
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 
-#include <QDeadlineTimer>
-#include <QMutexLocker>
+#include <poll.h>
 
-#include <pcap/pcap.h>
-
+#include "DetectionLog.h"
 #include "FirmwareImage.h"
-#include "HardwareAddress.h"
-#include "InterfaceDiscovery.h"
-#include "MV1Device_v3.h"
-#include "MV1Device_v4.h"
-#include "PacketSession.h"
-#include "SettingsRegisterMap.h"
+#include "MV1Device.h"
+#include "TapService.h"
 
 namespace {
 constexpr int Generation4 = 4;
 constexpr long double PercentScale = 100.0f;
 } // namespace
 
-Detection::Detection(QObject *parent)
-    : QThread(parent)
-{
-}
+Detection::Detection(QObject *parent) : QThread(parent) {}
 
 Detection::~Detection()
 {
-    {
-        QMutexLocker locker(&sleepMutex);
-        quitRequested = true;
-        wakeUp.wakeAll();
-    }
+    m_stopRequested.storeRelease(1);
+    m_wakeUp.wake();
     wait();
-    // The loop has ended, so nothing else can reach the device object any more.
-    delete device.fetchAndStoreOrdered(nullptr);
 }
 
 void Detection::stop()
 {
-    stopRequested.storeRelease(1);
+    m_stopRequested.storeRelease(1);
+    m_wakeUp.wake();
     for (int poll = 1; poll <= StopPolls; ++poll) {
         QThread::msleep(StopPollMs);
         if (poll == StopPolls) {
@@ -49,79 +39,95 @@ void Detection::stop()
             std::fflush(stdout);
             return;
         }
-        if (stopRequested.loadAcquire() == 0)
+        if (m_stopRequested.loadAcquire() == 0)
             return;
     }
 }
 
+void Detection::post(const Requests &requests)
+{
+    {
+        const QMutexLocker locker(&m_mutex);
+        if (requests.write) {
+            m_posted.settings = requests.settings;
+            m_posted.write = true;
+            m_posted.store = requests.store;
+        }
+        m_posted.read = m_posted.read || requests.read;
+        m_posted.update = m_posted.update || requests.update;
+    }
+    m_wakeUp.wake();
+}
+
 void Detection::requestWrite(const DeviceSettings &settings, bool store)
 {
-    QMutexLocker locker(&handoverMutex);
-    posted.settings = settings;
-    posted.write = true;
-    posted.store = store;
+    Requests requests;
+    requests.settings = settings;
+    requests.write = true;
+    requests.store = store;
+    post(requests);
 }
 
 void Detection::requestRead()
 {
-    QMutexLocker locker(&handoverMutex);
-    posted.read = true;
+    Requests requests;
+    requests.read = true;
+    post(requests);
 }
 
 void Detection::requestUpdate()
 {
-    QMutexLocker locker(&handoverMutex);
-    posted.update = true;
+    Requests requests;
+    requests.update = true;
+    post(requests);
 }
 
-int Detection::copySettings(DeviceSettings &settings)
+TapSnapshot Detection::snapshot() const
 {
-    // No tap: answer at once rather than wait for a tick to end.
-    if (!device.loadAcquire())
+    const QMutexLocker locker(&m_mutex);
+    return m_published;
+}
+
+int Detection::copySettings(DeviceSettings &settings) const
+{
+    const QMutexLocker locker(&m_mutex);
+    if (!m_published.present)
         return -1;
-    QMutexLocker locker(&mutex);
-    if (!device.loadRelaxed())
-        return -1;
-    settings = currentSettings;
+    settings = m_published.settings;
     return 0;
 }
 
-bool Detection::deviceHardwareAddress(uint8_t *out)
+bool Detection::deviceHardwareAddress(uint8_t *out) const
 {
-    if (!device.loadAcquire())
+    const QMutexLocker locker(&m_mutex);
+    if (!m_published.present || !m_published.address)
         return false;
-    QMutexLocker locker(&mutex);
-    MV1Device *held = device.loadRelaxed();
-    if (!held)
-        return false;
-    held->hardwareAddress(out);
+    std::copy(m_published.address->begin(), m_published.address->end(), out);
     return true;
 }
 
-int Detection::deviceGeneration()
+int Detection::deviceGeneration() const
 {
-    if (!device.loadAcquire())
-        return 0;
-    QMutexLocker locker(&mutex);
-    const MV1Device *held = device.loadRelaxed();
-    return held ? held->generation() : 0;
+    const QMutexLocker locker(&m_mutex);
+    return m_published.present ? m_published.generation : 0;
 }
 
 bool Detection::unreachableTap(QString *interfaceName, QString *reason) const
 {
-    QMutexLocker locker(&unreachableMutex);
-    if (unreachable.name.isEmpty())
+    const QMutexLocker locker(&m_mutex);
+    if (m_published.problem.kind != TapProblem::Kind::Unreachable)
         return false;
     if (interfaceName)
-        *interfaceName = unreachable.name;
+        *interfaceName = m_published.problem.interfaceName;
     if (reason)
-        *reason = unreachable.reason;
+        *reason = m_published.problem.reason;
     return true;
 }
 
-bool Detection::takeWriteFailure()
+QList<TapOutcome> Detection::takeOutcomes()
 {
-    return writeFailed.fetchAndStoreOrdered(0) != 0;
+    const QMutexLocker locker(&m_mutex);
+    return std::exchange(m_outcomes, {});
 }
 
 void Detection::UpdateProgressChanged(int p, int m)
@@ -136,208 +142,236 @@ void Detection::UpdateProgressChanged(int p, int m)
 
 void Detection::run()
 {
-    if (stopRequested.fetchAndStoreOrdered(0) != 0 || quitting())
+    if (m_stopRequested.fetchAndStoreOrdered(0) != 0)
         return;
+    LinkMonitor links;
     for (;;) {
-        {
-            QMutexLocker locker(&mutex);
-            takeHandover();
+        const Requests work = takeRequests();
+        if (work.update)
             carryOutUpdate();
-            carryOutWrite();
+        if (work.write)
+            carryOutWrite(work.settings, work.store);
+        if (work.read)
             carryOutRead();
-            detect();
-        }
-        if (!sleepUntilNextTick()) {
-            stopRequested.storeRelease(0);
-            return;
-        }
-        if (stopRequested.fetchAndStoreOrdered(0) != 0)
-            return;
-    }
-}
-
-bool Detection::quitting()
-{
-    QMutexLocker locker(&sleepMutex);
-    return quitRequested;
-}
-
-bool Detection::sleepUntilNextTick()
-{
-    QMutexLocker locker(&sleepMutex);
-    const QDeadlineTimer deadline(static_cast<qint64>(TickSleepMs));
-    while (!quitRequested) {
-        if (!wakeUp.wait(&sleepMutex, deadline))
+        detect();
+        if (!waitForWork(links))
             break;
     }
-    return !quitRequested;
+    drop();  // on this thread, where the device objects were made
+    m_stopRequested.storeRelease(0);
 }
 
-void Detection::takeHandover()
+Detection::Requests Detection::takeRequests()
 {
-    QMutexLocker locker(&handoverMutex);
-    if (posted.update)
-        updateRequested = true;
-    if (posted.write) {
-        pendingSettings = posted.settings;
-        writeRequested = true;
-        storeRequested = posted.store;
+    const QMutexLocker locker(&m_mutex);
+    return std::exchange(m_posted, {});
+}
+
+bool Detection::waitForWork(LinkMonitor &links)
+{
+    const QDeadlineTimer nextTick(TickMs);
+    for (;;) {
+        if (m_stopRequested.loadAcquire() != 0)
+            return false;
+        {
+            const QMutexLocker locker(&m_mutex);
+            if (m_posted.any())
+                return true;
+        }
+        const qint64 left = nextTick.remainingTime();
+        if (left <= 0)
+            return true;
+        pollfd waitFor[2] = {{m_wakeUp.fd(), POLLIN, 0}, {links.fd(), POLLIN, 0}};
+        const int ready = ::poll(waitFor, links.fd() >= 0 ? 2 : 1, static_cast<int>(left));
+        if (ready <= 0)
+            continue;  // the deadline, or a signal: looked at again above
+        if (waitFor[0].revents != 0)
+            m_wakeUp.clear();
+        if (waitFor[1].revents != 0 && links.drain())
+            return true;
     }
-    if (posted.read)
-        readRequested = true;
-    posted.write = posted.store = posted.read = posted.update = false;
 }
 
 void Detection::carryOutUpdate()
 {
-    if (!updateRequested)
-        return;
-    MV1Device *held = device.loadRelaxed();
-    if (held && held->updateFirmware(firmwareImage, firmwareImageLength))
+    const bool done = m_tap && m_tap->device().updateFirmware(firmwareImage, firmwareImageLength);
+    report(TapOutcome::Action::Update, done,
+           done ? QString()
+           : m_tap ? m_tap->device().lastFailure().text()
+                   : tr("no tap is attached"));
+    if (done)
         emit MV1FinishedUpdate();
     else
         emit MV1FailedUpdate();
-    updateRequested = false;
 }
 
-void Detection::carryOutWrite()
+void Detection::carryOutWrite(const DeviceSettings &settings, bool store)
 {
-    if (!writeRequested)
+    const TapOutcome::Action action = store ? TapOutcome::Action::Store : TapOutcome::Action::Write;
+    if (!m_tap) {
+        // Nothing to write to: the record still takes what was posted, as the window entered it.
+        DeviceSettings posted = settings;
+        posted.setFirmwareVersion(m_current.firmwareVersion());
+        posted.setFirmwareTypeCode(m_current.firmwareTypeCode());
+        m_current = posted;
+        report(action, false, tr("no tap is attached"));
+        emit MV1Changed();
         return;
-    MV1Device *held = device.loadRelaxed();
-    bool acknowledged = true;
-    if (held) {
-        acknowledged = held->writeSettings(pendingSettings, false);
-        if (storeRequested)
-            acknowledged = held->writeSettings(pendingSettings, true) && acknowledged;
     }
-    if (acknowledged) {
-        pendingSettings.setFirmwareVersion(currentSettings.firmwareVersion());
-        pendingSettings.setFirmwareTypeCode(currentSettings.firmwareTypeCode());
-        currentSettings = pendingSettings;
-    } else {
+
+    MV1Device &device = m_tap->device();
+    bool written = device.writeSettings(settings, false);
+    QString failure = written ? QString() : device.lastFailure().text();
+    if (store) {
+        const bool stored = device.writeSettings(settings, true);
+        if (!stored && written)
+            failure = device.lastFailure().text();
+        written = written && stored;
+    }
+
+    if (written) {
+        DeviceSettings posted = settings;
+        posted.setFirmwareVersion(m_current.firmwareVersion());
+        posted.setFirmwareTypeCode(m_current.firmwareTypeCode());
+        m_current = posted;
+    } else if (device.generation() == Generation4) {
         // Show what the tap holds, never what was merely posted. A generation-3 tap cannot
-        // be read back (its read clears the record), so its current record stays as it was.
-        if (held->generation() == Generation4)
-            held->readSettings(currentSettings, false);
-        writeFailed.storeRelease(1);
+        // be read back, so its record stays as it was.
+        DeviceSettings held;
+        if (device.readSettings(held, false))
+            m_current = held;
     }
-    writeRequested = false;
+    report(action, written, failure);
     emit MV1Changed();
 }
 
 void Detection::carryOutRead()
 {
-    if (!readRequested)
-        return;
-    if (MV1Device *held = device.loadRelaxed())
-        held->readSettings(currentSettings, false);
-    readRequested = false;
+    QString failure = tr("no tap is attached");
+    bool read = false;
+    if (m_tap) {
+        DeviceSettings held;
+        read = m_tap->device().readSettings(held, false);
+        if (read)
+            m_current = held;
+        else
+            failure = m_tap->device().lastFailure().text();
+    }
+    report(TapOutcome::Action::Read, read, read ? QString() : failure);
     emit MV1Changed();
 }
 
 void Detection::detect()
 {
-    wasFound = found;
-    found = false;
-    bool signalled = false;
-    Unreachable seen;
-    CaptureFailures failuresNow;
+    const std::optional<QList<TapInterface>> taps = listTapInterfaces();
 
-    const InterfaceListPtr list = listInterfaces();
-    for (pcap_if_t *entry = list ? list->head : nullptr; entry; entry = entry->next) {
-        uint8_t address[HardwareAddressLength];
-        if (!entry->name || !readHardwareAddress(entry->name, address) || !isTapAddress(address))
-            continue;
-        if (wasFound) {
-            found = true;
-            continue;
+    if (m_tap) {
+        // Held while its own interface is listed with the prefix; a vanished or renamed
+        // interface lets a later step take whichever tap is there then.
+        const QString held = m_tap->interfaceName();
+        const auto entry = taps ? std::find_if(taps->begin(), taps->end(),
+                                               [&](const TapInterface &t) { return t.name == held; })
+                                : QList<TapInterface>::const_iterator();
+        const bool listed = taps && entry != taps->end();
+        if (listed) {
+            if (entry->address != m_tap->address()) {
+                m_tap->setAddress(entry->address);
+                publish();
+                emit MV1Changed();
+            }
+            return;
         }
-
-        // A tap we cannot capture on would never answer the probe; taking it for
-        // generation 3 would then swallow every write. Leave it for a later tick.
-        QString reason;
-        MV1Device *taken = nullptr;
-        if (captureOpens(entry->name, failuresNow, &reason)) {
-            taken = probe(entry->name);
-            // Silence means generation 3 only if the capture still opens.
-            if (!taken && captureOpens(entry->name, failuresNow, &reason))
-                taken = new MV1Device_v3(entry->name);
-        }
-        if (!taken) {
-            if (seen.name.isEmpty())
-                seen = {QString::fromLocal8Bit(entry->name), reason};
-            continue;
-        }
-
-        device.storeRelease(taken);
-        found = true;
-        taken->readSettings(currentSettings, false);
-        publishUnreachable({}, true);
+        drop();
+        publish();
         emit MV1Changed();
-        signalled = true;
-        connect(taken, &MV1Device::MV1UpdateProgress, this, &Detection::UpdateProgressChanged);
-        break;
+        return;
     }
 
-    if (!found && wasFound) {
-        dropDevice();
-        emit MV1Changed();
-        signalled = true;
+    TapProblem problem;
+    QHash<QString, QString> failuresNow;
+    for (const TapInterface &interface : taps.value_or(QList<TapInterface>())) {
+        TapOpening opening = openTap(interface.name);
+        if (opening.result == TapOpening::Result::Opened) {
+            take(std::move(opening.tap));
+            m_toldCaptureFailures.clear();
+            return;
+        }
+        if (opening.result == TapOpening::Result::Unreachable) {
+            // Tried every step, said once while the reason stays the same.
+            if (m_toldCaptureFailures.value(interface.name) != opening.reason) {
+                std::printf("Cannot open interface : %s\n", qPrintable(opening.reason));
+                std::fflush(stdout);
+            }
+            failuresNow.insert(interface.name, opening.reason);
+        }
+        if (opening.result != TapOpening::Result::NotATap && problem.kind == TapProblem::Kind::None) {
+            problem.interfaceName = interface.name;
+            problem.reason = opening.reason;
+            problem.ownerPid = opening.ownerPid;
+            problem.kind = opening.result == TapOpening::Result::InUse ? TapProblem::Kind::InUse
+                           : opening.result == TapOpening::Result::Unsettled
+                               ? TapProblem::Kind::Unsettled
+                               : TapProblem::Kind::Unreachable;
+        }
     }
-    captureFailures = failuresNow;
-    if (!found)
-        publishUnreachable(seen, signalled);
+    m_toldCaptureFailures = failuresNow;
+    if (problem == m_problem)
+        return;
+    m_problem = problem;
+    publish();
+    emit MV1Changed();
 }
 
-MV1Device *Detection::probe(const char *interfaceName)
+void Detection::take(std::unique_ptr<HeldTap> tap)
 {
-    auto *candidate = new MV1Device_v4(interfaceName);
-    for (int attempt = 1; attempt <= ProbeAttempts; ++attempt) {
-        if (candidate->writeRegister(reg::Control, ProbeValue, false))
-            return candidate;
-        if (attempt < ProbeAttempts)
-            QThread::msleep(ProbeRetrySleepMs);
-    }
-    delete candidate;
-    return nullptr;
+    m_tap = std::move(tap);
+    m_problem = {};
+    MV1Device &device = m_tap->device();
+    connect(&device, &MV1Device::MV1UpdateProgress, this, &Detection::UpdateProgressChanged);
+    // A generation-3 tap cannot be read: its record starts cleared, as the read leaves it.
+    DeviceSettings held;
+    const bool read = device.readSettings(held, false);
+    m_current = held;
+    if (!read && device.generation() == Generation4)
+        report(TapOutcome::Action::Read, false, device.lastFailure().text());
+    else
+        publish();
+    emit MV1Changed();
 }
 
-void Detection::dropDevice()
+void Detection::drop()
 {
-    delete device.fetchAndStoreOrdered(nullptr);
+    m_tap.reset();
 }
 
-bool Detection::captureOpens(const char *interfaceName, CaptureFailures &failuresNow,
-                             QString *reason)
+void Detection::report(TapOutcome::Action action, bool succeeded, const QString &failure)
 {
-    // Quiet: a tap that stays unreachable is tried every second, and its diagnostic is
-    // printed only when the reason changes.
-    PacketSession session(interfaceName);
-    session.setQuiet(true);
-    if (session.open())
-        return true;  // the session releases its capture when it goes
-    *reason = QString::fromStdString(session.lastError());
-
-    const QString name = QString::fromLocal8Bit(interfaceName);
-    const auto known = captureFailures.constFind(name);
-    const auto already = failuresNow.constFind(name);
-    const bool told = (known != captureFailures.constEnd() && *known == *reason)
-                      || (already != failuresNow.constEnd() && *already == *reason);
-    if (!told)
-        session.reportOpenFailure();
-    failuresNow.insert(name, *reason);
-    return false;
-}
-
-void Detection::publishUnreachable(const Unreachable &state, bool alreadySignalled)
-{
-    bool changed = false;
+    TapOutcome outcome;
+    outcome.action = action;
+    outcome.succeeded = succeeded;
+    outcome.failure = failure;
+    outcome.finishedAt = QDateTime::currentDateTime();
+    if (!succeeded)
+        qCDebug(lcDetection).noquote() << "request failed:" << failure;
     {
-        QMutexLocker locker(&unreachableMutex);
-        changed = !(unreachable == state);
-        unreachable = state;
+        const QMutexLocker locker(&m_mutex);
+        m_outcomes.append(outcome);
     }
-    if (changed && !alreadySignalled)
-        emit MV1Changed();
+    publish();
+}
+
+void Detection::publish()
+{
+    TapSnapshot now;
+    now.present = m_tap != nullptr;
+    if (m_tap) {
+        now.generation = m_tap->generation();
+        now.interfaceName = m_tap->interfaceName();
+        now.address = m_tap->address();
+        now.settings = m_current;
+    } else {
+        now.problem = m_problem;
+    }
+    const QMutexLocker locker(&m_mutex);
+    m_published = now;
 }

@@ -1,50 +1,58 @@
 #pragma once
 
 #include <QAtomicInt>
-#include <QAtomicPointer>
 #include <QHash>
+#include <QList>
 #include <QMutex>
 #include <QString>
 #include <QThread>
-#include <QWaitCondition>
+
+#include <memory>
 
 #include "DeviceSettings.h"
+#include "LinkMonitor.h"
+#include "TapStatus.h"
 
-class MV1Device;
+class HeldTap;
 
-// The program's one worker thread. Once a second it carries out the window's requests
-// (firmware update, settings write and store, settings read), then looks for the tap among
-// the host's interfaces, tells its generation when it first appears and drops it when gone.
-// All frame traffic of the program happens on this thread.
+// The window's worker thread. It carries out the window's requests (firmware update, settings
+// write and store, settings read, in that order), then looks for the tap among the host's
+// interfaces, tells its generation when it first appears and drops it when gone. All frame
+// traffic of the window happens on this thread.
+//
+// It wakes at once when a request is posted or the kernel reports a link change, and at the
+// latest a second after its last step. At the end of every step it publishes what it knows
+// (TapSnapshot) under a short lock; the window's getters only ever read that, so no call from
+// the window waits for the tap.
 class Detection : public QThread
 {
     Q_OBJECT
 
 public:
     explicit Detection(QObject *parent = nullptr);
-    ~Detection() override;  // ends the loop promptly, waits for it, releases the device
+    ~Detection() override;  // ends the loop (after an update under way), waits, drops the tap
 
+    // Asks the loop to end and wakes it; waits up to StopPolls ms for it to say it has ended,
+    // else prints "Detection thread timeout when stopping".
     void stop();
 
-    // Requests, carried out at the next tick. They never wait for a running tick.
+    // Requests; each wakes the loop. A second write before the first was taken replaces it.
     void requestWrite(const DeviceSettings &settings, bool store);
     void requestRead();
     void requestUpdate();
 
-    // 0 and the current settings, or -1 when no tap is held.
-    int copySettings(DeviceSettings &settings);
-    // False when no tap is held; otherwise true (out untouched if the lookup failed).
-    bool deviceHardwareAddress(uint8_t *out);
+    TapSnapshot snapshot() const;
+    // 0 and the settings of the tap held, or -1 when none is.
+    int copySettings(DeviceSettings &settings) const;
+    // False when no tap is held or its address is not known.
+    bool deviceHardwareAddress(uint8_t *out) const;
     // 4 or 3 for the tap held, 0 when none.
-    int deviceGeneration();
-
-    // A tap interface is listed but its capture cannot be opened (no capture privilege,
-    // interface down): true with the interface name and the capture library's reason.
+    int deviceGeneration() const;
+    // A tap interface is listed, but cannot be captured on: true with its name and the capture
+    // library's reason.
     bool unreachableTap(QString *interfaceName, QString *reason) const;
-    // True once after a settings write that did not reach the tap whole; the current
-    // settings then hold what a generation-4 tap reported back (a generation-3 tap cannot
-    // be read, so its record stays as it was), never what was posted.
-    bool takeWriteFailure();
+    // How the requests carried out since the last call ended, oldest first.
+    QList<TapOutcome> takeOutcomes();
 
 signals:
     void MV1Changed();
@@ -59,72 +67,48 @@ protected:
     void run() override;
 
 public:
-    static constexpr unsigned long TickSleepMs = 1000;
-    static constexpr int ProbeAttempts = 3;
-    static constexpr unsigned long ProbeRetrySleepMs = 100;
-    static constexpr uint8_t ProbeValue = 0xFF;
+    static constexpr int TickMs = 1000;
     static constexpr int StopPolls = 100;
     static constexpr unsigned long StopPollMs = 1;
 
 private:
-    void detect();
-
-    // Requests posted by the window wait here until the worker takes them at the start
-    // of a tick, so posting never waits for a running tick.
-    struct Handover
+    struct Requests
     {
         DeviceSettings settings;
         bool write = false;
         bool store = false;
         bool read = false;
         bool update = false;
+        bool any() const { return write || read || update; }
     };
-    void takeHandover();
+
+    Requests takeRequests();
+    void post(const Requests &requests);
+    // Sleeps until a request, a link change or the next tick; false when the loop is to end.
+    bool waitForWork(LinkMonitor &links);
+
     void carryOutUpdate();
-    void carryOutWrite();
+    void carryOutWrite(const DeviceSettings &settings, bool store);
     void carryOutRead();
-    // False as soon as the destructor asks the loop to end.
-    bool sleepUntilNextTick();
-    bool quitting();
-    MV1Device *probe(const char *interfaceName);
-    void dropDevice();
+    void detect();
+    void take(std::unique_ptr<HeldTap> tap);
+    void drop();
+    void report(TapOutcome::Action action, bool succeeded, const QString &failure);
+    void publish();
 
-    // Where a listed tap interface cannot be captured on; both empty when there is none.
-    struct Unreachable
-    {
-        QString name;
-        QString reason;
-        bool operator==(const Unreachable &) const = default;
-    };
-    // Why the capture could not be opened, per interface name.
-    using CaptureFailures = QHash<QString, QString>;
-    // True when a capture on the interface opens. Otherwise false with the reason; the
-    // session's diagnostic is printed only when the reason differs from the last step's.
-    bool captureOpens(const char *interfaceName, CaptureFailures &failuresNow, QString *reason);
-    void publishUnreachable(const Unreachable &state, bool alreadySignalled);
+    // Shared with the window's thread, under m_mutex: posted requests, what was published, and
+    // the outcomes the window has not taken yet.
+    mutable QMutex m_mutex;
+    Requests m_posted;
+    TapSnapshot m_published;
+    QList<TapOutcome> m_outcomes;
 
-    QMutex mutex;  // the shared block below; held for a whole tick
-    QAtomicInt stopRequested = 0;
-    bool found = false;
-    bool wasFound = false;
-    QAtomicPointer<MV1Device> device;
-    DeviceSettings currentSettings;
-    DeviceSettings pendingSettings;
-    bool writeRequested = false;
-    bool storeRequested = false;
-    bool readRequested = false;
-    bool updateRequested = false;
+    QAtomicInt m_stopRequested = 0;
+    WakeUpSignal m_wakeUp;
 
-    QMutex handoverMutex;
-    Handover posted;
-
-    QMutex sleepMutex;
-    QWaitCondition wakeUp;
-    bool quitRequested = false;  // guarded by sleepMutex
-
-    mutable QMutex unreachableMutex;
-    Unreachable unreachable;
-    CaptureFailures captureFailures;  // worker only: the failures of the last step
-
-    QAtomicInt writeFailed = 0;
+    // The worker thread's own.
+    std::unique_ptr<HeldTap> m_tap;
+    DeviceSettings m_current;
+    TapProblem m_problem;
+    QHash<QString, QString> m_toldCaptureFailures;  // per interface, the reason last printed
 };

@@ -7,6 +7,8 @@
 # The C++ data is generated from the binary at build time by kalvessa-fwembed, so the repository
 # carries no image and the build tree holds the only copy of the generated source.
 
+# The one place the image's length is written down; the embedding tool and the checks below
+# take it from here.
 set(KALVESSA_FIRMWARE_IMAGE_LENGTH 165070)
 
 add_executable(kalvessa-fwembed ${PROJECT_SOURCE_DIR}/tools/fwembed/fwembed.cpp)
@@ -39,7 +41,7 @@ else()
   set(_fw_kind stand-in)
   add_custom_command(
     OUTPUT ${_fw_image}
-    COMMAND kalvessa-fwembed stand-in ${_fw_image}
+    COMMAND kalvessa-fwembed stand-in ${_fw_image} ${KALVESSA_FIRMWARE_IMAGE_LENGTH}
     DEPENDS kalvessa-fwembed
     COMMENT "Generating the stand-in firmware image"
     VERBATIM)
@@ -51,7 +53,7 @@ endif()
 
 add_custom_command(
   OUTPUT ${_fw_source}
-  COMMAND kalvessa-fwembed embed ${_fw_image} ${_fw_source} ${_fw_kind}
+  COMMAND kalvessa-fwembed embed ${_fw_image} ${_fw_source} ${_fw_kind} ${KALVESSA_FIRMWARE_IMAGE_LENGTH}
   DEPENDS kalvessa-fwembed ${_fw_image}
   COMMENT "Embedding the ${_fw_kind} firmware image"
   VERBATIM)

@@ -6,8 +6,6 @@
 #include <limits>
 
 #include "FrameLayout.h"
-#include "MV1Device_v3.h"
-#include "MV1Device_v4.h"
 
 namespace {
 
@@ -32,20 +30,24 @@ constexpr std::array<uint8_t, ByteValues> MirrorTable = makeMirrorTable();
 
 static_assert(firmware::PageSize == frame::PageSize);
 
-// The largest image each generation can place without dropping its tail.
-constexpr int V4Capacity = firmware::V4PageCount * firmware::PageSize;
-constexpr int V3Capacity = firmware::V3PageCount * firmware::PageSize;
+} // namespace
 
-// An image the run could not write whole (or could not read at all) must not be reported as
-// programmed, since the tap would be left with a truncated firmware.
-bool imageFits(const uint8_t *image, int length, int capacity)
+bool firmwareFits(const uint8_t *image, int length, int pages)
 {
-    if (length > capacity)
+    if (length > pages * firmware::PageSize)
         return false;
     return image != nullptr || length <= 0;
 }
 
-} // namespace
+DeviceFailure firmwareTooLarge(int length, int pages)
+{
+    DeviceFailure failure;
+    failure.step = DeviceFailure::Step::Image;
+    failure.cause = DeviceFailure::Cause::TooLarge;
+    failure.count = length;
+    failure.wanted = pages * firmware::PageSize;
+    return failure;
+}
 
 void reverseBits(uint8_t *dst, const uint8_t *src, int count)
 {
@@ -71,66 +73,3 @@ int fillFirmwarePage(uint8_t *page, const uint8_t *image, int length, int pageIn
                                                   std::numeric_limits<int>::max()));
 }
 
-bool MV1Device_v4::updateFirmware(const uint8_t *image, int length)
-{
-    if (!imageFits(image, length, V4Capacity))
-        return false;
-    if (!beginProgramming())
-        return false;
-
-    emit MV1UpdateProgress(0, firmware::V4PageCount);
-
-    uint8_t page[firmware::PageSize];
-    for (int index = 0; index < firmware::V4PageCount; ++index) {
-        fillFirmwarePage(page, image, length, index);
-
-        bool accepted = false;
-        for (int attempt = 0; attempt < firmware::V4TriesPerPage && !accepted; ++attempt)
-            accepted = programPage(index, page);
-        // The tap stays in programming mode; the next update starts again with the begin.
-        if (!accepted)
-            return false;
-
-        emit MV1UpdateProgress(index + 1, firmware::V4PageCount);
-    }
-
-    if (!endProgramming())
-        return false;
-
-    // The last step is reported again once the tap has acknowledged the end: seeing it twice
-    // is what tells a listener the run succeeded rather than stopped after the last page.
-    emit MV1UpdateProgress(firmware::V4PageCount, firmware::V4PageCount);
-    return true;
-}
-
-bool MV1Device_v3::updateFirmware(const uint8_t *image, int length)
-{
-    if (!imageFits(image, length, V3Capacity))
-        return false;
-
-    // A frame that did not leave the host ends the run: the tap cannot tell us it missed
-    // anything, so going on would only report a broken flash as programmed.
-    emit MV1UpdateProgress(0, firmware::V3SectorCount);
-    for (int sector = 0; sector < firmware::V3SectorCount; ++sector) {
-        if (!eraseSector(sector * firmware::SectorSize))
-            return false;
-        emit MV1UpdateProgress(sector + 1, firmware::V3SectorCount);
-    }
-
-    emit MV1UpdateProgress(0, firmware::V3PageCount);
-    uint8_t page[firmware::PageSize];
-    for (int index = 0; index < firmware::V3PageCount; ++index) {
-        const int remaining = fillFirmwarePage(page, image, length, index);
-        const int address = index * firmware::PageSize;
-
-        // Unacknowledged, so every page that carries image bytes goes out twice in a row;
-        // the partial page and the zero pages once.
-        const int sends = remaining >= firmware::PageSize ? 2 : 1;
-        for (int send = 0; send < sends; ++send) {
-            if (!writeFirmwarePage(address, page))
-                return false;
-        }
-        emit MV1UpdateProgress(index + 1, firmware::V3PageCount);
-    }
-    return true;
-}

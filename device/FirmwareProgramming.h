@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "DeviceFailure.h"
+
 namespace firmware {
 constexpr int PageSize = 256;
 constexpr int V4PageCount = 768;        // three 64 KiB sectors
@@ -18,3 +20,8 @@ void reverseBits(uint8_t *dst, const uint8_t *src, int count);
 // after the image's end. Never reads past image + length. Returns the image bytes remaining
 // from this page's start (negative past the end), so callers can tell full pages.
 int fillFirmwarePage(uint8_t *page, const uint8_t *image, int length, int pageIndex);
+
+// Whether the image can be written whole into `pages` pages (and can be read at all). An image
+// that does not fit would lose its tail without a word and leave the tap half programmed.
+bool firmwareFits(const uint8_t *image, int length, int pages);
+DeviceFailure firmwareTooLarge(int length, int pages);

@@ -61,6 +61,23 @@ constexpr uint8_t EraseSector = 14;
 constexpr uint8_t BeginProgramming = 11;
 constexpr uint8_t ProgramPage = 27;
 constexpr uint8_t EndProgramming = 43; // '+'
+// What the tap answers a command it did not carry out (an unknown opcode, a page outside a
+// programming run).
+constexpr uint8_t Refused = 0xFF;
+
+// The codes the tap answers with. A zero-address frame carrying any other code cannot be the
+// tap's answer to anything, so it is someone else's traffic, not a refusal.
+constexpr uint8_t ProtocolCodes[] = {WriteRegister,    WriteRegisterPersistent, ReadRegister,
+                                     ReadRegisterPersistent, EraseSector,        BeginProgramming,
+                                     ProgramPage,      EndProgramming,          Refused};
+constexpr bool isProtocolCode(uint8_t code)
+{
+    for (uint8_t known : ProtocolCodes) {
+        if (code == known)
+            return true;
+    }
+    return false;
+}
 } // namespace reply
 
 // How many missed 10 ms reads one send attempt tolerates, per command.

@@ -1,8 +1,7 @@
 #include "MV1Device.h"
 
 MV1Device::MV1Device(const char *interfaceName)
-    : QThread(nullptr),
-      m_interfaceName(interfaceName != nullptr ? interfaceName : ""),
+    : m_interfaceName(interfaceName != nullptr ? interfaceName : ""),
       m_session(interfaceName != nullptr ? std::make_unique<PacketSession>(interfaceName) : nullptr)
 {
 }
@@ -15,4 +14,25 @@ bool MV1Device::hardwareAddress(uint8_t *out) const
     if (!m_session)
         return false;
     return m_session->hardwareAddress(out);
+}
+
+bool MV1Device::fail(const DeviceFailure &failure)
+{
+    m_lastFailure = failure;
+    return false;
+}
+
+bool MV1Device::succeed()
+{
+    m_lastFailure = {};
+    return true;
+}
+
+DeviceFailure MV1Device::noInterface()
+{
+    DeviceFailure failure;
+    failure.step = DeviceFailure::Step::Interface;
+    failure.cause = DeviceFailure::Cause::CannotOpen;
+    failure.detail = "the device was made without an interface name";
+    return failure;
 }

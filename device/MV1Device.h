@@ -4,15 +4,18 @@
 #include <memory>
 #include <string>
 
-#include <QThread>
+#include <QObject>
 
+#include "DeviceFailure.h"
 #include "DeviceSettings.h"
 #include "PacketSession.h"
 
-// The interface through which the rest of the program talks to a tap. Derives from QThread
-// only for the millisecond sleeps and the signal machinery: a device object is never started
-// as a thread; every operation runs synchronously on the caller's (the worker's) thread.
-class MV1Device : public QThread
+// The interface through which the rest of the program talks to a tap. Every operation runs
+// synchronously on the caller's thread; a QObject only for the progress signal.
+//
+// An operation that returns false leaves the reason in lastFailure(): the step that failed and
+// how. A run of several steps (a settings write, a firmware update) keeps its first failure.
+class MV1Device : public QObject
 {
     Q_OBJECT
 
@@ -34,6 +37,7 @@ public:
     int generation() const { return m_generation; }
     bool hardwareAddress(uint8_t *out) const;
     const char *interfaceName() const { return m_interfaceName.c_str(); }
+    const DeviceFailure &lastFailure() const { return m_lastFailure; }
 
 signals:
     // Firmware programming progress: p steps done of the m steps of the current stage.
@@ -41,8 +45,14 @@ signals:
 
 protected:
     PacketSession *session() const { return m_session.get(); }
+    // Records why the operation under way failed, and returns false for the caller to pass on.
+    bool fail(const DeviceFailure &failure);
+    bool succeed();
+    // A failure for a device built without an interface, which has no session to talk through.
+    static DeviceFailure noInterface();
 
-    std::string m_interfaceName;
-    std::unique_ptr<PacketSession> m_session;  // null only when constructed without a name
+    const std::string m_interfaceName;
+    const std::unique_ptr<PacketSession> m_session;  // null only when constructed without a name
     int m_generation = 0;
+    DeviceFailure m_lastFailure;
 };

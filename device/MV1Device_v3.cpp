@@ -1,12 +1,18 @@
 #include "MV1Device_v3.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
+#include <QThread>
+
+#include "FirmwareProgramming.h"
 #include "FrameLayout.h"
 #include "SettingsRegisterMap.h"
 
 namespace {
+
+using Step = DeviceFailure::Step;
 
 // Generation 3 keeps its flags as whole bytes or nibbles of all ones or all zeros.
 constexpr uint8_t AllOnes = 0xFF;
@@ -15,14 +21,7 @@ constexpr uint8_t KeepMatchingNibble = 0xF0;
 constexpr uint8_t FilterOffNibble = 0x0F;
 
 constexpr int FlagRegisterCount = 4;  // 0x70002..0x70005
-constexpr int SettingsRegisterCount =
-    FlagRegisterCount + reg::CareMaskLength + reg::MatchBytesLength;
-
-struct RegisterWrite
-{
-    int address;
-    uint8_t value;
-};
+constexpr int SettingsRegisterCount = FlagRegisterCount + FilterRegisterCount;
 
 uint8_t allOnesWhenOff(uint8_t flag)
 {
@@ -33,26 +32,15 @@ uint8_t allOnesWhenOff(uint8_t flag)
 std::array<RegisterWrite, SettingsRegisterCount> settingsRegisters(const DeviceSettings &settings)
 {
     std::array<RegisterWrite, SettingsRegisterCount> writes{};
-    int n = 0;
-
-    writes[n++] = {reg::V3DropCrc, allOnesWhenOff(settings.captureCrcErrorFrames())};
-    writes[n++] = {reg::V3StripFcs, allOnesWhenOff(settings.captureFcs())};
-    writes[n++] = {reg::V3NoTimestamps, allOnesWhenOff(settings.timestampsEnabled())};
     const uint8_t filterMode =
         static_cast<uint8_t>((settings.keepMatching() != 0 ? KeepMatchingNibble : 0)
                              | (settings.filterEnabled() == 0 ? FilterOffNibble : 0));
-    writes[n++] = {reg::V3FilterMode, filterMode};
-
-    uint8_t masks[reg::CareMaskLength];
-    packCareMasks(settings, masks);
-    for (int i = 0; i < reg::CareMaskLength; ++i)
-        writes[n++] = {reg::CareMask + i, masks[i]};
-
-    uint8_t match[reg::MatchBytesLength];
-    matchBytes(settings, match);
-    for (int i = 0; i < reg::MatchBytesLength; ++i)
-        writes[n++] = {reg::MatchBytes + i, match[i]};
-
+    writes[0] = {reg::V3DropCrc, allOnesWhenOff(settings.captureCrcErrorFrames())};
+    writes[1] = {reg::V3StripFcs, allOnesWhenOff(settings.captureFcs())};
+    writes[2] = {reg::V3NoTimestamps, allOnesWhenOff(settings.timestampsEnabled())};
+    writes[3] = {reg::V3FilterMode, filterMode};
+    const auto filter = filterRegisters(settings);
+    std::copy(filter.begin(), filter.end(), writes.begin() + FlagRegisterCount);
     return writes;
 }
 
@@ -64,18 +52,26 @@ MV1Device_v3::MV1Device_v3(const char *interfaceName)
     m_generation = 3;
 }
 
-bool MV1Device_v3::sendFrame(const uint8_t *frameBytes, int length)
+bool MV1Device_v3::sendFrame(const uint8_t *frameBytes, int length, const DeviceFailure &step)
 {
     PacketSession *s = session();
     if (s == nullptr)
-        return false;
+        return fail(noInterface().at(step.step, step.where, step.of));
+    DeviceFailure failure = step;
     if (!s->open()) {
         s->close();
-        return false;
+        failure.cause = DeviceFailure::Cause::CannotOpen;
+        failure.detail = s->lastError();
+        return fail(failure);
     }
     const int sent = s->send(frameBytes, length);
     s->close();
-    return sent == length;
+    if (sent != length) {
+        failure.cause = DeviceFailure::Cause::CannotSend;
+        failure.detail = s->lastError();
+        return fail(failure);
+    }
+    return succeed();
 }
 
 bool MV1Device_v3::writeRegister(int address, uint8_t value, bool persistent)
@@ -87,9 +83,10 @@ bool MV1Device_v3::writeRegister(int address, uint8_t value, bool persistent)
     request[frame::ValueOffset] = value;
 
     // Nothing comes back, so there is nothing to wait for after a frame that never left.
-    if (!sendFrame(request, frame::RequestLength))
+    if (!sendFrame(request, frame::RequestLength,
+                   DeviceFailure::during(Step::Register, address & frame::AddressMask)))
         return false;
-    msleep(RegisterWriteWaitMs);
+    QThread::msleep(RegisterWriteWaitMs);
     return true;
 }
 
@@ -104,9 +101,10 @@ bool MV1Device_v3::eraseSector(int address)
     request[frame::OpcodeOffset] = opcode::V3EraseSector;
     frame::putAddress(request, address);
 
-    if (!sendFrame(request, frame::PageFrameLength))
+    if (!sendFrame(request, frame::PageFrameLength,
+                   DeviceFailure::during(Step::Erase, address & frame::AddressMask)))
         return false;
-    msleep(SectorEraseWaitMs);
+    QThread::msleep(SectorEraseWaitMs);
     return true;
 }
 
@@ -115,7 +113,7 @@ bool MV1Device_v3::readRegister(int, uint8_t *value, bool)
     // The tap cannot answer; every register reads as 0.
     if (value != nullptr)
         *value = 0;
-    return true;
+    return succeed();
 }
 
 bool MV1Device_v3::writeSettings(const DeviceSettings &settings, bool persistent)
@@ -129,32 +127,71 @@ bool MV1Device_v3::writeSettings(const DeviceSettings &settings, bool persistent
         if (!writeRegister(write.address, write.value, persistent))
             return false;
     }
-    return true;
+    return succeed();
 }
 
 bool MV1Device_v3::readSettings(DeviceSettings &settings, bool)
 {
     settings.clear();
-    return false;
+    DeviceFailure failure = DeviceFailure::during(Step::Register, reg::Flags);
+    failure.cause = DeviceFailure::Cause::Unreadable;
+    return fail(failure);
 }
 
 bool MV1Device_v3::commitSettings()
 {
-    return true;
+    return succeed();
 }
 
 bool MV1Device_v3::writeFirmwarePage(int address, const uint8_t *page)
 {
-    if (page == nullptr)
-        return false;
+    if (page == nullptr) {
+        DeviceFailure failure = DeviceFailure::during(Step::Page, address / frame::PageSize);
+        failure.cause = DeviceFailure::Cause::CannotSend;
+        failure.detail = "no page data";
+        return fail(failure);
+    }
 
     uint8_t request[frame::PageFrameLength] = {};
     request[frame::OpcodeOffset] = opcode::V3WritePage;
     frame::putAddress(request, address);
     std::memcpy(request + frame::PageDataOffset, page, frame::PageSize);
 
-    if (!sendFrame(request, frame::PageFrameLength))
+    if (!sendFrame(request, frame::PageFrameLength,
+                   DeviceFailure::during(Step::Page, address / frame::PageSize, firmware::V3PageCount)))
         return false;
-    msleep(PageWriteWaitMs);
+    QThread::msleep(PageWriteWaitMs);
     return true;
+}
+
+bool MV1Device_v3::updateFirmware(const uint8_t *image, int length)
+{
+    if (!firmwareFits(image, length, firmware::V3PageCount))
+        return fail(firmwareTooLarge(length, firmware::V3PageCount));
+
+    // A frame that did not leave the host ends the run: the tap cannot tell us it missed
+    // anything, so going on would only report a broken flash as programmed.
+    emit MV1UpdateProgress(0, firmware::V3SectorCount);
+    for (int sector = 0; sector < firmware::V3SectorCount; ++sector) {
+        if (!eraseSector(sector * firmware::SectorSize))
+            return false;
+        emit MV1UpdateProgress(sector + 1, firmware::V3SectorCount);
+    }
+
+    emit MV1UpdateProgress(0, firmware::V3PageCount);
+    uint8_t page[firmware::PageSize];
+    for (int index = 0; index < firmware::V3PageCount; ++index) {
+        const int remaining = fillFirmwarePage(page, image, length, index);
+        const int address = index * firmware::PageSize;
+
+        // Unacknowledged, so every page that carries image bytes goes out twice in a row;
+        // the partial page and the zero pages once.
+        const int sends = remaining >= firmware::PageSize ? 2 : 1;
+        for (int send = 0; send < sends; ++send) {
+            if (!writeFirmwarePage(address, page))
+                return false;
+        }
+        emit MV1UpdateProgress(index + 1, firmware::V3PageCount);
+    }
+    return succeed();
 }

@@ -26,7 +26,7 @@ public:
     bool writeFirmwarePage(int address, const uint8_t *page) override;
 
 private:
-    // Opens the session, sends the frame, closes it. False when the frame did not leave
-    // the host (capture not opened or send refused).
-    bool sendFrame(const uint8_t *frameBytes, int length);
+    // Opens the session, sends the frame, closes it. False, with the reason told as a failure
+    // at `step`, when the frame did not leave the host (capture not opened or send refused).
+    bool sendFrame(const uint8_t *frameBytes, int length, const DeviceFailure &step);
 };

@@ -1,16 +1,27 @@
 #include "MV1Device_v4.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 
+#include "DeviceLog.h"
+#include "FirmwareProgramming.h"
 #include "FrameLayout.h"
+#include "ReplyFilter.h"
 #include "SettingsRegisterMap.h"
 
 namespace {
 
 using RegisterRequest = std::array<uint8_t, frame::RequestLength>;
 using PageRequest = std::array<uint8_t, frame::PageFrameLength>;
+using Step = DeviceFailure::Step;
+using Cause = DeviceFailure::Cause;
+
+// How long an attempt still listens once a verdict frame has come: register commands only take
+// what is already waiting, so a clean exchange costs no more than its round trip. Programming
+// waits a little longer: a page the tap refused but someone else seemed to accept would leave
+// a hole in the firmware that nothing afterwards can see.
+constexpr int RegisterSettleMs = 0;
+constexpr int ProgrammingSettleMs = 1;
 
 RegisterRequest registerRequest(uint8_t opcodeByte, int address, uint8_t value)
 {
@@ -19,14 +30,6 @@ RegisterRequest registerRequest(uint8_t opcodeByte, int address, uint8_t value)
     frame::putAddress(request.data(), address);
     request[frame::ValueOffset] = value;
     return request;
-}
-
-// An exchange only ever accepts frames of at least MinReplyLength bytes, so the code byte
-// is always there; the check keeps that promise local.
-bool hasCode(const std::optional<MV1Device_v4::Frame> &reply, uint8_t code)
-{
-    return reply && reply->size() > static_cast<size_t>(frame::OpcodeOffset)
-           && (*reply)[frame::OpcodeOffset] == code;
 }
 
 // Closes the session on every way out of an exchange.
@@ -42,11 +45,6 @@ private:
     PacketSession &m_session;
 };
 
-bool headerIsZero(const u_char *data)
-{
-    return std::all_of(data, data + frame::HeaderLength, [](u_char b) { return b == 0; });
-}
-
 } // namespace
 
 MV1Device_v4::MV1Device_v4(const char *interfaceName) : MV1Device(interfaceName)
@@ -54,60 +52,108 @@ MV1Device_v4::MV1Device_v4(const char *interfaceName) : MV1Device(interfaceName)
     m_generation = 4;
 }
 
-std::optional<MV1Device_v4::Frame> MV1Device_v4::exchange(const uint8_t *request, int length,
-                                                          int receiveBudget)
+MV1Device_v4::Exchange MV1Device_v4::exchange(const uint8_t *request, int length,
+                                              int receiveBudget, int expectedCode, int settleMs)
 {
+    Exchange result;
     PacketSession *s = session();
-    if (s == nullptr || request == nullptr || length <= 0)
-        return std::nullopt;
+    if (s == nullptr || request == nullptr || length <= 0) {
+        result.result = Exchange::Result::CannotOpen;
+        result.detail = noInterface().detail;
+        return result;
+    }
     const SessionGuard guard(*s);
-    if (!s->open())
-        return std::nullopt;
+    if (!s->open()) {
+        result.result = Exchange::Result::CannotOpen;
+        result.detail = s->lastError();
+        return result;
+    }
 
+    ReplyFilter filter(request, length, receiveBudget, expectedCode);
+    std::string sendError;
     for (int attempt = 0; attempt < MaxSendAttempts; ++attempt) {
-        replyFound = false;
-        int misses = 0;
+        filter.startAttempt();
+        ++result.sends;
         // A refused send is not fatal: the wait below simply sees no reply and sends again.
-        s->send(request, length);
+        if (s->send(request, length) < 0)
+            sendError = s->lastError();
 
-        while (misses <= receiveBudget) {
+        while (!filter.attemptOver()) {
             struct pcap_pkthdr *header = nullptr;
             const u_char *data = nullptr;
-            const int result = s->receive(&header, &data);
-            if (result < 0)
-                return std::nullopt;
-            if (result == 0 || header == nullptr || data == nullptr) {
-                ++misses;  // one read timeout of a quiet line
-                continue;
+            const int got = s->receive(&header, &data,
+                                       filter.settling() ? settleMs : PacketSession::ReadTimeoutMs);
+            if (got < 0) {
+                result.result = Exchange::Result::CaptureError;
+                result.detail = s->lastError();
+                result.heardReply = filter.sawPossibleReply();
+                return result;
             }
+            if (got == 0 || header == nullptr || data == nullptr)
+                filter.takeQuiet();
+            else
+                filter.take(data, static_cast<int>(header->caplen));  // never beyond the capture
+        }
 
-            // Everything below stays within what was actually captured.
-            const int captured = static_cast<int>(header->caplen);
-            if (captured < frame::MinReplyLength)
-                continue;
-
-            replyFound = true;
-            if (!headerIsZero(data)) {
-                replyFound = false;  // someone else's traffic
-                ++misses;
-            } else if (captured == length && std::memcmp(data, request, length) == 0) {
-                replyFound = false;  // our own request, seen on the way out
-                ++misses;
-            }
-
-            if (replyFound)
-                return Frame(data, data + captured);
+        if (filter.outcome() == ReplyFilter::Outcome::Answered) {
+            result.result = Exchange::Result::Answered;
+            result.answer = filter.answer();
+            result.heardReply = true;
+            return result;
+        }
+        if (filter.outcome() == ReplyFilter::Outcome::Refused) {
+            result.result = Exchange::Result::Refused;
+            result.code = filter.refusalCode();
+            result.heardReply = true;
+            return result;
         }
     }
-    return std::nullopt;
+    result.heardReply = filter.sawPossibleReply();
+    // Every send refused by the library: that, not the tap's silence, is the reason.
+    if (!sendError.empty() && !result.heardReply) {
+        result.result = Exchange::Result::CaptureError;
+        result.detail = sendError;
+    }
+    qCDebug(lcDevice) << "no answer from" << interfaceName() << "after" << result.sends << "sends";
+    return result;
+}
+
+bool MV1Device_v4::command(const uint8_t *request, int length, int receiveBudget,
+                           int expectedCode, int settleMs, const DeviceFailure &step, Frame *answer)
+{
+    Exchange ex = exchange(request, length, receiveBudget, expectedCode, settleMs);
+    if (ex.result == Exchange::Result::Answered) {
+        if (answer != nullptr)
+            *answer = std::move(ex.answer);
+        return succeed();
+    }
+
+    DeviceFailure failure = step;
+    failure.count = ex.sends;
+    failure.heardReply = ex.heardReply;
+    failure.detail = ex.detail;
+    switch (ex.result) {
+    case Exchange::Result::Answered: break;
+    case Exchange::Result::Refused:
+        failure.cause = Cause::Refused;
+        failure.code = ex.code;
+        break;
+    case Exchange::Result::NoReply: failure.cause = Cause::NoReply; break;
+    case Exchange::Result::CannotOpen: failure.cause = Cause::CannotOpen; break;
+    case Exchange::Result::CaptureError:
+        failure.cause = ex.sends > 0 && ex.detail.empty() ? Cause::NoReply : Cause::CannotSend;
+        break;
+    }
+    return fail(failure);
 }
 
 bool MV1Device_v4::writeRegister(int address, uint8_t value, bool persistent)
 {
     const RegisterRequest request = registerRequest(
         persistent ? opcode::WriteRegisterPersistent : opcode::WriteRegister, address, value);
-    const auto reply = exchange(request.data(), frame::RequestLength, budget::Register);
-    return hasCode(reply, persistent ? reply::WriteRegisterPersistent : reply::WriteRegister);
+    return command(request.data(), frame::RequestLength, budget::Register,
+                   persistent ? reply::WriteRegisterPersistent : reply::WriteRegister,
+                   RegisterSettleMs, DeviceFailure::during(Step::Register, address & frame::AddressMask));
 }
 
 bool MV1Device_v4::eraseSettings()
@@ -118,87 +164,120 @@ bool MV1Device_v4::eraseSettings()
 bool MV1Device_v4::eraseSector(int address)
 {
     const RegisterRequest request = registerRequest(opcode::EraseSector, address, 0);
-    const auto reply = exchange(request.data(), frame::RequestLength, budget::EraseSector);
-    return hasCode(reply, reply::EraseSector);
+    return command(request.data(), frame::RequestLength, budget::EraseSector, reply::EraseSector,
+                   RegisterSettleMs, DeviceFailure::during(Step::Erase, address & frame::AddressMask));
 }
 
 bool MV1Device_v4::readRegister(int address, uint8_t *value, bool persistent)
 {
     const RegisterRequest request = registerRequest(
         persistent ? opcode::ReadRegisterPersistent : opcode::ReadRegister, address, 0);
-    const auto reply = exchange(request.data(), frame::RequestLength, budget::Register);
-    if (!hasCode(reply, persistent ? reply::ReadRegisterPersistent : reply::ReadRegister))
+    const DeviceFailure step = DeviceFailure::during(Step::Register, address & frame::AddressMask);
+    Frame answer;
+    if (!command(request.data(), frame::RequestLength, budget::Register,
+                 persistent ? reply::ReadRegisterPersistent : reply::ReadRegister,
+                 RegisterSettleMs, step, &answer))
         return false;
-    // A reply can be accepted with as few as 16 bytes; without byte 19 there is no value.
-    if (reply->size() <= static_cast<size_t>(frame::ValueOffset) || value == nullptr)
-        return false;
-    *value = (*reply)[frame::ValueOffset];
+    // An answer can be as short as 16 bytes; without byte 19 there is no value.
+    if (answer.size() <= static_cast<size_t>(frame::ValueOffset) || value == nullptr) {
+        DeviceFailure failure = step;
+        failure.cause = Cause::NoReply;
+        failure.count = 1;
+        failure.heardReply = true;
+        return fail(failure);
+    }
+    *value = answer[frame::ValueOffset];
     return true;
 }
 
 bool MV1Device_v4::writeSettings(const DeviceSettings &settings, bool persistent)
 {
-    uint8_t masks[reg::CareMaskLength];
-    packCareMasks(settings, masks);
-    uint8_t match[reg::MatchBytesLength];
-    matchBytes(settings, match);
-    uint8_t control = 0;
-    settings.controlByte(&control);
-
     // The whole sequence is always sent, so that one lost write does not leave the rest of
-    // the tap's settings stale; the result tells whether every write was acknowledged.
-    bool allAcknowledged = writeRegister(reg::Flags, packFlags(settings), persistent);
-    allAcknowledged &= writeRegister(reg::Control, control, persistent);
-    for (int i = 0; i < reg::CareMaskLength; ++i)
-        allAcknowledged &= writeRegister(reg::CareMask + i, masks[i], persistent);
-    for (int i = 0; i < reg::MatchBytesLength; ++i)
-        allAcknowledged &= writeRegister(reg::MatchBytes + i, match[i], persistent);
-
+    // the tap's settings stale; the first failure is what the caller hears of.
+    DeviceFailure first;
+    for (const RegisterWrite &write : v4SettingsRegisters(settings)) {
+        if (!writeRegister(write.address, write.value, persistent) && !first.failed())
+            first = lastFailure();
+    }
     if (persistent)
-        commitSettings();  // answers carry no verdict the host can check
-    return allAcknowledged;
+        commitSettings();  // its answer carries no verdict the host can check
+    if (first.failed())
+        return fail(first);
+    // An acknowledgement is a code any frame on the line can carry; what the registers hold
+    // afterwards is what counts.
+    return verifySettings(settings, persistent);
+}
+
+bool MV1Device_v4::verifySettings(const DeviceSettings &settings, bool persistent)
+{
+    for (const RegisterWrite &write : v4SettingsRegisters(settings)) {
+        uint8_t held = 0;
+        if (!readRegister(write.address, &held, persistent))
+            return false;
+        const uint8_t mask = v4ReadBackMask(write.address);
+        if ((held & mask) != (write.value & mask)) {
+            DeviceFailure failure = DeviceFailure::during(Step::Register, write.address);
+            failure.cause = Cause::ReadsBack;
+            failure.code = held;
+            failure.wanted = write.value;
+            return fail(failure);
+        }
+    }
+    return succeed();
 }
 
 bool MV1Device_v4::readSettings(DeviceSettings &settings, bool persistent)
 {
-    settings.clear();
+    const auto addresses = v4ReadAddresses();
+    constexpr int Count = V4ReadRegisterCount;
+    std::array<uint8_t, Count> first{}, second{};
+    std::array<bool, Count> firstOk{}, secondOk{};
+    DeviceFailure firstFailure;
 
-    // A register that could not be read stays 0, as the cleared record has it.
-    uint8_t flags = 0;
-    uint8_t control = 0;
-    readRegister(reg::Flags, &flags, persistent);
-    readRegister(reg::Control, &control, persistent);
-    unpackFlags(flags, settings);
-    settings.setControlByte(control & ControlByteReadMask);
+    // Two whole passes: a value is only taken when two reads of it agree, so a stray answer to
+    // one read cannot put someone else's byte into the record.
+    for (int pass = 0; pass < 2; ++pass) {
+        auto &values = pass == 0 ? first : second;
+        auto &ok = pass == 0 ? firstOk : secondOk;
+        for (int i = 0; i < Count; ++i)
+            ok[i] = readRegister(addresses[i], &values[i], persistent);
+    }
 
-    uint8_t masks[reg::CareMaskLength] = {};
-    for (int i = 0; i < reg::CareMaskLength; ++i)
-        readRegister(reg::CareMask + i, &masks[i], persistent);
-    unpackCareMasks(masks, settings);
+    std::array<uint8_t, Count> settled{};
+    for (int i = 0; i < Count; ++i) {
+        bool agreed = firstOk[i] && secondOk[i] && first[i] == second[i];
+        uint8_t last = second[i];
+        bool lastOk = secondOk[i];
+        DeviceFailure why = lastOk ? DeviceFailure() : lastFailure();
+        for (int extra = 0; !agreed && extra < ExtraReadsPerRegister; ++extra) {
+            uint8_t value = 0;
+            const bool ok = readRegister(addresses[i], &value, persistent);
+            agreed = ok && lastOk && value == last;
+            last = value;
+            lastOk = ok;
+            if (!ok)
+                why = lastFailure();
+        }
+        if (agreed) {
+            settled[i] = last;
+        } else if (!firstFailure.failed()) {
+            firstFailure = why.failed() ? why : DeviceFailure::during(Step::Register, addresses[i]);
+            if (!why.failed())
+                firstFailure.cause = Cause::Disagree;
+        }
+    }
 
-    uint8_t match[reg::MatchBytesLength] = {};
-    for (int i = 0; i < reg::MatchBytesLength; ++i)
-        readRegister(reg::MatchBytes + i, &match[i], persistent);
-    setMatchBytes(match, settings);
-
-    constexpr int BitsPerByte = 8;
-    uint8_t status[2] = {};
-    readRegister(reg::FirmwareVersion, &status[0], persistent);
-    readRegister(reg::FirmwareVersion + 1, &status[1], persistent);
-    settings.setFirmwareVersion(static_cast<uint16_t>(status[0] | (status[1] << BitsPerByte)));
-    status[0] = status[1] = 0;
-    readRegister(reg::FirmwareTypeCode, &status[0], persistent);
-    readRegister(reg::FirmwareTypeCode + 1, &status[1], persistent);
-    settings.setFirmwareTypeCode(static_cast<uint16_t>(status[0] | (status[1] << BitsPerByte)));
-
-    // Callers take the record as it is; the result has never carried a verdict.
-    return false;
+    // A register that could not be read stays 0, as a cleared record has it.
+    v4SettingsFromRegisters(settled, settings);
+    if (firstFailure.failed())
+        return fail(firstFailure);
+    return succeed();
 }
 
 bool MV1Device_v4::commitSettings()
 {
     const RegisterRequest request = registerRequest(opcode::CommitSettings, 0, 0);
-    exchange(request.data(), frame::RequestLength, budget::CommitSettings);
+    exchange(request.data(), frame::RequestLength, budget::CommitSettings, ReplyFilter::AnyCode);
     return false;
 }
 
@@ -210,25 +289,70 @@ bool MV1Device_v4::writeFirmwarePage(int, const uint8_t *)
 bool MV1Device_v4::beginProgramming()
 {
     const RegisterRequest request = registerRequest(opcode::BeginProgramming, 0, 0);
-    const auto reply = exchange(request.data(), frame::RequestLength, budget::BeginProgramming);
-    return hasCode(reply, reply::BeginProgramming);
+    return command(request.data(), frame::RequestLength, budget::BeginProgramming,
+                   reply::BeginProgramming, ProgrammingSettleMs, DeviceFailure::during(Step::Begin));
 }
 
 bool MV1Device_v4::programPage(int pageIndex, const uint8_t *page)
 {
-    if (page == nullptr)
-        return false;
+    const DeviceFailure step = DeviceFailure::during(Step::Page, pageIndex, firmware::V4PageCount);
+    if (page == nullptr) {
+        DeviceFailure failure = step;
+        failure.cause = Cause::CannotSend;
+        failure.detail = "no page data";
+        return fail(failure);
+    }
     PageRequest request{};
     request[frame::OpcodeOffset] = opcode::ProgramPage;
     frame::putAddress(request.data(), pageIndex);
     std::memcpy(request.data() + frame::PageDataOffset, page, frame::PageSize);
-    const auto reply = exchange(request.data(), frame::PageFrameLength, budget::ProgramPage);
-    return hasCode(reply, reply::ProgramPage);
+    return command(request.data(), frame::PageFrameLength, budget::ProgramPage, reply::ProgramPage,
+                   ProgrammingSettleMs, step);
 }
 
 bool MV1Device_v4::endProgramming()
 {
     const RegisterRequest request = registerRequest(opcode::EndProgramming, 0, 0);
-    const auto reply = exchange(request.data(), frame::RequestLength, budget::EndProgramming);
-    return hasCode(reply, reply::EndProgramming);
+    return command(request.data(), frame::RequestLength, budget::EndProgramming,
+                   reply::EndProgramming, ProgrammingSettleMs, DeviceFailure::during(Step::End));
+}
+
+bool MV1Device_v4::updateFirmware(const uint8_t *image, int length)
+{
+    if (!firmwareFits(image, length, firmware::V4PageCount))
+        return fail(firmwareTooLarge(length, firmware::V4PageCount));
+    if (!beginProgramming())
+        return false;
+
+    emit MV1UpdateProgress(0, firmware::V4PageCount);
+
+    uint8_t page[firmware::PageSize];
+    for (int index = 0; index < firmware::V4PageCount; ++index) {
+        fillFirmwarePage(page, image, length, index);
+
+        int refusals = 0;
+        bool accepted = false;
+        for (int attempt = 0; attempt < firmware::V4TriesPerPage && !accepted; ++attempt) {
+            accepted = programPage(index, page);
+            refusals += !accepted && lastFailure().cause == Cause::Refused ? 1 : 0;
+        }
+        // The tap stays in programming mode; the next update starts again with the begin.
+        if (!accepted) {
+            DeviceFailure failure = lastFailure();
+            if (refusals == firmware::V4TriesPerPage)
+                failure.cause = Cause::Refused;
+            failure.count = firmware::V4TriesPerPage;
+            return fail(failure);
+        }
+
+        emit MV1UpdateProgress(index + 1, firmware::V4PageCount);
+    }
+
+    if (!endProgramming())
+        return false;
+
+    // The last step is reported again once the tap has acknowledged the end: seeing it twice
+    // is what tells a listener the run succeeded rather than stopped after the last page.
+    emit MV1UpdateProgress(firmware::V4PageCount, firmware::V4PageCount);
+    return succeed();
 }

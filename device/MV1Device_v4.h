@@ -1,11 +1,12 @@
 #pragma once
 
-#include <optional>
+#include <string>
 #include <vector>
 
 #include "MV1Device.h"
 
-// Generation-4 firmware: every request is answered. See FrameLayout.h for the frames.
+// Generation-4 firmware: every request is answered. See FrameLayout.h for the frames and
+// ReplyFilter.h for how an answer is told from the monitored network's traffic.
 class MV1Device_v4 : public MV1Device
 {
     Q_OBJECT
@@ -19,8 +20,13 @@ public:
     bool eraseSettings() override;
     bool eraseSector(int address) override;
     bool readRegister(int address, uint8_t *value, bool persistent) override;
+    // Writes the 28 settings registers (and commits a persistent write), then reads them back:
+    // true only when every write was acknowledged and every register holds what was written.
     bool writeSettings(const DeviceSettings &settings, bool persistent) override;
+    // Reads the 32 settings and status registers twice, and each register that did not read
+    // the same both times again, until two reads in a row agree. True when all of them did.
     bool readSettings(DeviceSettings &settings, bool persistent) override;
+    // The tap's answer carries no verdict, so this always returns false.
     bool commitSettings() override;
     bool updateFirmware(const uint8_t *image, int length) override;
     bool writeFirmwarePage(int address, const uint8_t *page) override;
@@ -31,11 +37,30 @@ public:
     bool endProgramming();
 
     static constexpr int MaxSendAttempts = 10;
+    // More reads of a register whose two reads disagreed, before the settings read gives up.
+    static constexpr int ExtraReadsPerRegister = 3;
 
-    // Sends the request up to MaxSendAttempts times and returns a copy of the first frame
-    // taken as the reply, or nothing. Opens and closes the session around the exchange.
-    std::optional<Frame> exchange(const uint8_t *request, int length, int receiveBudget);
+    struct Exchange
+    {
+        enum class Result { Answered, Refused, NoReply, CannotOpen, CaptureError };
+        Result result = Result::NoReply;
+        Frame answer;          // Answered: the whole frame as captured
+        uint8_t code = 0;      // Refused: the code the tap answered with
+        int sends = 0;
+        bool heardReply = false;  // something that could have been the tap's answer was seen
+        std::string detail;       // the capture library's text, when it failed
+    };
+
+    // Sends the request up to MaxSendAttempts times until an attempt ends with an answer
+    // carrying expectedCode (ReplyFilter::AnyCode: any zero-header frame) or a refusal. After
+    // the first verdict frame the attempt still looks at what arrives within settleMs.
+    // Opens and closes the session around the exchange.
+    Exchange exchange(const uint8_t *request, int length, int receiveBudget, int expectedCode,
+                      int settleMs = 0);
 
 private:
-    bool replyFound = false;
+    // A command's exchange, told as a failure at this step when it did not answer as wanted.
+    bool command(const uint8_t *request, int length, int receiveBudget, int expectedCode,
+                 int settleMs, const DeviceFailure &step, Frame *answer = nullptr);
+    bool verifySettings(const DeviceSettings &settings, bool persistent);
 };

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include <poll.h>
 
@@ -145,23 +146,31 @@ void PacketSession::reportOpenFailure() const
 
 int PacketSession::send(const uint8_t *frameBytes, int length)
 {
-    if (!m_open || frameBytes == nullptr || length <= 0)
+    if (!m_open || frameBytes == nullptr || length <= 0) {
+        m_lastError = m_open ? "nothing to send" : "the capture is not open";
         return -1;
-    if (pcap_sendpacket(m_handle.get(), frameBytes, length) != 0)
+    }
+    if (pcap_sendpacket(m_handle.get(), frameBytes, length) != 0) {
+        m_lastError = pcap_geterr(m_handle.get());
         return -1;
+    }
     return length;
 }
 
-int PacketSession::receive(struct pcap_pkthdr **header, const u_char **data)
+int PacketSession::receive(struct pcap_pkthdr **header, const u_char **data, int timeoutMs)
 {
-    if (!m_open)
+    if (!m_open) {
+        m_lastError = "the capture is not open";
         return PCAP_ERROR;
+    }
 
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ReadTimeoutMs);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         // Non-blocking: a frame already captured, an error the library has noticed, or 0.
         const int result = pcap_next_ex(m_handle.get(), header, data);
+        if (result < 0)
+            m_lastError = pcap_geterr(m_handle.get());
         if (result != 0)
             return result;
 
@@ -172,8 +181,10 @@ int PacketSession::receive(struct pcap_pkthdr **header, const u_char **data)
         const int ready = ::poll(&waitFor, 1, static_cast<int>(left.count()));
         if (ready == 0)
             return 0;
-        if (ready < 0 && errno != EINTR)
+        if (ready < 0 && errno != EINTR) {
+            m_lastError = std::strerror(errno);
             return PCAP_ERROR;
+        }
         // Readable, or an error condition: the next pcap_next_ex tells which.
     }
 }

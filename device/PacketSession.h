@@ -31,12 +31,14 @@ public:
     // Prints "Cannot open interface : <reason>" on standard output when the capture cannot
     // be opened; the reason is also kept in lastError().
     bool open();
-    // Returns the length passed in once the library took the frame, -1 otherwise.
+    // Returns the length passed in once the library took the frame, -1 otherwise (the
+    // library's reason is then in lastError()).
     int send(const uint8_t *frameBytes, int length);
-    // pcap_next_ex's result: 1 frame, 0 read timeout, negative error (also on a closed
-    // session). Header and data belong to the library and stay valid until the next
+    // pcap_next_ex's result: 1 frame, 0 when the line stayed quiet for timeoutMs (0: only what
+    // is already waiting), negative error (also on a closed session; the reason in
+    // lastError()). Header and data belong to the library and stay valid until the next
     // receive() or close().
-    int receive(struct pcap_pkthdr **header, const u_char **data);
+    int receive(struct pcap_pkthdr **header, const u_char **data, int timeoutMs = ReadTimeoutMs);
     void close();
     bool isOpen() const { return m_open; }
     // Tears the capture down for good (also done on destruction); the next open() makes a
@@ -45,7 +47,8 @@ public:
 
     bool hardwareAddress(uint8_t *out) const;
     const char *name() const { return m_name.c_str(); }
-    // The capture library's reason for the last failed open(); empty after a good one.
+    // The capture library's reason for the last failed open(), send() or receive(); cleared by a
+    // good open().
     const std::string &lastError() const { return m_lastError; }
     // A quiet session prints nothing when open() fails (the reason is still kept), for a
     // caller that retries every second and says so only when the reason changes.

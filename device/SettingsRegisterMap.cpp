@@ -1,5 +1,7 @@
 #include "SettingsRegisterMap.h"
 
+#include <algorithm>
+
 #include "DeviceSettings.h"
 
 namespace {
@@ -113,4 +115,65 @@ void unpackFlags(uint8_t flags, DeviceSettings &settings)
     settings.setTimestampsEnabled(isSet(flags, flagbit::Timestamps));
     settings.setCaptureCrcErrorFrames(isSet(flags, flagbit::CaptureCrcErrorFrames));
     settings.setCaptureFcs(isSet(flags, flagbit::CaptureFcs));
+}
+
+std::array<RegisterWrite, FilterRegisterCount> filterRegisters(const DeviceSettings &settings)
+{
+    std::array<RegisterWrite, FilterRegisterCount> writes{};
+    uint8_t masks[reg::CareMaskLength];
+    packCareMasks(settings, masks);
+    uint8_t match[reg::MatchBytesLength];
+    matchBytes(settings, match);
+    int n = 0;
+    for (int i = 0; i < reg::CareMaskLength; ++i)
+        writes[n++] = {reg::CareMask + i, masks[i]};
+    for (int i = 0; i < reg::MatchBytesLength; ++i)
+        writes[n++] = {reg::MatchBytes + i, match[i]};
+    return writes;
+}
+
+std::array<RegisterWrite, V4SettingsRegisterCount> v4SettingsRegisters(const DeviceSettings &settings)
+{
+    std::array<RegisterWrite, V4SettingsRegisterCount> writes{};
+    uint8_t control = 0;
+    settings.controlByte(&control);
+    writes[0] = {reg::Flags, packFlags(settings)};
+    writes[1] = {reg::Control, control};
+    const auto filter = filterRegisters(settings);
+    std::copy(filter.begin(), filter.end(), writes.begin() + 2);
+    return writes;
+}
+
+uint8_t v4ReadBackMask(int address)
+{
+    if (address == reg::Flags)
+        return flagbit::All;
+    return address == reg::Control ? ControlByteReadMask : static_cast<uint8_t>(ByteMask);
+}
+
+std::array<int, V4ReadRegisterCount> v4ReadAddresses()
+{
+    std::array<int, V4ReadRegisterCount> addresses{};
+    const auto written = v4SettingsRegisters(DeviceSettings());
+    for (int i = 0; i < V4SettingsRegisterCount; ++i)
+        addresses[i] = written[i].address;
+    addresses[V4SettingsRegisterCount] = reg::FirmwareVersion;
+    addresses[V4SettingsRegisterCount + 1] = reg::FirmwareVersion + 1;
+    addresses[V4SettingsRegisterCount + 2] = reg::FirmwareTypeCode;
+    addresses[V4SettingsRegisterCount + 3] = reg::FirmwareTypeCode + 1;
+    return addresses;
+}
+
+void v4SettingsFromRegisters(const std::array<uint8_t, V4ReadRegisterCount> &values,
+                             DeviceSettings &settings)
+{
+    settings.clear();
+    unpackFlags(values[0], settings);
+    settings.setControlByte(values[1] & ControlByteReadMask);
+    unpackCareMasks(values.data() + 2, settings);
+    setMatchBytes(values.data() + 2 + reg::CareMaskLength, settings);
+    const int status = V4SettingsRegisterCount;
+    settings.setFirmwareVersion(static_cast<uint16_t>(values[status] | (values[status + 1] << BitsPerByte)));
+    settings.setFirmwareTypeCode(
+        static_cast<uint16_t>(values[status + 2] | (values[status + 3] << BitsPerByte)));
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+
+#include "FirmwareStatus.h"
 
 class DeviceSettings;
 
@@ -33,7 +36,31 @@ constexpr uint8_t All = FilterEnabled | KeepMatching | Timestamps | CaptureCrcEr
 } // namespace flagbit
 
 constexpr uint8_t ControlByteReadMask = 0x1F;
-constexpr uint16_t RecognisedFirmwareType = 0x220C;
+
+// One settings register and the value a settings write puts there.
+struct RegisterWrite
+{
+    int address;
+    uint8_t value;
+};
+
+// The care-mask registers and then the 23 match bytes, as both generations write them.
+constexpr int FilterRegisterCount = reg::CareMaskLength + reg::MatchBytesLength;
+std::array<RegisterWrite, FilterRegisterCount> filterRegisters(const DeviceSettings &settings);
+
+// Generation 4: flags, control byte, then the filter registers, in the order they are written.
+constexpr int V4SettingsRegisterCount = 2 + FilterRegisterCount;
+std::array<RegisterWrite, V4SettingsRegisterCount> v4SettingsRegisters(const DeviceSettings &settings);
+// The bits of a generation-4 settings register that read back as written: the flags and the
+// control byte keep only their low five bits.
+uint8_t v4ReadBackMask(int address);
+
+// A generation-4 settings read: the written registers in the same order, then the two status
+// words, low byte first. settingsFromRegisters() takes the values in that order.
+constexpr int V4ReadRegisterCount = V4SettingsRegisterCount + 4;
+std::array<int, V4ReadRegisterCount> v4ReadAddresses();
+void v4SettingsFromRegisters(const std::array<uint8_t, V4ReadRegisterCount> &values,
+                             DeviceSettings &settings);
 
 // Shared by both generations: the six care masks packed into three register bytes
 // (0x70007 most significant), and the 23 match bytes in register order.

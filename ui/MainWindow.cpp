@@ -9,10 +9,13 @@
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 
+#include <algorithm>
 #include <initializer_list>
 
 #include "Detection.h"
 #include "FirmwareImage.h"
+#include "FirmwareStatus.h"
+#include "KalvessaVersion.h"
 #include "MainWindowForm.h"
 #include "ResourcePaths.h"
 
@@ -30,11 +33,7 @@ constexpr int Decimal = 10;
 constexpr int ByteMask = 0xFF;
 constexpr int HexByteDigits = 2;
 
-// Firmware the tool knows: type code 0x220C, and version word 4 meaning release 4.0.
-constexpr uint16_t KnownFirmwareType = 0x220C;
-constexpr uint16_t CurrentFirmwareVersion = 0x0004;
 constexpr int DigitZero = 48;  // the version bytes are shown as digit characters
-constexpr int ByteBits = 8;
 
 constexpr int PercentFull = 100;
 constexpr int BusyBarMaximum = 0;  // a bar with no range shows activity, not a value
@@ -291,7 +290,11 @@ void MainWindow::updateMV1Status()
     HardwareAddress address{};
     const bool addressKnown = detection->deviceHardwareAddress(address.data());
     showDevicePresent(settings, addressKnown ? &address : nullptr);
-    if (detection->takeWriteFailure()) {
+    const QList<TapOutcome> outcomes = detection->takeOutcomes();
+    const bool writeFailed = std::any_of(outcomes.begin(), outcomes.end(), [](const TapOutcome &o) {
+        return !o.succeeded && (o.action == TapOutcome::Action::Write || o.action == TapOutcome::Action::Store);
+    });
+    if (writeFailed) {
         shownProblem.clear();  // every refused write is news, not a lasting condition
         showProblem(QStringLiteral("Settings not acknowledged"),
                     QStringLiteral("Settings not acknowledged"),
@@ -335,13 +338,13 @@ void MainWindow::showDevicePresent(const DeviceSettings &settings, const Hardwar
 void MainWindow::showFirmware(const DeviceSettings &settings)
 {
     const uint16_t version = settings.firmwareVersion();
-    if (version != 0 && settings.firmwareTypeCode() == KnownFirmwareType) {
+    if (firmwarestatus::recognised(settings)) {
         const auto digit = [](int byte) {
             return QChar(static_cast<char16_t>((byte + DigitZero) & ByteMask));
         };
-        ui->label_8->setText(QString(digit(version & ByteMask)) + QLatin1Char('.')
-                             + digit(version >> ByteBits));
-        if (version == CurrentFirmwareVersion) {
+        ui->label_8->setText(QString(digit(firmwarestatus::major(version))) + QLatin1Char('.')
+                             + digit(firmwarestatus::minor(version)));
+        if (firmwarestatus::current(settings)) {
             ui->pushButton_4->setEnabled(false);
             ui->pushButton_4->setText(UpToDate);
         }

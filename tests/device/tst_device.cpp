@@ -25,15 +25,32 @@ const uint8_t *bytes(const QByteArray &f) { return reinterpret_cast<const uint8_
 // Match bytes in register order: dstMac, srcMac, EtherType, protocol, srcIp, dstIp.
 const QByteArray Match = QByteArray::fromHex("001b213c4d5e f0e1d2c3b4a5 86dd 3a ac10fe01 e00000fb");
 
-// The 28 register writes of a settings record, in the order they go out.
-QList<Access> writes(int op, const QByteArray &values)
+// The 28 settings registers in the order they are written, then the four status registers.
+QList<int> settingsRegisters(bool withStatus = false)
 {
     QList<int> order{0x70000, 0x70001, 0x70007, 0x70008, 0x70009};
     for (int a = 0x70200; a <= 0x70216; ++a)
         order.append(a);
+    if (withStatus)
+        order << 0x70300 << 0x70301 << 0x70302 << 0x70303;
+    return order;
+}
+
+// The 28 register writes of a settings record, in the order they go out.
+QList<Access> writes(int op, const QByteArray &values)
+{
+    const QList<int> order = settingsRegisters();
     QList<Access> out;
     for (int i = 0; i < order.size(); ++i)
         out.append({op, order[i], i < values.size() ? uint8_t(values[i]) : 0});
+    return out;
+}
+
+QList<Access> reads(int op, bool withStatus)
+{
+    QList<Access> out;
+    for (int address : settingsRegisters(withStatus))
+        out.append({op, address, 0});
     return out;
 }
 
@@ -127,7 +144,7 @@ private slots:
         QTest::addColumn<int>("sends");
         QTest::newRow("other length") << "--reply-length 50" << true << 1;
         QTest::newRow("copy of other length")
-            << "--reply-length 50 --wrong-code 71:71" << false << 1;
+            << "--reply-length 50 --wrong-code 71:71" << false << 10;
         QTest::newRow("false echo passed over") << "--false-echo" << true << 1;
         QTest::newRow("ten misses") << "--junk-before-reply 10" << true << 1;
         QTest::newRow("eleventh miss") << "--junk-before-reply 11" << true << 2;
@@ -135,12 +152,13 @@ private slots:
             << "--junk-field ethertype --junk-before-reply 11" << true << 2;
         QTest::newRow("byte 14 is a miss")
             << "--junk-field reserved --junk-before-reply 11" << true << 2;
-        QTest::newRow("short frames are free")
-            << "--junk-before-reply 10 --short-before-reply 12" << true << 1;
+        QTest::newRow("short frames count too")
+            << "--junk-before-reply 10 --short-before-reply 12" << true << 3;
         QTest::newRow("echo is a miss") << "--false-echo --junk-before-reply 10" << true << 2;
         QTest::newRow("silent") << "--silent" << false << 10;
         QTest::newRow("copy never taken") << "--wrong-code 71:71" << false << 10;
-        QTest::newRow("wrong code") << "--wrong-code 71:18" << false << 1;
+        QTest::newRow("another reply code refuses") << "--wrong-code 71:18" << false << 1;
+        QTest::newRow("a code the tap never sends is foreign") << "--wrong-code 71:05" << false << 10;
         QTest::newRow("no byte 19") << "--reply-length 19" << false << 1;
     }
 
@@ -167,9 +185,10 @@ private slots:
 
     void settingsWriteReadBackAndStore()
     {
+        // Every write is read back: an acknowledgement alone proves nothing on a shared line.
         QVERIFY(startTap(QStringLiteral("--firmware-version 4.2")));
         QVERIFY(dev->writeSettings(DeviceSettings(), false));
-        QCOMPARE(accessesOf(bed->frames()), writes(0x70, "\x18"));
+        QCOMPARE(accessesOf(bed->frames()), writes(0x70, "\x18") + reads(0x71, false));
 
         // Flags and masks as the register map packs them; match fields set one by one.
         const QByteArray values = QByteArray::fromHex("15ff5a9596") + Match;
@@ -186,12 +205,14 @@ private slots:
         s.setDstIp(m + 19);
         bed->clearFrames();
         QVERIFY(dev->writeSettings(s, false));
-        QCOMPARE(accessesOf(bed->frames()), writes(0x70, values));
+        QCOMPARE(accessesOf(bed->frames()), writes(0x70, values) + reads(0x71, false));
 
-        // The control byte reads back in five bits; the status words are the tap's, the
-        // version with its major number in the low byte.
+        // Read twice over; the control byte reads back in five bits; the status words are the
+        // tap's, the version with its major number in the low byte.
+        bed->clearFrames();
         DeviceSettings back;
-        dev->readSettings(back, false);
+        QVERIFY(dev->readSettings(back, false));
+        QCOMPARE(accessesOf(bed->frames()), reads(0x71, true) + reads(0x71, true));
         DeviceSettings want = s;
         want.setControlByte(0x1F);
         want.setFirmwareVersion(0x0204);
@@ -201,20 +222,25 @@ private slots:
         // Storing writes the stored copy, then commits exactly once.
         bed->clearFrames();
         QVERIFY(dev->writeSettings(s, true));
-        QCOMPARE(accessesOf(bed->frames()), writes(0x80, values) << Access({0x8F, 0, 0}));
+        QCOMPARE(accessesOf(bed->frames()),
+                 (writes(0x80, values) << Access({0x8F, 0, 0})) + reads(0x81, false));
     }
 
-    // An unacknowledged write still sends the whole record; registers that cannot be read
-    // count as zeros, the flags byte too, so both capture flags read as off.
-    void settingsUnanswered()
+    // A refused write still sends the whole record and says which register failed first; a
+    // register that cannot be read is tried again, then counts as zero, the flags byte too,
+    // so both capture flags read as off.
+    void settingsRefused()
     {
-        QVERIFY(startTap(QStringLiteral("--wrong-code 70:0 --wrong-code 71:0")));
+        QVERIFY(startTap(QStringLiteral("--wrong-code 70:18 --wrong-code 71:07")));
         QVERIFY(!dev->writeSettings(DeviceSettings(), false));
         QCOMPARE(bed->frames().size(), 28);
+        QCOMPARE(dev->lastFailure().text(), QStringLiteral("register 0x70000, refused with code 0x18"));
 
+        bed->clearFrames();
         DeviceSettings back;
         back.setDstMacMask(0x3F);
-        dev->readSettings(back, false);
+        QVERIFY(!dev->readSettings(back, false));
+        QCOMPARE(bed->frames().size(), 32 * (2 + MV1Device_v4::ExtraReadsPerRegister));
         DeviceSettings zeros;
         zeros.setCaptureCrcErrorFrames(0);
         zeros.setCaptureFcs(0);

@@ -2,6 +2,7 @@
 #include <QTest>
 #include <QValidator>
 
+#include "KalvessaVersion.h"
 #include "MainWindowTestAccess.h"
 
 class TestMainWindow : public QObject, public MainWindowTestAccess

@@ -196,7 +196,7 @@ private slots:
 
     void settingsTheTapRefusesAreSaidEachTime()
     {
-        openWindow({"--wrong-code", "80:01"});
+        openWindow({"--wrong-code", "80:07"});
         for (int attempt = 0; attempt < 2; ++attempt) {
             clickAndWaitForAnswer("pushButton_3");
             QCOMPARE(text("label_32"), QStringLiteral("Settings not acknowledged"));

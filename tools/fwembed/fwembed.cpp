@@ -1,15 +1,18 @@
 // Build-time helper that turns a tap firmware image into C++ constant data.
 //
-//   kalvessa-fwembed stand-in OUT.bin
+//   kalvessa-fwembed stand-in OUT.bin LENGTH
 //       writes the generated stand-in image: the real image's length and shape (first 32 and
 //       last 74 bytes 0xFF) around a deterministic body that no tap can run.
-//   kalvessa-fwembed embed IMAGE.bin OUT.cpp real|stand-in
+//   kalvessa-fwembed embed IMAGE.bin OUT.cpp real|stand-in LENGTH
 //       writes OUT.cpp defining firmwareImage, firmwareImageLength and firmwareImageIsStandIn.
+//
+// LENGTH is the image length the build expects (the build passes its one definition of it).
 //
 // Plain C++ with no Qt, so that it builds and runs before anything else of the project.
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -18,7 +21,6 @@
 
 namespace {
 
-constexpr std::size_t ImageLength = 165070;
 constexpr std::size_t LeadingErasedBytes = 32;
 constexpr std::size_t TrailingErasedBytes = 74;
 constexpr uint8_t ErasedByte = 0xFF;
@@ -27,10 +29,10 @@ constexpr std::size_t BytesPerLine = 20;
 // Put where anyone dumping the tap's flash or the program's data will see it first.
 constexpr char StandInMarker[] = "KALVESSA-100 FIRMWARE STAND-IN - NOT A TAP IMAGE - DO NOT FLASH";
 
-std::vector<uint8_t> makeStandIn()
+std::vector<uint8_t> makeStandIn(std::size_t length)
 {
-    std::vector<uint8_t> image(ImageLength, ErasedByte);
-    const std::size_t bodyEnd = ImageLength - TrailingErasedBytes;
+    std::vector<uint8_t> image(length, ErasedByte);
+    const std::size_t bodyEnd = length - TrailingErasedBytes;
 
     // xorshift32 with a fixed seed: the same bytes on every build and host, and no period
     // short enough to hide a page written at the wrong place.
@@ -85,17 +87,31 @@ std::string renderSource(const std::vector<uint8_t> &image, bool standIn)
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: kalvessa-fwembed stand-in OUT.bin\n"
-                 "       kalvessa-fwembed embed IMAGE.bin OUT.cpp real|stand-in\n");
+                 "usage: kalvessa-fwembed stand-in OUT.bin LENGTH\n"
+                 "       kalvessa-fwembed embed IMAGE.bin OUT.cpp real|stand-in LENGTH\n");
     return 2;
+}
+
+// The expected image length; 0 when the text is not one that can hold the stand-in's shape.
+std::size_t parseLength(const char *text)
+{
+    char *end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (end == text || *end != '\0' || value <= LeadingErasedBytes + TrailingErasedBytes
+        || value > (1u << 24))
+        return 0;
+    return static_cast<std::size_t>(value);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && std::strcmp(argv[1], "stand-in") == 0) {
-        const std::vector<uint8_t> image = makeStandIn();
+    if (argc == 4 && std::strcmp(argv[1], "stand-in") == 0) {
+        const std::size_t length = parseLength(argv[3]);
+        if (length == 0)
+            return usage();
+        const std::vector<uint8_t> image = makeStandIn(length);
         if (!writeFile(argv[2], std::string(image.begin(), image.end()))) {
             std::fprintf(stderr, "kalvessa-fwembed: cannot write %s\n", argv[2]);
             return 1;
@@ -103,9 +119,10 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    if (argc == 5 && std::strcmp(argv[1], "embed") == 0) {
+    if (argc == 6 && std::strcmp(argv[1], "embed") == 0) {
         const bool standIn = std::strcmp(argv[4], "stand-in") == 0;
-        if (!standIn && std::strcmp(argv[4], "real") != 0)
+        const std::size_t length = parseLength(argv[5]);
+        if ((!standIn && std::strcmp(argv[4], "real") != 0) || length == 0)
             return usage();
         std::vector<uint8_t> image;
         if (!readFile(argv[2], image)) {
@@ -113,9 +130,9 @@ int main(int argc, char **argv)
             return 1;
         }
         // Checked again here because the file may have been replaced since configure.
-        if (image.size() != ImageLength) {
+        if (image.size() != length) {
             std::fprintf(stderr, "kalvessa-fwembed: %s is %zu bytes; a tap image is %zu bytes\n",
-                         argv[2], image.size(), ImageLength);
+                         argv[2], image.size(), length);
             return 1;
         }
         if (!writeFile(argv[3], renderSource(image, standIn))) {

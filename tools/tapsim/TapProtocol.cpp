@@ -10,7 +10,7 @@ namespace {
 constexpr int RegisterFrameMinimum = frame::ValueOffset + 1;
 constexpr int PageFrameMinimum = frame::PageDataOffset + frame::PageSize;
 constexpr int AddressFrameMinimum = frame::AddressOffset + frame::AddressLength;
-constexpr FirmwareStatus StatusAfterReset{4, 0, RecognisedFirmwareType};
+constexpr FirmwareStatus StatusAfterReset{4, 0, firmwarestatus::RecognisedType};
 } // namespace
 
 bool isCommandFrame(const uint8_t *bytes, int length)

@@ -25,7 +25,7 @@ struct FirmwareStatus
 {
     uint8_t major = 4;       // 0x70300, the low byte of the version word
     uint8_t minor = 0;       // 0x70301
-    uint16_t typeCode = RecognisedFirmwareType;   // 0x70302 low byte, 0x70303 high byte
+    uint16_t typeCode = firmwarestatus::RecognisedType;   // 0x70302 low byte, 0x70303 high byte
 };
 
 // NOR flash behind the 24-bit address space. Sectors are allocated on first write; a sector

@@ -1,0 +1,3 @@
+#include "DetectionLog.h"
+
+Q_LOGGING_CATEGORY(lcDetection, "kalvessa.detection", QtInfoMsg)

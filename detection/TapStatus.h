@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+#include "DeviceSettings.h"
+#include "TapService.h"
+
+// A tap interface is listed, but no tap is held for it.
+struct TapProblem
+{
+    enum class Kind {
+        None,
+        Unreachable,  // no capture on it (no privilege, link down): reason
+        InUse,        // another program holds it: ownerPid when known
+        Unsettled,    // answers came that could not be told from other traffic: reason
+    };
+    Kind kind = Kind::None;
+    QString interfaceName;
+    QString reason;
+    qint64 ownerPid = 0;
+
+    bool operator==(const TapProblem &) const = default;
+};
+
+// What the worker knows of the tap, published at the end of every step it takes.
+struct TapSnapshot
+{
+    bool present = false;
+    int generation = 0;  // 4 or 3 while present
+    QString interfaceName;
+    std::optional<MacAddress> address;
+    DeviceSettings settings;  // as last read from the tap or written to it
+    TapProblem problem;       // set only while no tap is held
+};
+
+// How one request of the window ended.
+struct TapOutcome
+{
+    enum class Action { Write, Store, Read, Update };
+    Action action = Action::Write;
+    bool succeeded = false;
+    QString failure;  // what failed, in people's words; empty on success
+    QDateTime finishedAt;
+};

@@ -1,0 +1,85 @@
+#include "DeviceFailure.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+QString hex(int value)
+{
+    return QStringLiteral("0x") + QString::number(value, 16).toUpper();
+}
+
+QString tr(const char *text, int n = -1)
+{
+    return QCoreApplication::translate("DeviceFailure", text, nullptr, n);
+}
+
+} // namespace
+
+DeviceFailure DeviceFailure::during(Step step, int where, int of)
+{
+    DeviceFailure failure;
+    failure.step = step;
+    failure.where = where;
+    failure.of = of;
+    return failure;
+}
+
+DeviceFailure DeviceFailure::at(Step newStep, int newWhere, int newOf) const
+{
+    DeviceFailure moved = *this;
+    moved.step = newStep;
+    moved.where = newWhere;
+    moved.of = newOf;
+    return moved;
+}
+
+QString DeviceFailure::text() const
+{
+    QString stepText;
+    switch (step) {
+    case Step::None: break;
+    case Step::Probe: stepText = tr("probe"); break;
+    case Step::Register: stepText = tr("register %1").arg(hex(where)); break;
+    case Step::Erase: stepText = tr("erase of sector %1").arg(hex(where)); break;
+    case Step::Commit: stepText = tr("commit"); break;
+    case Step::Begin: stepText = tr("begin"); break;
+    case Step::Page: stepText = tr("page %1 of %2").arg(where).arg(of); break;
+    case Step::End: stepText = tr("end"); break;
+    case Step::Image: stepText = tr("firmware image"); break;
+    case Step::Interface: stepText = tr("interface"); break;
+    }
+
+    const bool pageTries = step == Step::Page;
+    QString causeText;
+    switch (cause) {
+    case Cause::None: return stepText;
+    case Cause::NoReply:
+        causeText = pageTries ? tr("no reply in %n tries", count) : tr("no reply after %n sends", count);
+        break;
+    case Cause::Refused:
+        // A page is tried again and again; how often it was refused says more than the code.
+        if (pageTries)
+            return tr("%1 refused %n times", count).arg(stepText);
+        causeText = tr("refused with code %1").arg(hex(code));
+        break;
+    case Cause::CannotOpen:
+        causeText = tr("cannot capture on the interface: %1").arg(QString::fromStdString(detail));
+        break;
+    case Cause::CannotSend:
+        causeText = tr("could not send: %1").arg(QString::fromStdString(detail));
+        break;
+    case Cause::CaptureError:
+        causeText = tr("capture failed: %1").arg(QString::fromStdString(detail));
+        break;
+    case Cause::ReadsBack:
+        causeText = tr("reads back %1 instead of %2").arg(hex(code), hex(wanted));
+        break;
+    case Cause::Disagree: causeText = tr("readings disagree"); break;
+    case Cause::Unreadable: causeText = tr("a generation-3 tap cannot be read back"); break;
+    case Cause::TooLarge:
+        causeText = tr("%1 bytes do not fit in %2").arg(count).arg(wanted);
+        break;
+    }
+    return stepText.isEmpty() ? causeText : stepText + QLatin1String(", ") + causeText;
+}

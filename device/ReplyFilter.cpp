@@ -1,0 +1,111 @@
+#include "ReplyFilter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "FrameLayout.h"
+
+namespace {
+
+bool headerIsZero(const uint8_t *frame)
+{
+    return std::all_of(frame, frame + frame::HeaderLength, [](uint8_t b) { return b == 0; });
+}
+
+// The value byte of an answer, or -1 when it is too short to carry one.
+int valueOf(const std::vector<uint8_t> &answer)
+{
+    return answer.size() > static_cast<size_t>(frame::ValueOffset) ? answer[frame::ValueOffset]
+                                                                    : -1;
+}
+
+} // namespace
+
+ReplyFilter::ReplyFilter(const uint8_t *request, int requestLength, int receiveBudget,
+                         int expectedCode)
+    : m_request(request),
+      m_requestLength(requestLength),
+      m_receiveBudget(receiveBudget),
+      m_expectedCode(expectedCode)
+{
+}
+
+ReplyFilter::Verdict ReplyFilter::judge(const uint8_t *frame, int captured, const uint8_t *request,
+                                        int requestLength, int expectedCode)
+{
+    if (frame == nullptr || captured < frame::MinReplyLength || !headerIsZero(frame))
+        return Verdict::Miss;
+    if (captured == requestLength && request != nullptr
+        && std::memcmp(frame, request, static_cast<size_t>(requestLength)) == 0)
+        return Verdict::Echo;
+    const uint8_t code = frame[frame::OpcodeOffset];
+    if (expectedCode == AnyCode || code == expectedCode)
+        return Verdict::Answer;
+    return reply::isProtocolCode(code) ? Verdict::Refusal : Verdict::Miss;
+}
+
+void ReplyFilter::startAttempt()
+{
+    m_misses = 0;
+    m_answered = m_refused = m_ambiguous = m_quietAfterVerdict = false;
+    m_refusalCode = 0;
+    m_answer.clear();
+}
+
+void ReplyFilter::take(const uint8_t *frame, int captured)
+{
+    if (attemptOver())
+        return;
+    switch (judge(frame, captured, m_request, m_requestLength, m_expectedCode)) {
+    case Verdict::Miss:
+    case Verdict::Echo:
+        countMiss();
+        return;
+    case Verdict::Answer:
+        m_sawPossibleReply = true;
+        if (!m_answered) {
+            m_answered = true;
+            m_answer.assign(frame, frame + captured);
+            return;
+        }
+        // The tap answers each send once; a second answer that says something else means one
+        // of them is not the tap's, and nothing tells which.
+        if (valueOf(m_answer) != (captured > frame::ValueOffset ? frame[frame::ValueOffset] : -1))
+            m_ambiguous = true;
+        countMiss();
+        return;
+    case Verdict::Refusal:
+        m_sawPossibleReply = true;
+        if (!m_refused) {
+            m_refused = true;
+            m_refusalCode = frame[frame::OpcodeOffset];
+        }
+        countMiss();
+        return;
+    }
+}
+
+void ReplyFilter::takeQuiet()
+{
+    if (attemptOver())
+        return;
+    if (settling())
+        m_quietAfterVerdict = true;
+    else
+        countMiss();
+}
+
+ReplyFilter::Outcome ReplyFilter::outcome() const
+{
+    // A command whose answer is not examined takes the first frame that could be one.
+    if (m_expectedCode == AnyCode && m_answered)
+        return Outcome::Answered;
+    if (m_quietAfterVerdict || m_misses > m_receiveBudget) {
+        if (m_refused)
+            return Outcome::Refused;
+        if (m_answered && !m_ambiguous)
+            return Outcome::Answered;
+        return Outcome::Exhausted;
+    }
+    return Outcome::Pending;
+}
