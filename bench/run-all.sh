@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 [ $# -gt 0 ] && shift
 all=(bench_device_exchange bench_device_settings bench_firmware_update bench_firmware_memory
-     bench_tapsim_roundtrip detection_bench ui_bench)
+     bench_tapsim_roundtrip bench_detection bench_ui)
 [ $# -gt 0 ] && all=("$@")
 
 cmake --build "$build" -j2 --target benchmarks kalvessa-tapsim
@@ -17,9 +17,9 @@ for b in "${all[@]}"; do
     case $b in
         bench_tapsim_roundtrip)
             tools/tapsim/with-simulated-tap.sh -- "$build/bench/$b" kvtap0 2000 ;;
-        detection_bench)
-            tools/testbed/in-netns.sh "$build/bench/$b" --rounds 5 --idle-seconds 30 ;;
-        ui_bench)
+        bench_detection)
+            tools/testbed/in-netns.sh "$build/bench/$b" --rounds 20 --idle-seconds 30 ;;
+        bench_ui)
             QT_QPA_PLATFORM=offscreen tools/testbed/in-netns.sh "$build/bench/$b" ;;
         *)
             tools/testbed/in-netns.sh "$build/bench/$b" ;;

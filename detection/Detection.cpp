@@ -11,6 +11,8 @@
 
 #include "DetectionLog.h"
 #include "FirmwareImage.h"
+#include "HardwareAddress.h"
+#include "InterfaceDiscovery.h"
 #include "MV1Device.h"
 #include "TapService.h"
 
@@ -263,19 +265,14 @@ void Detection::carryOutRead()
 
 void Detection::detect()
 {
-    const std::optional<QList<TapInterface>> taps = listTapInterfaces();
-
     if (m_tap) {
-        // Held while its own interface is listed with the prefix; a vanished or renamed
-        // interface lets a later step take whichever tap is there then.
-        const QString held = m_tap->interfaceName();
-        const auto entry = taps ? std::find_if(taps->begin(), taps->end(),
-                                               [&](const TapInterface &t) { return t.name == held; })
-                                : QList<TapInterface>::const_iterator();
-        const bool listed = taps && entry != taps->end();
-        if (listed) {
-            if (entry->address != m_tap->address()) {
-                m_tap->setAddress(entry->address);
+        // Held while its own interface carries the prefix; a vanished or renamed interface
+        // lets a later step take whichever tap is there then.
+        MacAddress address{};
+        const QByteArray held = m_tap->interfaceName().toLocal8Bit();
+        if (readHardwareAddress(held.constData(), address.data()) && isTapAddress(address.data())) {
+            if (address != m_tap->address()) {
+                m_tap->setAddress(address);
                 publish();
                 emit MV1Changed();
             }
@@ -287,6 +284,9 @@ void Detection::detect()
         return;
     }
 
+    // The cheap look first; the capture library's listing only once there is a tap to list.
+    const std::optional<QList<TapInterface>> taps =
+        anyTapInterface() ? listTapInterfaces() : QList<TapInterface>();
     TapProblem problem;
     QHash<QString, QString> failuresNow;
     for (const TapInterface &interface : taps.value_or(QList<TapInterface>())) {

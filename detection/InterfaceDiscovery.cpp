@@ -2,6 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+
+#include <net/if.h>
+
+#include "HardwareAddress.h"
 
 void InterfaceListDeleter::operator()(InterfaceList *list) const
 {
@@ -35,4 +40,19 @@ bool isTapAddress(const uint8_t *hardwareAddress)
 {
     return hardwareAddress
            && std::memcmp(hardwareAddress, TapAddressPrefix, sizeof TapAddressPrefix) == 0;
+}
+
+bool anyTapInterface()
+{
+    const std::unique_ptr<struct if_nameindex, void (*)(struct if_nameindex *)> names(
+        if_nameindex(), if_freenameindex);
+    // Without the index, only the full listing can tell.
+    if (!names)
+        return true;
+    for (const struct if_nameindex *entry = names.get(); entry->if_name != nullptr; ++entry) {
+        uint8_t address[HardwareAddressLength];
+        if (readHardwareAddress(entry->if_name, address) && isTapAddress(address))
+            return true;
+    }
+    return false;
 }

@@ -22,3 +22,8 @@ void releaseInterfaces(InterfaceList *list);
 // The tap's vendor prefix.
 constexpr uint8_t TapAddressPrefix[3] = {0x00, 0x0E, 0xC6};
 bool isTapAddress(const uint8_t *hardwareAddress);
+
+// Whether any network interface carries the tap's prefix, from the kernel's own interface
+// index: a fraction of the cost of the capture library's listing, which also looks for its
+// pseudo-devices. For a look every second while nothing changes.
+bool anyTapInterface();
