@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QProcess>
 #include <QTimer>
 
 #include "Detection.h"
@@ -33,7 +32,7 @@ constexpr int GiveUpMs = 10000;
 
 bool ip(const QStringList &arguments)
 {
-    return QProcess::execute(QStringLiteral("ip"), arguments) == 0;
+    return TapTestBed::ip(arguments);
 }
 
 // Other interfaces on the host: veth pairs, two interfaces each.

@@ -28,6 +28,9 @@ Detection::~Detection()
     m_stopRequested.storeRelease(1);
     m_wakeUp.wake();
     wait();
+    // The loop's last act is to clear the flag; acquiring it orders everything the loop wrote
+    // before the members go (a join ThreadSanitizer sees, where QThread's own it cannot).
+    m_stopRequested.loadAcquire();
 }
 
 void Detection::stop()

@@ -1,4 +1,3 @@
-#include <QProcess>
 #include <QtTest>
 
 #include <array>
@@ -324,11 +323,9 @@ private slots:
     void hardwareAddress()
     {
         const QString name = QStringLiteral("kvlongname12345");
-        QCOMPARE(QProcess::execute(QStringLiteral("ip"),
-                                   {QStringLiteral("link"), QStringLiteral("add"), name,
-                                    QStringLiteral("address"), QStringLiteral("00:0e:c6:ab:cd:ef"),
-                                    QStringLiteral("type"), QStringLiteral("veth")}),
-                 0);
+        QVERIFY(TapTestBed::ip({QStringLiteral("link"), QStringLiteral("add"), name,
+                                QStringLiteral("address"), QStringLiteral("00:0e:c6:ab:cd:ef"),
+                                QStringLiteral("type"), QStringLiteral("veth")}));
         Mac mac = Untouched;
         QVERIFY(readHardwareAddress(qPrintable(name), mac.data()));
         QCOMPARE(mac, (Mac{0x00, 0x0E, 0xC6, 0xAB, 0xCD, 0xEF}));

@@ -4,16 +4,15 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 
 #include <array>
 #include <net/if.h>
 #include <netpacket/packet.h>
 #include <csignal>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "ChildProcess.h"
 #include "SyncMarker.h"
 
 namespace {
@@ -33,20 +32,14 @@ const char *const StateDirName = "state";
 
 bool runIp(const QStringList &arguments, QString *error)
 {
-    QProcess ip;
-    ip.setProcessChannelMode(QProcess::MergedChannels);
-    ip.start(QStringLiteral("ip"), arguments);
-    if (!ip.waitForStarted(IpTimeoutMs)) {
-        if (error)
-            *error = QStringLiteral("cannot run ip: %1").arg(ip.errorString());
-        return false;
-    }
-    ip.waitForFinished(IpTimeoutMs);
-    if (ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0)
+    QByteArray output;
+    const int code = ChildProcess::run(QStringLiteral("ip"), arguments, &output, IpTimeoutMs);
+    if (code == 0)
         return true;
     if (error)
         *error = QStringLiteral("ip %1: %2").arg(arguments.join(QLatin1Char(' ')),
-                                                 QString::fromLocal8Bit(ip.readAll()).trimmed());
+                                                 code < 0 ? QStringLiteral("could not be run")
+                                                          : QString::fromLocal8Bit(output).trimmed());
     return false;
 }
 
@@ -183,6 +176,11 @@ bool TapTestBed::unplug()
     return removed;
 }
 
+bool TapTestBed::ip(const QStringList &arguments, QString *error)
+{
+    return runIp(arguments, error);
+}
+
 QString TapTestBed::simulatorPath()
 {
     const QString fromEnvironment = qEnvironmentVariable("KALVESSA_TAPSIM");
@@ -199,7 +197,7 @@ QString TapTestBed::recordPath() const
 
 bool TapTestBed::tapRunning() const
 {
-    return m_sim && m_sim->state() == QProcess::Running;
+    return m_sim && m_sim->running();
 }
 
 bool TapTestBed::startTap(const QStringList &options)
@@ -209,15 +207,7 @@ bool TapTestBed::startTap(const QStringList &options)
         qWarning("TapTestBed: no temporary directory");
         return false;
     }
-    m_sim = std::make_unique<QProcess>();
-    m_sim->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // A sim that outlives a crashed test would keep its namespace alive forever.
-    const pid_t testPid = ::getpid();
-    m_sim->setChildProcessModifier([testPid] {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != testPid)
-            ::_exit(1);
-    });
+    m_sim = std::make_unique<ChildProcess>();
     m_simOutput.clear();
     m_recordOffset = 0;
     QFile::remove(recordPath());
@@ -226,10 +216,9 @@ bool TapTestBed::startTap(const QStringList &options)
                                               QStringLiteral("--state-dir"),
                                               m_dir.filePath(QString::fromLatin1(StateDirName))}
                                   + options;
-    m_sim->start(simulatorPath(), arguments);
-    if (!m_sim->waitForStarted(ReadyTimeoutMs)) {
-        qWarning("TapTestBed: cannot start %s: %s", qPrintable(simulatorPath()),
-                 qPrintable(m_sim->errorString()));
+    // A sim that outlives a crashed test would keep its namespace alive forever.
+    if (!m_sim->start(simulatorPath(), arguments, ChildProcess::Errors::Inherited, true)) {
+        qWarning("TapTestBed: cannot start %s", qPrintable(simulatorPath()));
         m_sim.reset();
         return false;
     }
@@ -249,14 +238,11 @@ void TapTestBed::stopTap()
 {
     if (!m_sim)
         return;
-    if (m_sim->state() != QProcess::NotRunning) {
+    if (m_sim->running()) {
         m_sim->terminate();
-        if (!m_sim->waitForFinished(StopTimeoutMs)) {
-            m_sim->kill();
-            m_sim->waitForFinished(StopTimeoutMs);
-        }
+        m_sim->waitForFinished(StopTimeoutMs);
     }
-    m_sim.reset();
+    m_sim.reset();  // kills and reaps one that would not stop
 }
 
 bool TapTestBed::waitForLine(const QString &line, int timeoutMs)
@@ -273,11 +259,11 @@ bool TapTestBed::waitForLine(const QString &line, int timeoutMs)
         }
         if (!m_sim || deadline.hasExpired())
             return false;
-        if (m_sim->bytesAvailable() == 0 && m_sim->state() != QProcess::Running)
+        const QByteArray got =
+            m_sim->read(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+        if (got.isEmpty() && !m_sim->running())
             return false;
-        if (m_sim->bytesAvailable() == 0)
-            m_sim->waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
-        m_simOutput += m_sim->readAllStandardOutput();
+        m_simOutput += got;
     }
 }
 
