@@ -39,7 +39,8 @@ echo "== lintian"
 check "lintian finds no error" lintian --fail-on error "$deb"
 
 has_ctl=0
-if dpkg-deb -c "$deb" | grep -q ' \./usr/bin/kalvessa100ctl$'; then
+contents=$(dpkg-deb -c "$deb")
+if grep -q ' \./usr/bin/kalvessa100ctl$' <<<"$contents"; then
     has_ctl=1
 fi
 group_before=0
