@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Makes the Debian package kalvessa100_<version>_<arch>.deb in the repository root, from a
-# build of its own (build-package/, made afresh each time) through CPack: the package holds
-# whatever `cmake --install` installs, with dependencies computed from the programs.
+# Makes the Debian package kalvessa100_<version>_<arch>.deb in the repository root (replacing
+# any kalvessa100_*.deb there), from a build of its own (build-package/, made afresh each time)
+# through CPack: the package holds whatever `cmake --install` installs, with dependencies
+# computed from the programs.
 #
 #   scripts/package.sh [cmake options]
 #   scripts/package.sh -DKALVESSA_FIRMWARE_IMAGE=/absolute/path/to/kalvessa100-firmware.bin
