@@ -65,3 +65,5 @@ set_target_properties(kalvessa_firmware_image PROPERTIES AUTOMOC OFF)
 
 # Where the embedded image's own bytes live, for tests and benchmarks that compare against it.
 set(KALVESSA_FIRMWARE_IMAGE_FILE ${_fw_image} CACHE INTERNAL "Binary of the embedded firmware image")
+# Which one it is (real or stand-in), for the package version and description.
+set(KALVESSA_FIRMWARE_IMAGE_KIND ${_fw_kind} CACHE INTERNAL "Kind of the embedded firmware image")

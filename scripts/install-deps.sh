@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build, run and test the tool, if any are missing.
 # Uses sudo when not run as root.
+#   scripts/install-deps.sh               what building, running and testing need
+#   scripts/install-deps.sh --packaging   also what making and checking the Debian package need
 set -euo pipefail
 
 packages=(
@@ -10,6 +12,11 @@ packages=(
     iproute2 util-linux libcap2-bin procps
     xvfb xauth fonts-dejavu-core
 )
+if [ "${1:-}" = "--packaging" ]; then
+    # dpkg-dev: dpkg-shlibdeps and dpkg-buildflags; file: CPack finds the programs with it;
+    # the rest checks the package and what it installs.
+    packages+=(dpkg-dev file xz-utils lintian desktop-file-utils appstream adduser man-db)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

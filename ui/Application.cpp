@@ -1,6 +1,9 @@
 #include "Application.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStringList>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +13,60 @@
 #include "MainWindow.h"
 
 namespace {
+
+// The desktop id shared by the desktop entry, the AppStream metainfo and the icons
+// (packaging/); it ties the window to its entry where the desktop asks the program.
+const char *const DesktopId = "org.kalvessa.Kalvessa100";
+
+class CommandLine
+{
+    Q_DECLARE_TR_FUNCTIONS(CommandLine)
+
+public:
+    // --help and --version answer on the terminal, with or without a display, so they are
+    // read before any application object exists. Everything else is left for QApplication:
+    // its own options (-platform, -style, -reverse, ...) are unknown here, which is no error,
+    // and are read as whole words, never as bundles of one-letter options.
+    // Returns the exit code when the program is done, or -1 to go on to the window.
+    static int answer(int argc, char **argv)
+    {
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments << QString::fromLocal8Bit(argv[i]);
+        QCommandLineParser parser;
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.setApplicationDescription(
+            tr("Configures a Kalvessa 100 network tap: its packet filter, timestamps, capture\n"
+               "of CRC-error frames and FCS, and its firmware. The window needs a display.\n\n"
+               "Talking to the tap needs the capture privilege: with the Debian package, the\n"
+               "members of the group kalvessa have it (see man kalvessa100).\n"
+               "Options of the Qt toolkit, such as -platform, are passed on to it."));
+        const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                      tr("Print this help and exit."));
+        const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                         tr("Print the version and exit."));
+        parser.addOption(help);
+        parser.addOption(version);
+        parser.parse(arguments);
+
+        if (parser.isSet(help)) {
+            // Without an application object the parser cannot know the program's name.
+            QString text = parser.helpText();
+            text.replace(QStringLiteral("<executable_name>"), QStringLiteral("kalvessa100"));
+            std::fputs(qPrintable(text), stdout);
+            return EXIT_SUCCESS;
+        }
+        if (parser.isSet(version)) {
+            std::printf("kalvessa100 %s\n", KALVESSA_VERSION);
+            if (firmwareImageIsStandIn)
+                std::puts(qPrintable(tr("This build carries a stand-in firmware image: it is "
+                                        "not a release, and its firmware update is for the "
+                                        "simulated tap only.")));
+            return EXIT_SUCCESS;
+        }
+        return -1;
+    }
+};
 
 // Without a display the toolkit aborts with a core dump and a page of plugin names;
 // a person starting the tool on a headless machine deserves one plain sentence instead.
@@ -31,6 +88,9 @@ bool displayAvailable(int argc, char **argv)
 
 int runApplication(int &argc, char **argv)
 {
+    if (const int done = CommandLine::answer(argc, argv); done >= 0)
+        return done;
+
     if (!displayAvailable(argc, argv)) {
         std::fputs("There is no display to show the window on; run it under a virtual one, "
                    "for example: xvfb-run -a kalvessa100\n",
@@ -39,6 +99,7 @@ int runApplication(int &argc, char **argv)
     }
 
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(DesktopId));
     if (firmwareImageIsStandIn) {
         std::fputs("Note: this build carries a stand-in firmware image; the firmware update "
                    "is for the simulated tap only.\n",

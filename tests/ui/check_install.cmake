@@ -1,6 +1,6 @@
-# Installs the build into a scratch prefix and checks that a desktop finds the tool there:
-# the program on the path, its desktop entry naming it, and the icon the entry refers to.
-#   cmake -DBUILD_DIR=... -DPREFIX=... -P check_install.cmake
+# Installs the build into a scratch prefix and checks that a desktop finds the tool there: the
+# program on the path; its desktop entry, metainfo and icons under one desktop id; its manual page.
+#   cmake -DBUILD_DIR=... -DPREFIX=... -DVERSION=... -P check_install.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE result OUTPUT_QUIET)
@@ -8,10 +8,14 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
 
+set(id org.kalvessa.Kalvessa100)
 set(program "${PREFIX}/bin/kalvessa100")
-set(entry "${PREFIX}/share/applications/kalvessa100.desktop")
-set(icon "${PREFIX}/share/icons/hicolor/128x128/apps/kalvessa100.png")
-foreach(f IN ITEMS "${program}" "${entry}" "${icon}")
+set(entry "${PREFIX}/share/applications/${id}.desktop")
+set(metainfo "${PREFIX}/share/metainfo/${id}.metainfo.xml")
+set(icons "${PREFIX}/share/icons/hicolor")
+foreach(f IN ITEMS "${program}" "${entry}" "${metainfo}" "${PREFIX}/share/man/man1/kalvessa100.1.gz"
+                   "${icons}/48x48/apps/${id}.png" "${icons}/128x128/apps/${id}.png"
+                   "${icons}/256x256/apps/${id}.png" "${icons}/scalable/apps/${id}.svg")
   if(NOT EXISTS "${f}")
     message(FATAL_ERROR "not installed: ${f}")
   endif()
@@ -23,7 +27,7 @@ if(NOT magic STREQUAL "7f454c46" OR NOT not_executable EQUAL 0)
 endif()
 
 file(STRINGS "${entry}" lines)
-foreach(key IN ITEMS "Type=Application" "Exec=kalvessa100" "Icon=kalvessa100" "Name=Kalvessa 100")
+foreach(key IN ITEMS "Type=Application" "Exec=kalvessa100" "Icon=${id}" "Name=Kalvessa 100")
   list(FIND lines "${key}" found)
   if(found EQUAL -1)
     message(FATAL_ERROR "desktop entry lacks ${key}")
@@ -32,5 +36,14 @@ endforeach()
 list(GET lines 0 first)
 if(NOT first STREQUAL "[Desktop Entry]")
   message(FATAL_ERROR "desktop entry does not start with its group header")
+endif()
+
+# The metainfo names the entry, and its newest release is the version being built.
+file(READ "${metainfo}" xml)
+string(REGEX MATCH "<release version=\"([^\"]*)\"" newest "${xml}")
+set(newest "${CMAKE_MATCH_1}")
+if(NOT xml MATCHES "<launchable type=\"desktop-id\">${id}.desktop</launchable>"
+   OR NOT newest STREQUAL "${VERSION}")
+  message(FATAL_ERROR "metainfo lacks the desktop id, or its newest release is not ${VERSION}")
 endif()
 file(REMOVE_RECURSE "${PREFIX}")

@@ -10,10 +10,10 @@ class TestApplication : public QObject
     Q_OBJECT
 
     // Runs the program in this environment; true when it ended on its own, without a crash.
-    static bool run(QProcess &p, const QProcessEnvironment &env)
+    static bool run(QProcess &p, const QProcessEnvironment &env, const QStringList &arguments = {})
     {
         p.setProcessEnvironment(env);
-        p.start(QStringLiteral(KALVESSA_EXITCODE_APP), {});
+        p.start(QStringLiteral(KALVESSA_EXITCODE_APP), arguments);
         return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
     }
 
@@ -41,6 +41,35 @@ private slots:
         const QString err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
         QVERIFY2(err.contains(QStringLiteral("no display")) && err.contains(QStringLiteral("xvfb-run")), qPrintable(err));
         QCOMPARE(err.count(QLatin1Char('\n')), 0);
+    }
+
+    // --help and --version answer without a display, among the toolkit's own options, which
+    // are no error and are not read as bundles of one-letter options (-reverse holds a "v").
+    void helpAndVersionNeedNoDisplay_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("firstLine");
+        QTest::newRow("--version") << QStringList{QStringLiteral("--version")}
+                                   << QStringLiteral("kalvessa100 " KALVESSA_VERSION);
+        QTest::newRow("-platform x -v") << QStringList{QStringLiteral("-platform"), QStringLiteral("x"), QStringLiteral("-v")}
+                                        << QStringLiteral("kalvessa100 " KALVESSA_VERSION);
+        QTest::newRow("-h") << QStringList{QStringLiteral("-h")} << QStringLiteral("Usage: kalvessa100 [options]");
+        QTest::newRow("-reverse --help") << QStringList{QStringLiteral("-reverse"), QStringLiteral("--help")}
+                                         << QStringLiteral("Usage: kalvessa100 [options]");
+    }
+    void helpAndVersionNeedNoDisplay()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, firstLine);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(var));
+        QProcess p;
+        QVERIFY(run(p, env, arguments));
+        QCOMPARE(p.exitCode(), 0);
+        const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        QCOMPARE(out.section(QLatin1Char('\n'), 0, 0), firstLine);
+        QCOMPARE(out.contains(QStringLiteral("stand-in")), firmwareImageIsStandIn && firstLine.startsWith(QStringLiteral("kalvessa100")));
     }
 };
 

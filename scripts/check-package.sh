@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# CI's packaging step: makes the Debian package with scripts/package.sh, has lintian judge it,
+# installs it on this machine, checks what it installed and the capture privilege it granted,
+# then purges it and checks that it is gone. Installs and removes a package system-wide, so it
+# needs root (or sudo); it ends on a line "packaging: N passed, N failed".
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Need root or sudo to install the package" >&2; exit 1; }
+    sudo=sudo
+fi
+export DEBIAN_FRONTEND=noninteractive
+
+passed=0
+failed=0
+check() {  # check DESCRIPTION COMMAND...: runs the command, counts and reports the outcome
+    local what=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "ok: $what"
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $what"
+    fi
+}
+
+scripts/package.sh
+debs=(kalvessa100_*.deb)
+[ ${#debs[@]} -eq 1 ] || { echo "expected one package, found: ${debs[*]}" >&2; exit 1; }
+deb=${debs[0]}
+echo "== $deb, $(stat -c %s "$deb") bytes"
+version=$(dpkg-deb -f "$deb" Version)
+project_version=$(sed -n 's/^project([^)]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+
+echo "== lintian"
+check "lintian finds no error" lintian --fail-on error "$deb"
+
+has_ctl=0
+contents=$(dpkg-deb -c "$deb")
+if grep -q ' \./usr/bin/kalvessa100ctl$' <<<"$contents"; then
+    has_ctl=1
+fi
+group_before=0
+if getent group kalvessa >/dev/null; then
+    group_before=1
+fi
+
+echo "== install"
+# Its dependencies come from the archive; an old package list gets one refresh.
+$sudo apt-get install -y -q "./$deb" || { $sudo apt-get update -q && $sudo apt-get install -y -q "./$deb"; }
+check "installed as version $version" \
+    test "$(dpkg-query -W -f='${Status} ${Version}' kalvessa100)" = "install ok installed $version"
+
+programs=(/usr/bin/kalvessa100)
+[ "$has_ctl" -eq 0 ] || programs+=(/usr/bin/kalvessa100ctl)
+for program in "${programs[@]}"; do
+    check "$program carries cap_net_admin,cap_net_raw=eip" \
+        bash -c "getcap '$program' | grep -q 'cap_net_admin,cap_net_raw=eip'"
+    check "$program is root:kalvessa 0754" test "$(stat -c '%U:%G %a' "$program")" = "root:kalvessa 754"
+done
+
+# No display at all: --version must not need one. Then as an unprivileged user, first outside
+# the group (refused by the mode), then in it.
+clean_env=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
+out=$("${clean_env[@]}" kalvessa100 --version)
+echo "$out"
+check "kalvessa100 --version says kalvessa100 $project_version without a display" \
+    test "$(head -n 1 <<<"$out")" = "kalvessa100 $project_version"
+gid=$(getent group kalvessa | cut -d: -f3)
+check "a user outside the group may not run it" \
+    bash -c "! $sudo setpriv --reuid=65534 --regid=65534 --clear-groups ${clean_env[*]} kalvessa100 --version >/dev/null 2>&1"
+check "a member of the group may run it" \
+    $sudo setpriv --reuid=65534 --regid="$gid" --clear-groups "${clean_env[@]}" kalvessa100 --version
+if [ "$has_ctl" -eq 1 ]; then
+    # This machine has no tap attached.
+    set +e
+    "${clean_env[@]}" kalvessa100ctl list
+    code=$?
+    set -e
+    check "kalvessa100ctl list ends with 3 when no tap is attached (got $code)" test "$code" -eq 3
+fi
+
+check "desktop entry is valid" desktop-file-validate /usr/share/applications/org.kalvessa.Kalvessa100.desktop
+check "AppStream metainfo is valid" \
+    appstreamcli validate --no-net /usr/share/metainfo/org.kalvessa.Kalvessa100.metainfo.xml
+check "manual page kalvessa100(1) is installed" test -s /usr/share/man/man1/kalvessa100.1.gz
+
+echo "== purge"
+$sudo apt-get purge -y -q kalvessa100
+check "package is gone" bash -c "! dpkg-query -W -f='\${Status}' kalvessa100 2>/dev/null | grep -q installed"
+check "its files are gone" bash -c "! ls /usr/bin/kalvessa100 /usr/bin/kalvessa100ctl \
+    /usr/share/applications/org.kalvessa.Kalvessa100.desktop /var/lib/kalvessa100 2>/dev/null | grep -q ."
+if [ "$group_before" -eq 0 ]; then
+    check "the group kalvessa it made is gone" bash -c "! getent group kalvessa >/dev/null"
+fi
+
+echo "packaging: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
