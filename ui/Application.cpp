@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "FirmwareImage.h"
+#include "KalvessaVersion.h"
 #include "MainWindow.h"
 
 namespace {

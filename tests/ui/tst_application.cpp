@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include "FirmwareImage.h"
+#include "KalvessaVersion.h"
 
 class TestApplication : public QObject
 {
