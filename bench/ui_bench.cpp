@@ -25,7 +25,7 @@
 
 namespace {
 
-const QString TapInterface = QStringLiteral("kvtap0");
+const QString BenchInterface = QStringLiteral("kvtap0");
 constexpr int ProbeIntervalMs = 5;
 constexpr int GiveUpMs = 120000;
 constexpr int TickMs = 1000;
@@ -140,7 +140,7 @@ int main(int argc, char **argv)
     const int rounds = at >= 0 && at + 1 < arguments.size() ? arguments.at(at + 1).toInt() : 10;
 
     // Firmware of another type: both Read Current Setup and the update are offered.
-    TapTestBed bed(TapInterface);
+    TapTestBed bed(BenchInterface);
     if (!bed.plug() || !bed.startTap({"--firmware-type", "1234"})) {
         std::printf("cannot set up the simulated tap\n");
         return 1;

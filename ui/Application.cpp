@@ -8,6 +8,7 @@
 
 #include "FirmwareImage.h"
 #include "MainWindow.h"
+#include "Translations.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ int runApplication(int &argc, char **argv)
     }
 
     QApplication app(argc, argv);
+    const Translations translations;
     if (firmwareImageIsStandIn) {
         std::fputs("Note: this build carries a stand-in firmware image; the firmware update "
                    "is for the simulated tap only.\n",
