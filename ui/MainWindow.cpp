@@ -160,8 +160,11 @@ void MainWindow::present(const TapSnapshot &snapshot, const QList<TapOutcome> &o
     const bool newlyFound = snapshot.present
         && (!m_tap.present || snapshot.interfaceName != m_tap.interfaceName);
     m_tap = snapshot;
-    if (newlyFound && m_update == UpdateShown::Completed)
-        m_update = UpdateShown::Nothing;  // reset after its update: tell what it runs now
+    if (newlyFound) {
+        m_done.reset();  // said of the tap before this one
+        if (m_update == UpdateShown::Completed)
+            m_update = UpdateShown::Nothing;  // reset after its update: tell what it runs now
+    }
 
     // The form is refilled only when there is news of the tap's settings, so edits survive
     // every other report (a changed address, a problem with another interface).
@@ -345,8 +348,8 @@ void MainWindow::renderLines()
 {
     QString line;
     if (m_update == UpdateShown::Updating)
-        line = m_endAfterUpdate ? tr("Do not unplug the adapter: the program ends once the update has finished")
-                                : tr("Do not unplug the adapter until the update has completed");
+        line = m_endAfterUpdate ? tr("Updating: do not unplug the adapter. The program ends afterwards.")
+                                : tr("Updating: do not unplug the adapter");
     else if (m_failure)
         line = failureLine(*m_failure);
     else

@@ -197,7 +197,7 @@ private slots:
         openWindow(options);
         update()->click();
         QCOMPARE(update()->text(), QStringLiteral("Updating...\nDo not unplug the adapter"));
-        QCOMPARE(text("label_32"), QStringLiteral("Do not unplug the adapter until the update has completed"));
+        QCOMPARE(text("label_32"), QStringLiteral("Updating: do not unplug the adapter"));
         QTRY_VERIFY_WITH_TIMEOUT(!w->firmwareUpdateRunning(), UpdateMs);
         QTEST(QStringLiteral("%1 | %2 | %3 | %4").arg(update()->text(), text("label_32"),
                                                       update()->isEnabled() ? "on" : "off").arg(bar()->value()),
@@ -211,7 +211,7 @@ private slots:
         update()->click();
         QTRY_VERIFY_WITH_TIMEOUT(bar()->maximum() == 100 && bar()->value() >= 10, UpdateMs);
         std::raise(SIGTERM);
-        QTRY_VERIFY(text("label_32").contains(QStringLiteral("the program ends once the update has finished")));
+        QTRY_VERIFY(text("label_32").contains(QStringLiteral("The program ends afterwards.")));
         QVERIFY(w->isVisible() && w->firmwareUpdateRunning());
         QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), UpdateMs);
         QCOMPARE(update()->text(), QStringLiteral("Update completed\nPlease reset the adapter"));

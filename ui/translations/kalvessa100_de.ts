@@ -298,14 +298,6 @@
         <translation>Das Formular zeigt, was der Tap enthält.</translation>
     </message>
     <message>
-        <source>Do not unplug the adapter: the program ends once the update has finished</source>
-        <translation>Adapter nicht abziehen: Das Programm endet, sobald die Aktualisierung fertig ist</translation>
-    </message>
-    <message>
-        <source>Do not unplug the adapter until the update has completed</source>
-        <translation>Adapter nicht abziehen, bis die Aktualisierung abgeschlossen ist</translation>
-    </message>
-    <message>
         <source>No Kalvessa 100 is attached.</source>
         <translation>Kein Kalvessa 100 angeschlossen.</translation>
     </message>
@@ -482,6 +474,14 @@ Der Mitschnitt braucht ein Recht. Ist das Programm aus seinem Debian-Paket insta
 
 Einem selbst gebauten Programm erteilen Sie das Recht direkt:
     sudo setcap cap_net_raw,cap_net_admin=eip %3</translation>
+    </message>
+    <message>
+        <source>Updating: do not unplug the adapter. The program ends afterwards.</source>
+        <translation>Aktualisierung läuft: Adapter nicht abziehen. Das Programm endet danach.</translation>
+    </message>
+    <message>
+        <source>Updating: do not unplug the adapter</source>
+        <translation>Aktualisierung läuft: Adapter nicht abziehen</translation>
     </message>
 </context>
 </TS>
