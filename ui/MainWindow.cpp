@@ -28,6 +28,7 @@ constexpr uint8_t ControlByteFromForm = 255;
 constexpr int HexDigitsPerByte = 2;
 constexpr int PercentFull = 100;
 constexpr int DarkBelowLightness = 128;
+constexpr int ReadableGeneration = 4;  // a generation-3 tap answers nothing
 // How much of the selection colour tints a field that differs from the tap.
 constexpr double EditedTint = 0.3;
 
@@ -336,7 +337,7 @@ QString MainWindow::feedbackLine() const
     if (m_tap.present && !busy()) {
         if (edited())
             sentences << tr("Marked fields are not in the tap yet.");
-        else if (m_tap.generation == 3)
+        else if (m_tap.generation != ReadableGeneration)
             sentences << tr("A generation-3 tap cannot be read back.");
         else
             sentences << tr("The form shows what the tap holds.");
@@ -362,7 +363,7 @@ void MainWindow::renderButtons()
 {
     const bool present = m_tap.present;
     const bool idle = present && !busy();
-    const bool readable = m_tap.generation == 4;
+    const bool readable = m_tap.generation == ReadableGeneration;
     const QString why = !present ? tr("No Kalvessa 100 is attached.")
         : m_update == UpdateShown::Updating ? tr("Not while the firmware is being updated.")
         : busy() ? tr("Waiting for the tap to finish the last request.")
