@@ -9,9 +9,10 @@ QString hex(int value)
     return QStringLiteral("0x") + QString::number(value, 16).toUpper();
 }
 
-QString tr(const char *text, int n = -1)
+// Qt's own argument order, so that the translation tools see the counted texts as plurals.
+QString tr(const char *text, const char *disambiguation = nullptr, int n = -1)
 {
-    return QCoreApplication::translate("DeviceFailure", text, nullptr, n);
+    return QCoreApplication::translate("DeviceFailure", text, disambiguation, n);
 }
 
 } // namespace
@@ -55,12 +56,12 @@ QString DeviceFailure::text() const
     switch (cause) {
     case Cause::None: return stepText;
     case Cause::NoReply:
-        causeText = pageTries ? tr("no reply in %n tries", count) : tr("no reply after %n sends", count);
+        causeText = pageTries ? tr("no reply in %n tries", nullptr, count) : tr("no reply after %n sends", nullptr, count);
         break;
     case Cause::Refused:
         // A page is tried again and again; how often it was refused says more than the code.
         if (pageTries)
-            return tr("%1 refused %n times", count).arg(stepText);
+            return tr("%1 refused %n times", nullptr, count).arg(stepText);
         causeText = tr("refused with code %1").arg(hex(code));
         break;
     case Cause::CannotOpen:

@@ -29,6 +29,9 @@ FONT_DIRS = ["/usr/share/fonts/truetype/dejavu"]
 NAVY = (22, 38, 66, 255)
 ACCENT = (0, 150, 136, 255)
 GREY = (96, 108, 124, 255)
+# The wordmark's colours on a dark window: the same hues, light enough to read there.
+LIGHT = (226, 234, 246, 255)
+LIGHT_GREY = (170, 182, 198, 255)
 
 
 def font(name, size):
@@ -128,7 +131,7 @@ def spaced_width(draw, text, fnt, tracking):
     return sum(draw.textlength(ch, font=fnt) for ch in text) + tracking * (len(text) - 1)
 
 
-def wordmark(path, width, height, tagline):
+def wordmark(path, width, height, tagline, ink=NAVY, tag_ink=GREY):
     """The KALVESSA wordmark on a transparent background, fitted to width x height."""
     w, h = width * SCALE, height * SCALE
     img = Image.new("RGBA", (w, h), (0, 0, 0, 0))
@@ -154,13 +157,13 @@ def wordmark(path, width, height, tagline):
         gap = int(h * 0.10)
         block = cap + gap + tag_cap
         y = (h - block) / 2 - top
-        end = spaced_text(draw, left, y, "KALVESSA", fnt, NAVY, tracking)
+        end = spaced_text(draw, left, y, "KALVESSA", fnt, ink, tracking)
         tag_w = spaced_width(draw, tagline, tag_fnt, tag_fnt.size * 0.32)
         tag_y = y + top + cap + gap - tag_fnt.getbbox("N")[1]
-        spaced_text(draw, end - tag_w, tag_y, tagline, tag_fnt, GREY, tag_fnt.size * 0.32)
+        spaced_text(draw, end - tag_w, tag_y, tagline, tag_fnt, tag_ink, tag_fnt.size * 0.32)
     else:
         y = (h - cap) / 2 - top
-        spaced_text(draw, left, y, "KALVESSA", fnt, NAVY, tracking)
+        spaced_text(draw, left, y, "KALVESSA", fnt, ink, tracking)
     img.resize((width, height), Image.LANCZOS).save(path, optimize=True)
 
 
@@ -233,6 +236,7 @@ def main():
     status_light(os.path.join(OUT, "green_small.png"), GREEN)
     status_light(os.path.join(OUT, "red_small.png"), RED)
     wordmark(os.path.join(OUT, "marvolen.png"), 175, 38, None)
+    wordmark(os.path.join(OUT, "marvolen_light.png"), 175, 38, None, ink=LIGHT, tag_ink=LIGHT_GREY)
     wordmark(os.path.join(OUT, "halvetor.png"), 300, 66, "NETWORK TAPS")
     for size in ICON_SIZES:
         folder = os.path.join(ICONS, f"{size}x{size}", "apps")

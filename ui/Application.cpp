@@ -12,6 +12,7 @@
 #include "FirmwareImage.h"
 #include "KalvessaVersion.h"
 #include "MainWindow.h"
+#include "Translations.h"
 
 namespace {
 
@@ -101,6 +102,7 @@ int runApplication(int &argc, char **argv)
 
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QString::fromLatin1(DesktopId));
+    const Translations translations;
     if (firmwareImageIsStandIn) {
         std::fputs("Note: this build carries a stand-in firmware image; the firmware update "
                    "is for the simulated tap only.\n",

@@ -5,19 +5,22 @@
 #include <QString>
 
 #include <array>
-#include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "DeviceSettings.h"
+#include "TapStatus.h"
 
 class Detection;
+class FilterFields;
 class MainWindowForm;
 class QCloseEvent;
 class QMessageBox;
 
-// The tool's single window: the status panel of the tap, the capture settings form and
-// the action buttons. It never talks to the tap itself: it posts requests to the worker
-// and redraws itself when the worker reports back.
+// The tool's single window: the status panel of the tap, the capture settings form and the
+// action buttons. It never talks to the tap itself: it posts requests to the worker, takes in
+// what the worker published, and draws everything it shows from what it has taken in, so no
+// state of a button or line can outlive the reason it was set for.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -29,59 +32,80 @@ public:
     // The form as a settings record: empty fields are wildcards, controlByte is 255 and
     // the two status words are left as the caller cleared them.
     void settingsFromForm(DeviceSettings &settings) const;
-    // The 25 widgets of the filter group (both radio buttons and all 23 fields).
-    void setFilterFieldsEnabled(bool enabled);
-    // "Read Current Setup", "Apply" and "Flash".
-    void setActionButtonsEnabled(bool enabled);
-
-    using HardwareAddress = std::array<uint8_t, DeviceSettings::MacLength>;
-    // The two halves of updateMV1Status(): the status panel and form for a tap that is
-    // present (its settings and, when known, its address), and for no tap.
-    void showDevicePresent(const DeviceSettings &settings, const HardwareAddress *address);
-    void showDeviceAbsent();
 
     // True from the click on the update button until the worker reports how it ended.
-    bool firmwareUpdateRunning() const { return updating; }
+    bool firmwareUpdateRunning() const { return m_update == UpdateShown::Updating; }
 
 public slots:
     void updateMV1Status();
-    void updateProgress(int p);
+    void updateProgress(int percent);
     void updateFinished();
     void updateFailed();
 
-private slots:
-    void on_pushButton_2_clicked();
-    void on_checkBox_toggled(bool checked);
-    void on_pushButton_3_clicked();
-    void on_pushButton_clicked();
-    void on_pushButton_4_clicked();
-
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
-    // Green light (tap present) or red light, in the status panel and as window icon.
-    void setStatusIcon(bool present);
-    void setLogo(const QString &path);
-    void installValidators();
-    void showFirmware(const DeviceSettings &settings);
-    void showSettings(const DeviceSettings &settings);
-    void enterBusyState();
+    // What the update button offers. Completed and Failed outlive the tap going away:
+    // the first until the tap is found again, the second until the next action.
+    enum class UpdateShown { Nothing, Offered, UpToDate, Updating, Completed, Failed };
+    static constexpr int ActionCount = 4;  // one per TapOutcome::Action
+
+    void present(const TapSnapshot &snapshot, const QList<TapOutcome> &outcomes);
+    void takeOutcome(const TapOutcome &outcome);
+    void offerUpdateFor(const DeviceSettings &settings);
+    void fillForm(const DeviceSettings &settings);
+
+    void render();
+    void renderStatus();
+    void renderLines();
+    void renderButtons();
+    void renderBar();
+    void renderEditedMarks();
+    void nameForAccessibility();
+    void fitPanel();
+    void setLogo();
+
+    bool busy() const;
+    bool edited() const;
+    QString firmwareTypeShown() const;
+    QString firmwareVersionShown() const;
+    QString failureLine(const TapOutcome &outcome) const;
+    QString problemLine() const;
+    QString feedbackLine() const;
+
+    void startAction(TapOutcome::Action action);
     void postWrite(bool store);
-    // A problem the worker reported: one short line in the status panel, the details in
-    // a dialog that does not block the window. An empty line clears both.
-    void showProblem(const QString &line, const QString &title, const QString &details);
+    void readCurrentSetup();
+    void startUpdate();
+    void keepFocusInForm();
+
+    bool confirmUpdate();
+    bool confirmDiscardEdits();
     bool confirmCloseDuringUpdate();
-    // A build with the stand-in image asks before flashing anything but the simulated tap.
-    static bool carriesStandInFirmware();
-    bool confirmStandInFlash();
+    void tellProblem();
+    void showMessage(const QString &title, const QString &details);
 
-    std::unique_ptr<MainWindowForm> ui;
-    Detection *detection = nullptr;
+    void terminationSignal(int number);
+    void end();
 
-    bool updating = false;
-    QString shownProblem;
-    QPointer<QMessageBox> problemBox;
+    std::unique_ptr<MainWindowForm> m_ui;
+    FilterFields *m_fields = nullptr;
+    Detection *m_detection = nullptr;
+
+    TapSnapshot m_tap;                            // as last taken in
+    std::optional<DeviceSettings> m_formSource;   // what the tap held when the form was filled
+    std::array<bool, ActionCount> m_pending{};    // requests posted whose outcome is still due
+    UpdateShown m_update = UpdateShown::Nothing;
+    int m_progress = -1;                          // percent of the update, -1 before the first
+    std::optional<TapOutcome> m_failure;          // shown until the next action
+    std::optional<TapOutcome> m_done;             // the last request that went through
+    bool m_endAfterUpdate = false;
+    bool m_ending = false;
+    TapProblem m_toldProblem;
+    QPointer<QMessageBox> m_messageBox;
+    QPointer<QWidget> m_lastFormFocus;
 
     friend class MainWindowTestAccess;
 };

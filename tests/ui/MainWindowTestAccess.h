@@ -1,11 +1,15 @@
 #pragma once
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
+#include "Detection.h"
 #include "MainWindow.h"
 #include "ResourcePaths.h"
 #include "TapTestBed.h"
@@ -32,6 +36,26 @@ public:
         const auto argb = [](const QPixmap &p) { return p.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied); };
         return argb(get<QLabel>("label")->pixmap()) == argb(QPixmap(light));
     }
-    void setUpdating(bool updating) { w->updating = updating; }
-    void showProblem(const QString &line) { w->showProblem(line, QStringLiteral("title"), QStringLiteral("details")); }
+
+    // The worker ends and what it already said is taken in; from then on only report() speaks
+    // for it, and requests the window posts go nowhere.
+    void stopWorker()
+    {
+        w->m_detection->stop();
+        w->m_detection->wait();
+        QCoreApplication::sendPostedEvents();
+    }
+    void report(const TapSnapshot &snapshot, const QList<TapOutcome> &outcomes = {}) { w->present(snapshot, outcomes); }
+    void progress(int percent) { w->updateProgress(percent); }
 };
+
+// Answers the next modal question with `choice` and keeps its text in `asked`.
+inline void answerNextQuestion(QMessageBox::StandardButton choice, QString *asked)
+{
+    QTimer::singleShot(0, [asked, choice] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            *asked = box->text();
+            box->button(choice)->click();
+        }
+    });
+}

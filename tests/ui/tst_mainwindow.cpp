@@ -1,43 +1,385 @@
-// The window as the program builds it: title, status, images and the fields' validators.
+// The window without a tap: its worker is stopped and the tests report for it, so every state
+// the window can be in is reached at once and exactly. What the window does with a real
+// (simulated) tap is in tst_window_tap.
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QTabWidget>
 #include <QTest>
-#include <QValidator>
 
+#include <csignal>
+#include <functional>
+
+#include "DeviceFailure.h"
+#include "FirmwareImage.h"
+#include "FirmwareStatus.h"
 #include "KalvessaVersion.h"
 #include "MainWindowTestAccess.h"
+#include "Translations.h"
+
+namespace {
+
+const QDateTime At(QDate(2026, 3, 2), QTime(14, 2, 11));
+const QString NoReply = QStringLiteral("register 0x7020C, no reply after 10 sends");
+const QString Refused = QStringLiteral("page 10 of 768 refused 20 times");
+
+TapSnapshot tap(int generation, uint16_t version)
+{
+    TapSnapshot s;
+    s.present = true;
+    s.generation = generation;
+    s.interfaceName = QStringLiteral("kvtap0");
+    s.address = MacAddress{0x00, 0x0e, 0xc6, 0xab, 0xcd, 0xef};
+    s.settings.setFirmwareVersion(version);
+    s.settings.setFirmwareTypeCode(generation == 4 ? firmwarestatus::RecognisedType : 0);
+    return s;
+}
+
+TapSnapshot none(TapProblem::Kind kind = TapProblem::Kind::None, qint64 pid = 0)
+{
+    TapSnapshot s;
+    s.problem.kind = kind;
+    s.problem.interfaceName = QStringLiteral("kvtap0");
+    s.problem.ownerPid = pid;
+    return s;
+}
+
+TapOutcome outcome(TapOutcome::Action action, const QString &failure = {})
+{
+    TapOutcome o;
+    o.action = action;
+    o.succeeded = failure.isEmpty();
+    o.failure = failure;
+    o.finishedAt = At;
+    return o;
+}
+
+using Action = TapOutcome::Action;
+
+} // namespace
 
 class TestMainWindow : public QObject, public MainWindowTestAccess
 {
     Q_OBJECT
 
+    // Status | problem line | feedback line | Read Apply Flash Update (upper case: enabled) and
+    // why they are off | update button | bar maximum/value
+    QString shown() const
+    {
+        QString buttons;
+        const char *names[] = {"pushButton", "pushButton_2", "pushButton_3", "pushButton_4"};
+        for (int i = 0; i < 4; ++i)
+            buttons += get(names[i])->isEnabled() ? QLatin1Char("RAFU"[i]) : QLatin1Char('-');
+        const QString why = get("pushButton")->toolTip().section(QLatin1Char('\n'), 1);
+        return QStringLiteral("%1 | %2 | %3 | %4 %5 | %6 | %7/%8")
+            .arg(text("label_2"), text("label_32"), text("feedbackLine"), buttons, why,
+                 update()->text().replace(QLatin1Char('\n'), QLatin1Char('/')))
+            .arg(bar()->maximum())
+            .arg(bar()->value())
+            .trimmed();
+    }
+    void click(const char *button) { get<QPushButton>(button)->click(); }
+    DeviceSettings fromForm() const
+    {
+        DeviceSettings s;
+        w->settingsFromForm(s);
+        return s;
+    }
+
 private slots:
     void initTestCase() { REQUIRE_TAP_TEST_BED(); }
-    void init() { w = new MainWindow; }
-    void cleanup() { delete w; }
+    void init()
+    {
+        w = new MainWindow;
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        stopWorker();
+    }
+    void cleanup() { delete std::exchange(w, nullptr); }
 
     void windowAfterConstruction()
     {
-        QCOMPARE(w->windowTitle(), QStringLiteral("Kalvessa 100 - " KALVESSA_VERSION));
-        QCOMPARE(text("label_2"), QStringLiteral("Kalvessa 100 not found"));
-        QVERIFY(!QPixmap(ResourcePaths::RedLight).isNull() && shows(ResourcePaths::RedLight));
-        QCOMPARE(w->windowIcon().pixmap(50, 50).toImage(), QPixmap(ResourcePaths::RedLight).toImage());
-        QCOMPARE(get<QLabel>("logo")->pixmap().toImage(), QPixmap(ResourcePaths::Logo).toImage());
-        QVERIFY(!QPixmap(ResourcePaths::Logo).isNull());
+        QCOMPARE(w->windowTitle(), QStringLiteral("Kalvessa 100 - " KALVESSA_VERSION "[*]"));
+        QVERIFY(!w->isWindowModified());
+        // The application's icon, not the status light (no icon theme here has it).
+        QCOMPARE(w->windowIcon().pixmap(64, 64).toImage(), QIcon(ResourcePaths::AppIcon).pixmap(64, 64).toImage());
+        QVERIFY(!QPixmap(ResourcePaths::AppIcon).isNull() && shows(ResourcePaths::RedLight));
+
+        // The wordmark follows the palette: the light one on a dark window.
+        const auto logo = [this] { return get<QLabel>("logo")->pixmap().toImage(); };
+        QCOMPARE(logo(), QPixmap(ResourcePaths::Logo).toImage());
+        const QPalette light = w->palette();
+        QPalette dark = light;
+        dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
+        w->setPalette(dark);
+        QCOMPARE(logo(), QPixmap(ResourcePaths::LogoOnDark).toImage());
+        w->setPalette(light);
+        QCOMPARE(logo(), QPixmap(ResourcePaths::Logo).toImage());
     }
 
-    void validators()
+    // Each step starts where the one before left the window.
+    void stateTransitions()
     {
-        const auto state = [](const QValidator *v, QString text) { int pos = 0; return v->validate(text, pos); };
-        const QList<QPair<QString, QValidator::State>> hex{{"a0", QValidator::Acceptable}, {"A0", QValidator::Invalid},
-            {",", QValidator::Acceptable}, {",,", QValidator::Acceptable}, {"a0b", QValidator::Invalid}};
-        for (int i = 1; i <= 23; ++i) {
-            const QValidator *v = edit(i)->validator();
-            const QString name = edit(i)->objectName();
-            QVERIFY2(v && v->parent() == w, qPrintable(name));
-            for (const auto &[text, expected] : hex)
-                QVERIFY2(i > 15 || state(v, text) == expected, qPrintable(name + QLatin1Char(' ') + text));
-            QVERIFY2(i <= 15 || state(v, QStringLiteral("255")) == QValidator::Acceptable, qPrintable(name));
-            QVERIFY2(state(v, QStringLiteral("256")) != QValidator::Acceptable, qPrintable(name));
+        struct Step
+        {
+            const char *what;
+            std::function<void()> act;
+            const char *shows;
+        };
+        const QString found = QStringLiteral("Kalvessa 100 found");
+        const Step steps[] = {
+            {"start, before the worker's first report", [] {},
+             "Kalvessa 100 not found |  |  | ---- No Kalvessa 100 is attached. |  | 100/0"},
+            {"generation 4 with 4.0 found", [this] { report(tap(4, 4)); },
+             "Kalvessa 100 found |  | The form shows what the tap holds. | RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
+            {"Apply clicked", [this] { click("pushButton_2"); },
+             "Kalvessa 100 found |  |  | ---- Waiting for the tap to finish the last request. | Firmware up-to-date/Version 4.0 | 0/0"},
+            {"Apply acknowledged", [this] { report(tap(4, 4), {outcome(Action::Write)}); },
+             "Kalvessa 100 found |  | Applied at 14:02:11. The form shows what the tap holds. | RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
+            {"Flash not acknowledged", [this] { click("pushButton_3"); report(tap(4, 4), {outcome(Action::Store, NoReply)}); },
+             "Kalvessa 100 found | Settings not acknowledged: register 0x7020C, no reply after 10 sends | The form shows what the tap holds. | RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
+            {"Read clicked: the failure goes", [this] { click("pushButton"); },
+             "Kalvessa 100 found |  |  | ---- Waiting for the tap to finish the last request. | Firmware up-to-date/Version 4.0 | 0/0"},
+            {"Read done", [this] { report(tap(4, 4), {outcome(Action::Read)}); },
+             "Kalvessa 100 found |  | Read from the tap at 14:02:11. The form shows what the tap holds. | RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
+            {"tap gone", [this] { report(none()); },
+             "Kalvessa 100 not found |  | Read from the tap at 14:02:11. | ---- No Kalvessa 100 is attached. |  | 100/0"},
+            {"old firmware found", [this] { report(tap(4, 0)); },
+             "Kalvessa 100 found |  | The form shows what the tap holds. | RAFU  | Update to 4.0 | 100/0"},
+            {"Update clicked", [this] { click("pushButton_4"); },
+             "Kalvessa 100 found | Updating: do not unplug the adapter |  | ---- Not while the firmware is being updated. | Updating.../Do not unplug the adapter | 0/0"},
+            {"40 percent written", [this] { progress(40); },
+             "Kalvessa 100 found | Updating: do not unplug the adapter |  | ---- Not while the firmware is being updated. | Updating.../Do not unplug the adapter | 100/40"},
+            {"update failed as the tap went away", [this] { report(none(), {outcome(Action::Update, Refused)}); },
+             "Kalvessa 100 not found | Update failed: page 10 of 768 refused 20 times |  | ---- No Kalvessa 100 is attached. | Update failed/ | 100/0"},
+            {"found again: the update can be tried again", [this] { report(tap(4, 0)); },
+             "Kalvessa 100 found | Update failed: page 10 of 768 refused 20 times | The form shows what the tap holds. | RAFU  | Update failed/ | 100/0"},
+            {"Apply clicked: the failure goes, nothing else can start", [this] { click("pushButton_2"); },
+             "Kalvessa 100 found |  |  | ---- Waiting for the tap to finish the last request. | Update to 4.0 | 0/0"},
+            {"Apply acknowledged: the update is offered", [this] { report(tap(4, 0), {outcome(Action::Write)}); },
+             "Kalvessa 100 found |  | Applied at 14:02:11. The form shows what the tap holds. | RAFU  | Update to 4.0 | 100/0"},
+            {"update completed", [this] { click("pushButton_4"); report(tap(4, 0), {outcome(Action::Update)}); },
+             "Kalvessa 100 found |  | Firmware written at 14:02:11. The form shows what the tap holds. | RAF-  | Update completed/Please reset the adapter | 100/100"},
+            {"tap reset: gone", [this] { report(none()); },
+             "Kalvessa 100 not found |  | Firmware written at 14:02:11. | ---- No Kalvessa 100 is attached. | Update completed/Please reset the adapter | 100/100"},
+            {"back with 4.0", [this] { report(tap(4, 4)); },
+             "Kalvessa 100 found |  | The form shows what the tap holds. | RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
+            {"a generation-3 tap instead", [this] { report(none()); report(tap(3, 0)); },
+             "Kalvessa 100 found |  | A generation-3 tap cannot be read back. | -AFU A generation-3 tap cannot be read back. | Update to 4.0 | 100/0"},
+            {"another program holds the tap", [this] { report(none(TapProblem::Kind::InUse, 4242)); },
+             "Kalvessa 100 not found | Tap in use by another program (PID 4242) |  | ---- No Kalvessa 100 is attached. |  | 100/0"},
+        };
+
+        QWidget *panel = get("frame");
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        const QRect panelAt = panel->geometry();  // the width; lines may wrap
+        const int updateWidth = update()->width();
+        for (const Step &step : steps) {
+            step.act();
+            QCOMPARE(shown(), QString::fromUtf8(step.shows).trimmed());
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            QVERIFY2(panel->geometry().width() == panelAt.width() && update()->width() == updateWidth, step.what);
+            QCOMPARE(w->isWindowModified(), false);
         }
+        QCOMPARE(get("label")->accessibleDescription(), QStringLiteral("tap not found"));
+    }
+
+    void formToRecordAndBack()
+    {
+        report(tap(4, 4));
+        DeviceSettings expected = tap(4, 4).settings;  // empty fields: nothing compared, every flag off
+        expected.setCaptureCrcErrorFrames(0);
+        expected.setCaptureFcs(0);
+        expected.setControlByte(255);
+        for (int i = 1; i <= 23; ++i)
+            edit(i)->clear();
+        for (QAbstractButton *b : w->findChildren<QAbstractButton *>())
+            if (b->isCheckable())
+                b->setChecked(false);
+        DeviceSettings s = tap(4, 4).settings;
+        w->settingsFromForm(s);
+        QVERIFY(s == expected);
+
+        // a hex digit alone, "0" (not empty), half the EtherType, three octets of four;
+        // filter on and keep, CRC-error frames but no FCS
+        for (auto [i, typed] : {std::pair{1, "a"}, {6, "0"}, {13, "12"}, {16, "192"}, {17, "168"}, {18, "1"}})
+            edit(i)->setText(QLatin1String(typed));
+        get<QAbstractButton>("checkBox")->setChecked(true);
+        get<QAbstractButton>("radioButton")->setChecked(true);
+        get<QAbstractButton>("checkBox_3")->setChecked(true);
+        const uint8_t mac[6] = {0x0A, 0, 0, 0, 0, 0}, type[2] = {0x12, 0x00}, ip[4] = {192, 168, 1, 0};
+        expected.setDstMac(mac); expected.setDstMacMask(0x21);
+        expected.setEtherType(type); expected.setEtherTypeMask(0x02);
+        expected.setSrcIp(ip); expected.setSrcIpMask(0x0E);
+        expected.setFilterMode(1, 1);
+        expected.setCaptureCrcErrorFrames(1);
+        w->settingsFromForm(s);
+        QVERIFY(s == expected);
+
+        // shown as the tap's, with values in bytes that are not compared, then read back
+        TapSnapshot held = tap(4, 4);
+        held.settings = expected;
+        const uint8_t ignored[6] = {0xde, 0xad, 0xbe, 0xef, 0, 0x99};
+        held.settings.setSrcMac(ignored);
+        report(none());
+        report(held);
+        w->settingsFromForm(s);
+        QVERIFY(s == expected);
+        QCOMPARE(edit(1)->text() + edit(7)->text() + edit(16)->text(), QStringLiteral("0a192"));
+        QVERIFY(!w->isWindowModified());
+    }
+
+    void editsAreMarkedAndReadAsksBeforeDiscarding()
+    {
+        report(tap(4, 4));
+        get<QAbstractButton>("checkBox")->click();
+        QVERIFY(w->isWindowModified());
+        QTest::keyClicks(edit(3), QStringLiteral("C6"));
+        QCOMPARE(edit(3)->accessibleDescription(), QStringLiteral("changed, not in the tap yet"));
+        QVERIFY(edit(2)->accessibleDescription().isEmpty());
+        QCOMPARE(text("feedbackLine"), QStringLiteral("Marked fields are not in the tap yet."));
+
+        QString asked;
+        answerNextQuestion(QMessageBox::Cancel, &asked);
+        click("pushButton");
+        QVERIFY2(asked.contains(QStringLiteral("replaces them")), qPrintable(asked));
+        QVERIFY(get("pushButton")->isEnabled() && edit(3)->text() == QStringLiteral("c6"));
+        answerNextQuestion(QMessageBox::Discard, &asked);
+        click("pushButton");
+        QVERIFY(!get("pushButton")->isEnabled());  // the read was posted
+        report(tap(4, 4), {outcome(Action::Read)});
+        QVERIFY(edit(3)->text().isEmpty() && !w->isWindowModified());
+    }
+
+    void everyUpdateIsConfirmed()
+    {
+        const QByteArray simulated = qgetenv("KALVESSA_SIMULATED_TAP");
+        qunsetenv("KALVESSA_SIMULATED_TAP");  // as on a host with a real tap
+        report(tap(4, 0));
+        QString asked;
+        for (auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+            answerNextQuestion(answer, &asked);
+            update()->click();
+            QCOMPARE(w->firmwareUpdateRunning(), answer == QMessageBox::Yes);
+        }
+        qputenv("KALVESSA_SIMULATED_TAP", simulated);
+        for (const char *says : {"version 3.0", "firmware 4.0", "plugged in"})
+            QVERIFY2(asked.contains(QLatin1String(says)), qPrintable(asked));
+        QCOMPARE(asked.contains(QStringLiteral("stand-in")), firmwareImageIsStandIn);
+    }
+
+    void closingAndCtrlQAskOnlyDuringAnUpdate()
+    {
+        QApplication::setActiveWindow(w);
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        report(tap(4, 0));
+        click("pushButton_4");
+        QString asked;
+        answerNextQuestion(QMessageBox::Cancel, &asked);
+        QTest::keyClick(w, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY2(asked.contains(QStringLiteral("unusable")) && w->isVisible(), qPrintable(asked));
+        answerNextQuestion(QMessageBox::Close, &asked);
+        QVERIFY(w->close() && !w->isVisible());
+
+        w->show();
+        QApplication::setActiveWindow(w);
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        report(tap(4, 0), {outcome(Action::Update)});
+        asked.clear();
+        QTest::keyClick(w, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!w->isVisible() && asked.isEmpty());
+    }
+
+    // Outside an update a termination signal closes the window at once.
+    void signalClosesAtOnceWithoutAnUpdate()
+    {
+        report(tap(4, 4));
+        std::raise(SIGHUP);
+        QTRY_VERIFY(!w->isVisible());
+    }
+
+    void keyboard()
+    {
+        QApplication::setActiveWindow(w);
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        report(tap(4, 4));
+        get("checkBox")->setFocus();
+        get("pushButton_2")->setFocus();
+        QTest::keyClick(get("pushButton_2"), Qt::Key_Return);
+        QVERIFY(!get("pushButton_2")->isEnabled());  // Apply was pressed and waits
+        QCOMPARE(QApplication::focusWidget(), get("checkBox"));  // back in the form, not on the tab bar
+
+        report(tap(4, 4), {outcome(Action::Write)});
+        get("pushButton_3")->setFocus();
+        QTest::keyClick(get("pushButton_3"), Qt::Key_Enter);
+        QVERIFY(!get("pushButton_3")->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), get("checkBox"));
+
+        QTest::keyClick(w, Qt::Key_T, Qt::AltModifier);
+        QCOMPARE(get<QTabWidget>("tabWidget")->currentIndex(), 1);
+    }
+
+    // Everything people use or look at has a name for a screen reader.
+    void accessibilityWalk()
+    {
+        report(tap(4, 4));
+        QStringList named;
+        QList<QAccessibleInterface *> todo{QAccessible::queryAccessibleInterface(w)};
+        const QList<QAccessible::Role> needNames{QAccessible::EditableText, QAccessible::PushButton, QAccessible::CheckBox,
+                                                 QAccessible::RadioButton, QAccessible::PageTab, QAccessible::ProgressBar,
+                                                 QAccessible::Graphic};
+        while (!todo.isEmpty()) {
+            QAccessibleInterface *item = todo.takeFirst();
+            for (int i = 0; i < item->childCount(); ++i)
+                todo << item->child(i);
+            if (!needNames.contains(item->role()) || item->state().invisible)
+                continue;
+            const QString name = item->text(QAccessible::Name);
+            QVERIFY2(!name.isEmpty(), qPrintable(QStringLiteral("role %1 of %2").arg(item->role())
+                                                 .arg(item->object() ? item->object()->objectName() : QString())));
+            named << name;
+        }
+        for (const char *name : {"Ethernet destination address, byte 3 of 6", "Ethernet source address, byte 6 of 6",
+                                 "EtherType, byte 1 of 2", "IPv4 protocol", "IPv4 destination address, byte 4 of 4",
+                                 "Status light", "Progress", "Apply"})
+            QVERIFY2(named.contains(QLatin1String(name)), name);
+        QCOMPARE(named.count(QStringLiteral("IPv4 source address, byte 1 of 4")), 1);
+        QCOMPARE(QAccessible::queryAccessibleInterface(get("label"))->text(QAccessible::Description),
+                 QStringLiteral("tap found"));
+        progress(0);
+        report(tap(4, 0));
+        click("pushButton_4");
+        progress(40);
+        QCOMPARE(QAccessible::queryAccessibleInterface(bar())->valueInterface()->currentValue().toInt(), 40);
+    }
+
+    // In German, with the device layer's failure translated too; back in English the state is
+    // shown again, not the form's placeholders.
+    void germanWindow()
+    {
+        report(tap(4, 4), {outcome(Action::Write)});
+        DeviceFailure failure = DeviceFailure::during(DeviceFailure::Step::Page, 10, 768);
+        failure.cause = DeviceFailure::Cause::Refused;
+        failure.count = 20;
+        {
+            const Translations german(QLocale(QLocale::German, QLocale::Germany));
+            QVERIFY(german.loaded());
+            QCoreApplication::sendPostedEvents();  // the language change reaches the widgets
+            QCOMPARE(text("label_2"), QStringLiteral("Kalvessa 100 gefunden"));
+            QCOMPARE(text("feedbackLine"), QStringLiteral("Übernommen um 14:02:11. Das Formular zeigt, was der Tap enthält."));
+            QCOMPARE(text("label_15"), QStringLiteral("IPv4-Zieladresse :"));
+            QCOMPARE(get<QPushButton>("pushButton_2")->text(), QStringLiteral("&Übernehmen"));
+            QCOMPARE(update()->text(), QStringLiteral("Firmware aktuell\nVersion 4.0"));
+            QCOMPARE(get<QTabWidget>("tabWidget")->tabText(1), QStringLiteral("&Zeitstempel"));
+            QCOMPARE(edit(3)->accessibleName(), QStringLiteral("Ethernet-Zieladresse, Byte 3 von 6"));
+            QCOMPARE(failure.text(), QStringLiteral("Seite 10 von 768 20-mal abgelehnt"));
+            click("pushButton_3");
+            report(tap(4, 4), {outcome(Action::Store, failure.text())});
+            QCOMPARE(text("label_32"), QStringLiteral("Einstellungen nicht bestätigt: Seite 10 von 768 20-mal abgelehnt"));
+        }
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(QStringList({text("label_2"), text("label_4"), text("label_8"), text("label_32").section(QLatin1Char(':'), 0, 0)}),
+                 QStringList({"Kalvessa 100 found", "00:0e:c6:ab:cd:ef", "4.0", "Settings not acknowledged"}));
+        QCOMPARE(failure.text(), Refused);
     }
 };
 

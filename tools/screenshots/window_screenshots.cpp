@@ -20,6 +20,7 @@
 
 #include "MainWindow.h"
 #include "TapTestBed.h"
+#include "Translations.h"
 
 namespace {
 
@@ -96,6 +97,27 @@ public:
         return waitFor([bar] { return bar->maximum() != 0; });
     }
 
+    // A dark desktop's colours, as a dark theme gives them to Qt's Fusion style.
+    static QPalette darkPalette()
+    {
+        QPalette p;
+        const QColor window(53, 53, 53), base(35, 35, 35), text(230, 230, 230), grey(128, 128, 128);
+        p.setColor(QPalette::Window, window);
+        p.setColor(QPalette::WindowText, text);
+        p.setColor(QPalette::Base, base);
+        p.setColor(QPalette::AlternateBase, window);
+        p.setColor(QPalette::ToolTipBase, window);
+        p.setColor(QPalette::ToolTipText, text);
+        p.setColor(QPalette::Text, text);
+        p.setColor(QPalette::Button, window);
+        p.setColor(QPalette::ButtonText, text);
+        p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+        p.setColor(QPalette::HighlightedText, Qt::black);
+        for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            p.setColor(QPalette::Disabled, role, grey);
+        return p;
+    }
+
     QString label(const char *name) const { return w.findChild<QLabel *>(QLatin1String(name))->text(); }
     template <typename T> T *get(const char *name) const { return w.findChild<T *>(QLatin1String(name)); }
 
@@ -140,8 +162,25 @@ int main(int argc, char **argv)
         QTest::qWait(1500);  // the worker notices the interface has gone
     }
 
-    // Generation 4, up to date, with a filter applied.
+    // Generation 4, up to date, with a filter applied; then edited, in German, on a dark desktop.
     ok = ok && shooter.attach(bed, {}) && shooter.applyExample() && shooter.shoot("generation4-up-to-date");
+    if (ok) {
+        QTest::keyClicks(shooter.get<QLineEdit>("lineEdit_6"), QStringLiteral("FF"));
+        shooter.get<QAbstractButton>("checkBox_2")->click();
+        ok = shooter.shoot("generation4-edited");
+        shooter.get<QAbstractButton>("checkBox_2")->click();
+        shooter.get<QLineEdit>("lineEdit_6")->clear();
+    }
+    if (ok) {
+        const Translations german(QLocale(QLocale::German, QLocale::Germany));
+        ok = german.loaded() && shooter.shoot("german");
+    }
+    if (ok) {
+        const QPalette usual = QApplication::palette();
+        QApplication::setPalette(Shooter::darkPalette());
+        ok = shooter.shoot("dark-palette");
+        QApplication::setPalette(usual);
+    }
     ok = ok && shooter.detach(bed);
 
     // Generation 3: no answers, so the tool cannot tell its firmware and offers the update.
@@ -157,6 +196,14 @@ int main(int argc, char **argv)
             && shooter.shoot("generation4-updating");
         ok = ok && waitFor([&w] { return !w.firmwareUpdateRunning(); }, 300000)
             && shooter.shoot("generation4-update-completed");
+    }
+    ok = ok && shooter.detach(bed);
+
+    // An update the tap refuses: the reason beside the status, the button offers another try.
+    ok = ok && shooter.attach(bed, {"--firmware-version", "0", "--refuse-page", "3:1000"});
+    if (ok) {
+        QTest::mouseClick(shooter.get<QPushButton>("pushButton_4"), Qt::LeftButton);
+        ok = waitFor([&w] { return !w.firmwareUpdateRunning(); }, 300000) && shooter.shoot("generation4-update-failed");
     }
     ok = ok && shooter.detach(bed);
 

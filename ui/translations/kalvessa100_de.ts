@@ -1,0 +1,487 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>Detection</name>
+    <message>
+        <source>no tap is attached</source>
+        <translation>kein Tap angeschlossen</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceFailure</name>
+    <message>
+        <source>probe</source>
+        <translation>Erkennung</translation>
+    </message>
+    <message>
+        <source>register %1</source>
+        <translation>Register %1</translation>
+    </message>
+    <message>
+        <source>erase of sector %1</source>
+        <translation>Löschen von Sektor %1</translation>
+    </message>
+    <message>
+        <source>commit</source>
+        <translation>Übernahme</translation>
+    </message>
+    <message>
+        <source>begin</source>
+        <translation>Beginn</translation>
+    </message>
+    <message>
+        <source>page %1 of %2</source>
+        <translation>Seite %1 von %2</translation>
+    </message>
+    <message>
+        <source>end</source>
+        <translation>Abschluss</translation>
+    </message>
+    <message>
+        <source>firmware image</source>
+        <translation>Firmware-Abbild</translation>
+    </message>
+    <message>
+        <source>interface</source>
+        <translation>Schnittstelle</translation>
+    </message>
+    <message numerus="yes">
+        <source>no reply in %n tries</source>
+        <translation>
+            <numerusform>keine Antwort nach %n Versuch</numerusform>
+            <numerusform>keine Antwort nach %n Versuchen</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>no reply after %n sends</source>
+        <translation>
+            <numerusform>keine Antwort nach %n Sendung</numerusform>
+            <numerusform>keine Antwort nach %n Sendungen</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 refused %n times</source>
+        <translation>
+            <numerusform>%1 %n-mal abgelehnt</numerusform>
+            <numerusform>%1 %n-mal abgelehnt</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>refused with code %1</source>
+        <translation>abgelehnt mit Code %1</translation>
+    </message>
+    <message>
+        <source>cannot capture on the interface: %1</source>
+        <translation>kein Mitschnitt auf der Schnittstelle möglich: %1</translation>
+    </message>
+    <message>
+        <source>could not send: %1</source>
+        <translation>Senden fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>capture failed: %1</source>
+        <translation>Mitschnitt fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>reads back %1 instead of %2</source>
+        <translation>liest %1 statt %2 zurück</translation>
+    </message>
+    <message>
+        <source>readings disagree</source>
+        <translation>Lesungen stimmen nicht überein</translation>
+    </message>
+    <message>
+        <source>a generation-3 tap cannot be read back</source>
+        <translation>ein Tap der Generation 3 kann nicht zurückgelesen werden</translation>
+    </message>
+    <message>
+        <source>%1 bytes do not fit in %2</source>
+        <translation>%1 Bytes passen nicht in %2</translation>
+    </message>
+</context>
+<context>
+    <name>FilterFields</name>
+    <message>
+        <source>Ethernet destination address</source>
+        <translation>Ethernet-Zieladresse</translation>
+    </message>
+    <message>
+        <source>Ethernet source address</source>
+        <translation>Ethernet-Quelladresse</translation>
+    </message>
+    <message>
+        <source>EtherType</source>
+        <translation>EtherType</translation>
+    </message>
+    <message>
+        <source>IPv4 protocol</source>
+        <translation>IPv4-Protokoll</translation>
+    </message>
+    <message>
+        <source>IPv4 source address</source>
+        <translation>IPv4-Quelladresse</translation>
+    </message>
+    <message>
+        <source>IPv4 destination address</source>
+        <translation>IPv4-Zieladresse</translation>
+    </message>
+    <message>
+        <source>%1, byte %2 of %3</source>
+        <translation>%1, Byte %2 von %3</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>MAC Address :</source>
+        <translation>MAC-Adresse :</translation>
+    </message>
+    <message>
+        <source>Firmware Type :</source>
+        <translation>Firmware-Typ :</translation>
+    </message>
+    <message>
+        <source>Firmware Version :</source>
+        <translation>Firmware-Version :</translation>
+    </message>
+    <message>
+        <source>&amp;Filter</source>
+        <translation>&amp;Filter</translation>
+    </message>
+    <message>
+        <source>Enable Filter</source>
+        <translation>Filter einschalten</translation>
+    </message>
+    <message>
+        <source>Ethernet MAC Destination address :</source>
+        <translation>Ethernet-MAC-Zieladresse :</translation>
+    </message>
+    <message>
+        <source>Ethernet MAC Source address :</source>
+        <translation>Ethernet-MAC-Quelladresse :</translation>
+    </message>
+    <message>
+        <source>Ethernet Type :</source>
+        <translation>Ethernet-Typ :</translation>
+    </message>
+    <message>
+        <source>IPv4 Protocol :</source>
+        <translation>IPv4-Protokoll :</translation>
+    </message>
+    <message>
+        <source>IPv4 Source address :</source>
+        <translation>IPv4-Quelladresse :</translation>
+    </message>
+    <message>
+        <source>IPv4 Destination address :</source>
+        <translation>IPv4-Zieladresse :</translation>
+    </message>
+    <message>
+        <source>Keep Filter</source>
+        <translation>Treffer behalten</translation>
+    </message>
+    <message>
+        <source>Discard Filter</source>
+        <translation>Treffer verwerfen</translation>
+    </message>
+    <message>
+        <source>&amp;Timestamps</source>
+        <translation>&amp;Zeitstempel</translation>
+    </message>
+    <message>
+        <source>Enable Timestamps</source>
+        <translation>Zeitstempel einschalten</translation>
+    </message>
+    <message>
+        <source>CRC &amp;Errors</source>
+        <translation>&amp;CRC-Fehler</translation>
+    </message>
+    <message>
+        <source>Capture CRC error frames</source>
+        <translation>Frames mit CRC-Fehler mitschneiden</translation>
+    </message>
+    <message>
+        <source>Capture Frame CRC32 Field (FCS)</source>
+        <translation>CRC32-Feld des Frames (FCS) mitschneiden</translation>
+    </message>
+    <message>
+        <source>&amp;Read Current Setup</source>
+        <translation>Aktuelle Einstellungen &amp;lesen</translation>
+    </message>
+    <message>
+        <source>&amp;Apply</source>
+        <translation>&amp;Übernehmen</translation>
+    </message>
+    <message>
+        <source>F&amp;lash</source>
+        <translation>Dauerhaft &amp;speichern</translation>
+    </message>
+    <message>
+        <source>Settings not acknowledged</source>
+        <translation>Einstellungen nicht bestätigt</translation>
+    </message>
+    <message>
+        <source>The tap did not acknowledge the settings (%1), so they may not be in effect. The form shows what is known of the tap&apos;s settings, not what was entered; check the tap&apos;s connection and try again.</source>
+        <translation>Der Tap hat die Einstellungen nicht bestätigt (%1); sie sind daher womöglich nicht wirksam. Das Formular zeigt, was von den Einstellungen des Taps bekannt ist, nicht das Eingegebene. Prüfen Sie die Verbindung zum Tap und versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>Kalvessa 100 found</source>
+        <translation>Kalvessa 100 gefunden</translation>
+    </message>
+    <message>
+        <source>Kalvessa 100 not found</source>
+        <translation>Kalvessa 100 nicht gefunden</translation>
+    </message>
+    <message>
+        <source>tap found</source>
+        <translation>Tap gefunden</translation>
+    </message>
+    <message>
+        <source>tap not found</source>
+        <translation>Tap nicht gefunden</translation>
+    </message>
+    <message>
+        <source>Update failed: %1</source>
+        <translation>Aktualisierung fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>Settings not read: %1</source>
+        <translation>Einstellungen nicht gelesen: %1</translation>
+    </message>
+    <message>
+        <source>Settings not acknowledged: %1</source>
+        <translation>Einstellungen nicht bestätigt: %1</translation>
+    </message>
+    <message>
+        <source>Tap not reachable</source>
+        <translation>Tap nicht erreichbar</translation>
+    </message>
+    <message>
+        <source>Tap in use by another program (PID %1)</source>
+        <translation>Tap wird von einem anderen Programm benutzt (PID %1)</translation>
+    </message>
+    <message>
+        <source>Tap in use by another program</source>
+        <translation>Tap wird von einem anderen Programm benutzt</translation>
+    </message>
+    <message>
+        <source>The tap&apos;s answers cannot be told from the network&apos;s traffic; trying again</source>
+        <translation>Die Antworten des Taps sind vom Netzwerkverkehr nicht zu unterscheiden; neuer Versuch folgt</translation>
+    </message>
+    <message>
+        <source>Applied at %1.</source>
+        <translation>Übernommen um %1.</translation>
+    </message>
+    <message>
+        <source>Stored in the tap at %1.</source>
+        <translation>Im Tap gespeichert um %1.</translation>
+    </message>
+    <message>
+        <source>Read from the tap at %1.</source>
+        <translation>Vom Tap gelesen um %1.</translation>
+    </message>
+    <message>
+        <source>Firmware written at %1.</source>
+        <translation>Firmware geschrieben um %1.</translation>
+    </message>
+    <message>
+        <source>Marked fields are not in the tap yet.</source>
+        <translation>Markierte Felder sind noch nicht im Tap.</translation>
+    </message>
+    <message>
+        <source>A generation-3 tap cannot be read back.</source>
+        <translation>Ein Tap der Generation 3 kann nicht zurückgelesen werden.</translation>
+    </message>
+    <message>
+        <source>The form shows what the tap holds.</source>
+        <translation>Das Formular zeigt, was der Tap enthält.</translation>
+    </message>
+    <message>
+        <source>No Kalvessa 100 is attached.</source>
+        <translation>Kein Kalvessa 100 angeschlossen.</translation>
+    </message>
+    <message>
+        <source>Not while the firmware is being updated.</source>
+        <translation>Nicht während die Firmware aktualisiert wird.</translation>
+    </message>
+    <message>
+        <source>Waiting for the tap to finish the last request.</source>
+        <translation>Der Tap bearbeitet noch die letzte Anfrage.</translation>
+    </message>
+    <message>
+        <source>Update to 4.0</source>
+        <translation>Auf 4.0 aktualisieren</translation>
+    </message>
+    <message>
+        <source>Write firmware 4.0 into the tap.</source>
+        <translation>Firmware 4.0 in den Tap schreiben.</translation>
+    </message>
+    <message>
+        <source>Firmware up-to-date
+Version 4.0</source>
+        <translation>Firmware aktuell
+Version 4.0</translation>
+    </message>
+    <message>
+        <source>The tap runs firmware 4.0 already.</source>
+        <translation>Der Tap hat bereits Firmware 4.0.</translation>
+    </message>
+    <message>
+        <source>Updating...
+Do not unplug the adapter</source>
+        <translation>Aktualisierung läuft...
+Adapter nicht abziehen</translation>
+    </message>
+    <message>
+        <source>The firmware is being written into the tap.</source>
+        <translation>Die Firmware wird in den Tap geschrieben.</translation>
+    </message>
+    <message>
+        <source>Update completed
+Please reset the adapter</source>
+        <translation>Aktualisierung abgeschlossen
+Bitte den Adapter neu starten</translation>
+    </message>
+    <message>
+        <source>Unplug the tap and plug it in again to start the new firmware.</source>
+        <translation>Tap abziehen und wieder anstecken, um die neue Firmware zu starten.</translation>
+    </message>
+    <message>
+        <source>Update failed
+</source>
+        <translation>Aktualisierung fehlgeschlagen
+</translation>
+    </message>
+    <message>
+        <source>Try the firmware update again.</source>
+        <translation>Die Firmware-Aktualisierung erneut versuchen.</translation>
+    </message>
+    <message>
+        <source>Fill the form with the settings the tap holds.</source>
+        <translation>Das Formular mit den Einstellungen aus dem Tap füllen.</translation>
+    </message>
+    <message>
+        <source>Send the settings to the tap; they last until it is switched off.</source>
+        <translation>Die Einstellungen an den Tap senden; sie gelten bis zum Ausschalten.</translation>
+    </message>
+    <message>
+        <source>Send the settings to the tap and store them there, so they survive a power cycle.</source>
+        <translation>Die Einstellungen an den Tap senden und dort speichern, sodass sie das Ausschalten überdauern.</translation>
+    </message>
+    <message>
+        <source>Updates the tap&apos;s firmware when it needs it.</source>
+        <translation>Aktualisiert die Firmware des Taps, wenn nötig.</translation>
+    </message>
+    <message>
+        <source>changed, not in the tap yet</source>
+        <translation>geändert, noch nicht im Tap</translation>
+    </message>
+    <message>
+        <source>Status light</source>
+        <translation>Statusleuchte</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>Fortschritt</translation>
+    </message>
+    <message>
+        <source>Kalvessa wordmark</source>
+        <translation>Kalvessa-Schriftzug</translation>
+    </message>
+    <message>
+        <source>Problem</source>
+        <translation>Problem</translation>
+    </message>
+    <message>
+        <source>Last action</source>
+        <translation>Letzte Aktion</translation>
+    </message>
+    <message>
+        <source>The tap runs a firmware this program does not recognise (shown as version %1).</source>
+        <translation>Der Tap hat eine Firmware, die dieses Programm nicht erkennt (angezeigt als Version %1).</translation>
+    </message>
+    <message>
+        <source>The tap runs firmware %1, version %2.</source>
+        <translation>Der Tap hat die Firmware %1, Version %2.</translation>
+    </message>
+    <message>
+        <source>The update writes firmware 4.0 into it.</source>
+        <translation>Die Aktualisierung schreibt Firmware 4.0 hinein.</translation>
+    </message>
+    <message>
+        <source>This build carries a stand-in firmware image, not the tap&apos;s firmware. Flashing it into a real Kalvessa 100 would leave the tap unusable. Build with the real image (see the README, &quot;Firmware image&quot;) to update a real tap.</source>
+        <translation>Dieser Build enthält ein Platzhalter-Abbild, nicht die Firmware des Taps. In einen echten Kalvessa 100 geschrieben, macht es den Tap unbrauchbar. Bauen Sie mit dem echten Abbild (siehe README, „Firmware image“), um einen echten Tap zu aktualisieren.</translation>
+    </message>
+    <message>
+        <source>Keep the tap plugged in until the update has completed: an interrupted update can leave it unusable.</source>
+        <translation>Lassen Sie den Tap angesteckt, bis die Aktualisierung abgeschlossen ist: Eine unterbrochene Aktualisierung kann ihn unbrauchbar machen.</translation>
+    </message>
+    <message>
+        <source>Flash the stand-in anyway?</source>
+        <translation>Den Platzhalter trotzdem schreiben?</translation>
+    </message>
+    <message>
+        <source>Update the firmware now?</source>
+        <translation>Die Firmware jetzt aktualisieren?</translation>
+    </message>
+    <message>
+        <source>Firmware update</source>
+        <translation>Firmware-Aktualisierung</translation>
+    </message>
+    <message>
+        <source>Read Current Setup</source>
+        <translation>Aktuelle Einstellungen lesen</translation>
+    </message>
+    <message>
+        <source>The marked fields are not in the tap yet. Reading the tap&apos;s settings replaces them.
+
+Discard your changes?</source>
+        <translation>Die markierten Felder sind noch nicht im Tap. Das Lesen der Einstellungen des Taps ersetzt sie.
+
+Änderungen verwerfen?</translation>
+    </message>
+    <message>
+        <source>Firmware update running</source>
+        <translation>Firmware-Aktualisierung läuft</translation>
+    </message>
+    <message>
+        <source>The tap&apos;s firmware is being updated. An interrupted update can leave the tap unusable.
+
+Close anyway? The program ends once the update has finished; do not unplug the tap until then.</source>
+        <translation>Die Firmware des Taps wird aktualisiert. Eine unterbrochene Aktualisierung kann den Tap unbrauchbar machen.
+
+Trotzdem schließen? Das Programm endet, sobald die Aktualisierung fertig ist; ziehen Sie den Tap bis dahin nicht ab.</translation>
+    </message>
+    <message>
+        <source>The tap cannot be reached</source>
+        <translation>Der Tap ist nicht erreichbar</translation>
+    </message>
+    <message>
+        <source>The tap is attached as %1, but this program cannot capture on that interface:
+%2
+
+Capturing needs a privilege. With the program installed from its Debian package, join the group &quot;kalvessa&quot; and log in again:
+    sudo usermod -aG kalvessa $USER
+
+For a program built from source, grant the privilege to the program itself:
+    sudo setcap cap_net_raw,cap_net_admin=eip %3</source>
+        <translation>Der Tap ist als %1 angeschlossen, aber dieses Programm kann auf dieser Schnittstelle nicht mitschneiden:
+%2
+
+Der Mitschnitt braucht ein Recht. Ist das Programm aus seinem Debian-Paket installiert, treten Sie der Gruppe „kalvessa“ bei und melden sich neu an:
+    sudo usermod -aG kalvessa $USER
+
+Einem selbst gebauten Programm erteilen Sie das Recht direkt:
+    sudo setcap cap_net_raw,cap_net_admin=eip %3</translation>
+    </message>
+    <message>
+        <source>Updating: do not unplug the adapter. The program ends afterwards.</source>
+        <translation>Aktualisierung läuft: Adapter nicht abziehen. Das Programm endet danach.</translation>
+    </message>
+    <message>
+        <source>Updating: do not unplug the adapter</source>
+        <translation>Aktualisierung läuft: Adapter nicht abziehen</translation>
+    </message>
+</context>
+</TS>
