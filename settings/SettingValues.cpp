@@ -11,7 +11,8 @@ constexpr QLatin1StringView FilterGroup("filter");
 constexpr QLatin1StringView TopLevel;
 
 constexpr std::array<SettingSyntax, SettingCount> Syntaxes{{
-    {Setting::FilterEnabled, FilterGroup, QLatin1StringView("enabled"), Kind::Switch, 0, Notation::None},
+    {Setting::FilterEnabled, FilterGroup, QLatin1StringView("enabled"), Kind::Switch, 0,
+     Notation::None},
     {Setting::Match, FilterGroup, QLatin1StringView("match"), Kind::Match, 0, Notation::None},
     {Setting::EthDst, FilterGroup, QLatin1StringView("eth_dst"), Kind::Pattern,
      DeviceSettings::MacLength, Notation::HexBytes},
@@ -19,13 +20,16 @@ constexpr std::array<SettingSyntax, SettingCount> Syntaxes{{
      DeviceSettings::MacLength, Notation::HexBytes},
     {Setting::EtherType, FilterGroup, QLatin1StringView("ethertype"), Kind::Pattern,
      DeviceSettings::EtherTypeLength, Notation::HexBytes},
-    {Setting::IpProto, FilterGroup, QLatin1StringView("ip_proto"), Kind::Pattern, 1, Notation::HexBytes},
+    {Setting::IpProto, FilterGroup, QLatin1StringView("ip_proto"), Kind::Pattern, 1,
+     Notation::HexBytes},
     {Setting::IpSrc, FilterGroup, QLatin1StringView("ip_src"), Kind::Pattern,
      DeviceSettings::IpLength, Notation::DecimalOctets},
     {Setting::IpDst, FilterGroup, QLatin1StringView("ip_dst"), Kind::Pattern,
      DeviceSettings::IpLength, Notation::DecimalOctets},
-    {Setting::Timestamps, TopLevel, QLatin1StringView("timestamps"), Kind::Switch, 0, Notation::None},
-    {Setting::CrcErrors, TopLevel, QLatin1StringView("crc_errors"), Kind::Switch, 0, Notation::None},
+    {Setting::Timestamps, TopLevel, QLatin1StringView("timestamps"), Kind::Switch, 0,
+     Notation::None},
+    {Setting::CrcErrors, TopLevel, QLatin1StringView("crc_errors"), Kind::Switch, 0,
+     Notation::None},
     {Setting::Fcs, TopLevel, QLatin1StringView("fcs"), Kind::Switch, 0, Notation::None},
 }};
 
@@ -112,7 +116,8 @@ QString formatPattern(const FilterPattern &pattern, const SettingSyntax &syntax)
         if (!(pattern.careMask & careBit(i, syntax.width)))
             parts.append(Wildcard.toString());
         else if (syntax.notation == Notation::HexBytes)
-            parts.append(QStringLiteral("%1").arg(pattern.bytes[i], MaxHexDigits, HexBase, QLatin1Char('0')));
+            parts.append(QStringLiteral("%1").arg(pattern.bytes[i], MaxHexDigits, HexBase,
+                                                  QLatin1Char('0')));
         else
             parts.append(QString::number(pattern.bytes[i]));
     }
@@ -207,12 +212,30 @@ SettingValue settingOf(const DeviceSettings &settings, Setting setting)
     case Setting::Timestamps: return settings.timestampsEnabled() != 0;
     case Setting::CrcErrors: return settings.captureCrcErrorFrames() != 0;
     case Setting::Fcs: return settings.captureFcs() != 0;
-    case Setting::EthDst: settings.dstMac(bytes); settings.dstMacMask(&mask); break;
-    case Setting::EthSrc: settings.srcMac(bytes); settings.srcMacMask(&mask); break;
-    case Setting::EtherType: settings.etherType(bytes); settings.etherTypeMask(&mask); break;
-    case Setting::IpProto: settings.protocol(bytes); settings.protocolMask(&mask); break;
-    case Setting::IpSrc: settings.srcIp(bytes); settings.srcIpMask(&mask); break;
-    case Setting::IpDst: settings.dstIp(bytes); settings.dstIpMask(&mask); break;
+    case Setting::EthDst:
+        settings.dstMac(bytes);
+        settings.dstMacMask(&mask);
+        break;
+    case Setting::EthSrc:
+        settings.srcMac(bytes);
+        settings.srcMacMask(&mask);
+        break;
+    case Setting::EtherType:
+        settings.etherType(bytes);
+        settings.etherTypeMask(&mask);
+        break;
+    case Setting::IpProto:
+        settings.protocol(bytes);
+        settings.protocolMask(&mask);
+        break;
+    case Setting::IpSrc:
+        settings.srcIp(bytes);
+        settings.srcIpMask(&mask);
+        break;
+    case Setting::IpDst:
+        settings.dstIp(bytes);
+        settings.dstIpMask(&mask);
+        break;
     }
     return patternOf(bytes, mask, syntaxOf(setting).width);
 }
@@ -234,15 +257,30 @@ void assignSetting(DeviceSettings &settings, Setting setting, const SettingValue
     const FilterPattern &pattern = std::get<FilterPattern>(value);
     const uint8_t *bytes = pattern.bytes.data();
     switch (setting) {
-    case Setting::EthDst: settings.setDstMac(bytes); settings.setDstMacMask(pattern.careMask); break;
-    case Setting::EthSrc: settings.setSrcMac(bytes); settings.setSrcMacMask(pattern.careMask); break;
+    case Setting::EthDst:
+        settings.setDstMac(bytes);
+        settings.setDstMacMask(pattern.careMask);
+        break;
+    case Setting::EthSrc:
+        settings.setSrcMac(bytes);
+        settings.setSrcMacMask(pattern.careMask);
+        break;
     case Setting::EtherType:
         settings.setEtherType(bytes);
         settings.setEtherTypeMask(pattern.careMask);
         break;
-    case Setting::IpProto: settings.setProtocol(bytes[0]); settings.setProtocolMask(pattern.careMask); break;
-    case Setting::IpSrc: settings.setSrcIp(bytes); settings.setSrcIpMask(pattern.careMask); break;
-    case Setting::IpDst: settings.setDstIp(bytes); settings.setDstIpMask(pattern.careMask); break;
+    case Setting::IpProto:
+        settings.setProtocol(bytes[0]);
+        settings.setProtocolMask(pattern.careMask);
+        break;
+    case Setting::IpSrc:
+        settings.setSrcIp(bytes);
+        settings.setSrcIpMask(pattern.careMask);
+        break;
+    case Setting::IpDst:
+        settings.setDstIp(bytes);
+        settings.setDstIpMask(pattern.careMask);
+        break;
     default: break;
     }
 }

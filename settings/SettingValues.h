@@ -54,7 +54,7 @@ struct SettingSyntax
     QLatin1StringView group;  // the file's object holding the key; empty at the top level
     QLatin1StringView key;    // the file's key
     Kind kind;
-    int width;                // bytes of a pattern
+    int width;  // bytes of a pattern
     Notation notation;
 };
 

@@ -50,8 +50,9 @@ bool checkKeys(const QJsonObject &object, const QString &group, QString *error)
 {
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (!isKnownKey(group, it.key())) {
-            *error = tr("unknown key %1")
-                         .arg(quoted(group.isEmpty() ? it.key() : group + QLatin1Char('.') + it.key()));
+            *error =
+                tr("unknown key %1")
+                    .arg(quoted(group.isEmpty() ? it.key() : group + QLatin1Char('.') + it.key()));
             return false;
         }
     }
@@ -62,7 +63,8 @@ bool checkHeader(const QJsonObject &root, QString *error)
 {
     const QJsonValue format = root.value(FormatKey);
     if (format.isUndefined()) {
-        *error = tr("%1 is missing: this is not a %2 file").arg(quoted(FormatKey), SettingsFile::FormatName);
+        *error = tr("%1 is missing: this is not a %2 file")
+                     .arg(quoted(FormatKey), SettingsFile::FormatName);
         return false;
     }
     if (format.toString() != SettingsFile::FormatName) {
@@ -198,7 +200,8 @@ bool SettingsFile::save(const QString &path, const DeviceSettings &settings, QSt
 {
     QSaveFile file(path);
     const QByteArray content = serialize(settings);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()
+        || !file.commit()) {
         *error = tr("cannot write %1: %2").arg(path, file.errorString());
         return false;
     }

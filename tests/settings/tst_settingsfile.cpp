@@ -84,20 +84,24 @@ private slots:
     {
         const DeviceSettings original = sample();
         QString error;
-        const std::optional<SettingsPatch> whole = SettingsFile::parse(SettingsFile::serialize(original), &error);
+        const std::optional<SettingsPatch> whole =
+            SettingsFile::parse(SettingsFile::serialize(original), &error);
         QVERIFY2(whole, qPrintable(error));
         QVERIFY(whole->missing().isEmpty());
         QCOMPARE(whole->appliedTo(DeviceSettings()), original);
 
-        const std::optional<SettingsPatch> part =
-            SettingsFile::parse(file(R"("timestamps": false, "filter": {"enabled": false, "ip_src": "10.*.*.1"})"), &error);
+        const std::optional<SettingsPatch> part = SettingsFile::parse(
+            file(R"("timestamps": false, "filter": {"enabled": false, "ip_src": "10.*.*.1"})"),
+            &error);
         QVERIFY2(part, qPrintable(error));
-        QCOMPARE(part->missing(), (QList<Setting>{Setting::Match, Setting::CrcErrors, Setting::Fcs}));
+        QCOMPARE(part->missing(),
+                 (QList<Setting>{Setting::Match, Setting::CrcErrors, Setting::Fcs}));
         const DeviceSettings patched = part->appliedTo(original);
         QCOMPARE(differingSettings(original, patched),
                  (QList<Setting>{Setting::FilterEnabled, Setting::EthDst, Setting::EtherType,
                                  Setting::IpProto, Setting::IpSrc, Setting::Timestamps}));
-        QCOMPARE(formatSetting(Setting::IpSrc, settingOf(patched, Setting::IpSrc)), QStringLiteral("10.*.*.1"));
+        QCOMPARE(formatSetting(Setting::IpSrc, settingOf(patched, Setting::IpSrc)),
+                 QStringLiteral("10.*.*.1"));
 
         DeviceSettings noise = original;
         const uint8_t junk[6] = {0x00, 0x0e, 0xc6, 0xab, 0x99, 0x98};  // under clear care bits
@@ -115,18 +119,26 @@ private slots:
         QTest::newRow("not JSON") << QByteArray("{\n\"format\": }") << "line 2, column";
         QTest::newRow("array") << QByteArray("[1]") << "object";
         QTest::newRow("no format") << QByteArray(R"({"version": 1})") << "\"format\"";
-        QTest::newRow("other format") << QByteArray(R"({"format": "x", "version": 1})") << "\"format\"";
-        QTest::newRow("newer") << QByteArray(R"({"format": "kalvessa100-settings", "version": 2})") << "\"version\" 2";
-        QTest::newRow("version text") << QByteArray(R"({"format": "kalvessa100-settings", "version": "1"})") << "\"version\"";
-        QTest::newRow("version 0") << QByteArray(R"({"format": "kalvessa100-settings", "version": 0})") << "\"version\"";
+        QTest::newRow("other format")
+            << QByteArray(R"({"format": "x", "version": 1})") << "\"format\"";
+        QTest::newRow("newer") << QByteArray(R"({"format": "kalvessa100-settings", "version": 2})")
+                               << "\"version\" 2";
+        QTest::newRow("version text")
+            << QByteArray(R"({"format": "kalvessa100-settings", "version": "1"})") << "\"version\"";
+        QTest::newRow("version 0")
+            << QByteArray(R"({"format": "kalvessa100-settings", "version": 0})") << "\"version\"";
         QTest::newRow("unknown key") << file(R"("timestamp": true)") << "\"timestamp\"";
-        QTest::newRow("unknown filter key") << file(R"("filter": {"vlan": "*"})") << "\"filter.vlan\"";
+        QTest::newRow("unknown filter key")
+            << file(R"("filter": {"vlan": "*"})") << "\"filter.vlan\"";
         QTest::newRow("filter not object") << file(R"("filter": true)") << "\"filter\"";
         QTest::newRow("switch as text") << file(R"("fcs": "on")") << "\"fcs\"";
         QTest::newRow("match") << file(R"("filter": {"match": "maybe"})") << "\"filter.match\"";
-        QTest::newRow("short mac") << file(R"("filter": {"eth_dst": "00:0e:c6"})") << "\"filter.eth_dst\"";
-        QTest::newRow("octet range") << file(R"("filter": {"ip_dst": "10.0.0.256"})") << "\"filter.ip_dst\"";
-        QTest::newRow("number for text") << file(R"("filter": {"ip_proto": 17})") << "\"filter.ip_proto\"";
+        QTest::newRow("short mac")
+            << file(R"("filter": {"eth_dst": "00:0e:c6"})") << "\"filter.eth_dst\"";
+        QTest::newRow("octet range")
+            << file(R"("filter": {"ip_dst": "10.0.0.256"})") << "\"filter.ip_dst\"";
+        QTest::newRow("number for text")
+            << file(R"("filter": {"ip_proto": 17})") << "\"filter.ip_proto\"";
     }
 
     void refusedFiles()
