@@ -40,16 +40,19 @@ QJsonArray changesJson(const Difference &difference, const DeviceSettings &targe
     for (const Setting setting : difference.settings) {
         changes.append(QJsonObject{
             {QStringLiteral("key"), qualifiedKey(setting)},
-            {QStringLiteral("from"), SettingsFile::jsonValue(setting, settingOf(difference.held, setting))},
+            {QStringLiteral("from"),
+             SettingsFile::jsonValue(setting, settingOf(difference.held, setting))},
             {QStringLiteral("to"), SettingsFile::jsonValue(setting, settingOf(target, setting))}});
     }
     return changes;
 }
 
-void printChanges(const QString &interfaceName, const Difference &difference, const DeviceSettings &target)
+void printChanges(const QString &interfaceName, const Difference &difference,
+                  const DeviceSettings &target)
 {
     if (difference.settings.isEmpty()) {
-        console::out(tr("%1: the %2 already holds these settings.").arg(interfaceName, copyName(difference.copy)));
+        console::out(tr("%1: the %2 already holds these settings.")
+                         .arg(interfaceName, copyName(difference.copy)));
         return;
     }
     console::out(tr("%1: changes to the %2:").arg(interfaceName, copyName(difference.copy)));
@@ -70,8 +73,9 @@ bool write(HeldTap &tap, const DeviceSettings &target, bool store)
         if (copy == Copy::Stored && !store)
             break;
         if (!device.writeSettings(target, copy == Copy::Stored)) {
-            console::err(tr("%1: the %2 did not take the settings: %3")
-                             .arg(tap.interfaceName(), copyName(copy), device.lastFailure().text()));
+            console::err(
+                tr("%1: the %2 did not take the settings: %3")
+                    .arg(tap.interfaceName(), copyName(copy), device.lastFailure().text()));
             return false;
         }
     }
@@ -80,7 +84,8 @@ bool write(HeldTap &tap, const DeviceSettings &target, bool store)
 
 QString writtenText(const QString &interfaceName, bool store)
 {
-    return store ? tr("Written to %1 and stored: the settings survive a power cycle.").arg(interfaceName)
+    return store ? tr("Written to %1 and stored: the settings survive a power cycle.")
+                       .arg(interfaceName)
                  : tr("Written to the working copy of %1.").arg(interfaceName);
 }
 
@@ -95,8 +100,9 @@ struct Plan
 
     bool changed() const
     {
-        return !compared || std::any_of(differences.begin(), differences.end(),
-                                         [](const Difference &d) { return !d.settings.isEmpty(); });
+        return !compared
+               || std::any_of(differences.begin(), differences.end(),
+                              [](const Difference &d) { return !d.settings.isEmpty(); });
     }
 };
 
@@ -131,7 +137,8 @@ Plan planFor(HeldTap &tap, const SettingsPatch &patch, bool store)
     DeviceSettings working;
     plan.compared = device.readSettings(working, false);
     if (!plan.compared && device.lastFailure().cause != DeviceFailure::Cause::Unreadable) {
-        console::err(tr("%1: the working copy cannot be read: %2").arg(name, device.lastFailure().text()));
+        console::err(
+            tr("%1: the working copy cannot be read: %2").arg(name, device.lastFailure().text()));
         plan.failure = ExitCode::TapFailed;
         return plan;
     }
@@ -144,11 +151,12 @@ Plan planFor(HeldTap &tap, const SettingsPatch &patch, bool store)
                 options.append(QStringLiteral("--") + settingoptions::nameOf(setting));
                 keys.append(qualifiedKey(setting));
             }
-            console::err(tr("%1 runs generation %2, which cannot be read back, so every setting "
-                            "must be given. Missing: %3 (in a settings file: %4).")
-                             .arg(name)
-                             .arg(device.generation())
-                             .arg(options.join(QStringLiteral(", ")), keys.join(QStringLiteral(", "))));
+            console::err(
+                tr("%1 runs generation %2, which cannot be read back, so every setting "
+                   "must be given. Missing: %3 (in a settings file: %4).")
+                    .arg(name)
+                    .arg(device.generation())
+                    .arg(options.join(QStringLiteral(", ")), keys.join(QStringLiteral(", "))));
             plan.failure = ExitCode::BadInput;
             return plan;
         }
@@ -162,7 +170,8 @@ Plan planFor(HeldTap &tap, const SettingsPatch &patch, bool store)
     if (store) {
         DeviceSettings stored;
         if (!device.readSettings(stored, true)) {
-            console::err(tr("%1: the stored copy cannot be read: %2").arg(name, device.lastFailure().text()));
+            console::err(tr("%1: the stored copy cannot be read: %2")
+                             .arg(name, device.lastFailure().text()));
             plan.failure = ExitCode::TapFailed;
             return plan;
         }
@@ -171,7 +180,8 @@ Plan planFor(HeldTap &tap, const SettingsPatch &patch, bool store)
     return plan;
 }
 
-QJsonObject planJson(const HeldTap &tap, const Plan &plan, const ApplyRequest &request, bool written)
+QJsonObject planJson(const HeldTap &tap, const Plan &plan, const ApplyRequest &request,
+                     bool written)
 {
     QJsonObject json{{QStringLiteral("interface"), tap.interfaceName()},
                      {QStringLiteral("generation"), tap.generation()},
@@ -184,7 +194,8 @@ QJsonObject planJson(const HeldTap &tap, const Plan &plan, const ApplyRequest &r
     if (plan.compared) {
         QJsonObject changes;
         for (const Difference &difference : plan.differences) {
-            changes.insert(difference.copy == Copy::Working ? QStringLiteral("working") : QStringLiteral("stored"),
+            changes.insert(difference.copy == Copy::Working ? QStringLiteral("working")
+                                                            : QStringLiteral("stored"),
                            changesJson(difference, plan.target));
         }
         json.insert(QStringLiteral("changes"), changes);
@@ -197,7 +208,9 @@ void printPlan(const HeldTap &tap, const Plan &plan)
     const QString name = tap.interfaceName();
     if (!plan.compared) {
         console::out(tr("%1 runs generation %2, which cannot be read back: nothing can be "
-                        "compared, so every setting is written.").arg(name).arg(tap.generation()));
+                        "compared, so every setting is written.")
+                         .arg(name)
+                         .arg(tap.generation()));
     }
     if (!plan.changed())
         return;  // said once, after the run
@@ -212,7 +225,8 @@ ExitCode applySettings(const ApplyRequest &request)
     const std::optional<SettingsPatch> patch = requestedSettings(request);
     if (!patch)
         return ExitCode::BadInput;
-    const tapaccess::Taken taken = tapaccess::take(request.interfaceName, tapaccess::Choice::OnlyOne);
+    const tapaccess::Taken taken =
+        tapaccess::take(request.interfaceName, tapaccess::Choice::OnlyOne);
     if (!taken.tap)
         return taken.failure;
     HeldTap &tap = *taken.tap;
@@ -230,7 +244,8 @@ ExitCode applySettings(const ApplyRequest &request)
     if (request.json)
         console::json(planJson(tap, plan, request, writes));
     else if (!plan.changed())
-        console::out(tr("Nothing written: %1 already holds these settings.").arg(tap.interfaceName()));
+        console::out(
+            tr("Nothing written: %1 already holds these settings.").arg(tap.interfaceName()));
     else if (request.check)
         console::out(tr("Nothing written (--check)."));
     else

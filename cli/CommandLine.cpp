@@ -13,6 +13,8 @@ namespace {
 
 using console::tr;
 
+constexpr int CommandColumnWidth = 18;
+
 const QString InterfaceOption = QStringLiteral("interface");
 const QString JsonOption = QStringLiteral("json");
 const QString ProfileOption = QStringLiteral("profile");
@@ -27,9 +29,9 @@ using OptionAdder = void (*)(QCommandLineParser &parser);
 struct Command
 {
     const char *name;
-    const char *argument;      // the one positional argument after the command's name, or null
+    const char *argument;  // the one positional argument after the command's name, or null
     const char *argumentHelp;
-    bool choosesTap;           // takes --interface
+    bool choosesTap;  // takes --interface
     const char *summary;
     OptionAdder addOptions;
     Runner run;
@@ -52,10 +54,13 @@ constexpr const char *OnlyTapHelp = QT_TRANSLATE_NOOP(
 
 const std::array<Command, 5> Commands{{
     {"list", nullptr, nullptr, false,
-     QT_TRANSLATE_NOOP("kalvessa100ctl", "List every attached Kalvessa 100: interface, MAC "
-                                         "address, generation and firmware, or why it cannot be used."),
+     QT_TRANSLATE_NOOP("kalvessa100ctl",
+                       "List every attached Kalvessa 100: interface, MAC "
+                       "address, generation and firmware, or why it cannot be used."),
      [](QCommandLineParser &p) { addJson(p); },
-     [](const QCommandLineParser &p, const QStringList &) { return listTaps(p.isSet(JsonOption)); }},
+     [](const QCommandLineParser &p, const QStringList &) {
+         return listTaps(p.isSet(JsonOption));
+     }},
     {"show", nullptr, nullptr, true,
      QT_TRANSLATE_NOOP("kalvessa100ctl", "Show the settings the tap works with (generation 4); "
                                          "--json prints them as a settings file."),
@@ -95,8 +100,10 @@ const std::array<Command, 5> Commands{{
          request.json = p.isSet(JsonOption);
          return applySettings(request);
      }},
-    {"save-profile", "FILE", QT_TRANSLATE_NOOP("kalvessa100ctl", "The settings file to write."), true,
-     QT_TRANSLATE_NOOP("kalvessa100ctl", "Read the tap's settings (generation 4) into a settings file."),
+    {"save-profile", "FILE", QT_TRANSLATE_NOOP("kalvessa100ctl", "The settings file to write."),
+     true,
+     QT_TRANSLATE_NOOP("kalvessa100ctl",
+                       "Read the tap's settings (generation 4) into a settings file."),
      [](QCommandLineParser &p) { addInterface(p, FirstTapHelp); },
      [](const QCommandLineParser &p, const QStringList &arguments) {
          return saveProfile(p.value(InterfaceOption), arguments.first());
@@ -127,7 +134,9 @@ QString generalHelp()
     for (const Command &command : Commands) {
         const QString usage = QStringLiteral("%1 %2").arg(QLatin1String(command.name),
                                                           QLatin1String(command.argument));
-        text += QStringLiteral("  %1 %2\n").arg(usage.leftJustified(18), tr(command.summary).section(QLatin1Char('.'), 0, 0) + QLatin1Char('.'));
+        text += QStringLiteral("  %1 %2\n")
+                    .arg(usage.leftJustified(CommandColumnWidth),
+                         tr(command.summary).section(QLatin1Char('.'), 0, 0) + QLatin1Char('.'));
     }
     text += tr("\n\"kalvessa100ctl COMMAND --help\" tells a command's options; --version prints "
                "the version.\nExit status: 0 done; 1 the tap refused or did not answer; 2 bad "
@@ -150,7 +159,8 @@ const Command *commandNamed(const QString &name)
 int runCommandLine(const QStringList &arguments)
 {
     const QString word = arguments.value(1);
-    if (word == QLatin1String("-h") || word == QLatin1String("--help") || word == QLatin1String("help")) {
+    if (word == QLatin1String("-h") || word == QLatin1String("--help")
+        || word == QLatin1String("help")) {
         console::out(generalHelp());
         return exitStatus(ExitCode::Success);
     }
@@ -185,13 +195,16 @@ int runCommandLine(const QStringList &arguments)
     }
     const QStringList positional = parser.positionalArguments().mid(1);
     if (positional.size() != argumentCount) {
-        console::err(argumentCount == 0
-                         ? tr("%1 takes no arguments, but was given: %2").arg(word, positional.join(QLatin1Char(' ')))
-                         : tr("%1 needs one argument: %2.").arg(word, QLatin1String(command->argument)));
+        console::err(
+            argumentCount == 0
+                ? tr("%1 takes no arguments, but was given: %2")
+                      .arg(word, positional.join(QLatin1Char(' ')))
+                : tr("%1 needs one argument: %2.").arg(word, QLatin1String(command->argument)));
         console::err(seeHelp);
         return exitStatus(ExitCode::BadInput);
     }
-    if (command->choosesTap && parser.isSet(InterfaceOption) && parser.value(InterfaceOption).isEmpty()) {
+    if (command->choosesTap && parser.isSet(InterfaceOption)
+        && parser.value(InterfaceOption).isEmpty()) {
         console::err(tr("--interface needs the name of the tap's interface."));
         return exitStatus(ExitCode::BadInput);
     }

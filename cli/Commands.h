@@ -15,8 +15,8 @@ ExitCode saveProfile(const QString &interfaceName, const QString &path);
 struct ApplyRequest
 {
     QString interfaceName;
-    QString profilePath;     // empty: no settings file
-    SettingsPatch options;   // given on the command line; they win over the file
+    QString profilePath;    // empty: no settings file
+    SettingsPatch options;  // given on the command line; they win over the file
     bool store = false;
     bool check = false;
     bool json = false;
@@ -26,7 +26,7 @@ ExitCode applySettings(const ApplyRequest &request);
 struct UpdateRequest
 {
     QString interfaceName;
-    bool confirmed = false;     // --yes
+    bool confirmed = false;  // --yes
     bool forceStandIn = false;
 };
 ExitCode updateFirmware(const UpdateRequest &request);

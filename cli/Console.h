@@ -13,8 +13,8 @@ namespace console {
 
 QString tr(const char *text, int n = -1);
 
-void out(const QString &text);   // followed by a new line
-void err(const QString &text);   // followed by a new line
+void out(const QString &text);  // followed by a new line
+void err(const QString &text);  // followed by a new line
 void json(const QJsonObject &object);
 // Text on standard output without a new line, flushed at once: prompts and progress.
 void write(const QString &text);

@@ -53,15 +53,20 @@ Listing look(const TapInterface &interface)
     json.insert(QStringLiteral("generation"), device.generation());
     DeviceSettings status;
     if (device.readSettings(status, false)) {
-        json.insert(QStringLiteral("firmware_version"), tapaccess::firmwareVersionText(status.firmwareVersion()));
-        json.insert(QStringLiteral("firmware_type"), tapaccess::firmwareTypeText(status.firmwareTypeCode()));
-        listing.text = tr("generation %1, firmware %2").arg(device.generation()).arg(tapaccess::firmwareText(status));
+        json.insert(QStringLiteral("firmware_version"),
+                    tapaccess::firmwareVersionText(status.firmwareVersion()));
+        json.insert(QStringLiteral("firmware_type"),
+                    tapaccess::firmwareTypeText(status.firmwareTypeCode()));
+        listing.text = tr("generation %1, firmware %2")
+                           .arg(device.generation())
+                           .arg(tapaccess::firmwareText(status));
     } else if (device.lastFailure().cause == DeviceFailure::Cause::Unreadable) {
         listing.text = tr("generation %1 (its firmware cannot be read)").arg(device.generation());
     } else {
         const QString failure = device.lastFailure().text();
         json.insert(QStringLiteral("error"), failure);
-        listing.text = tr("generation %1, firmware not read: %2").arg(device.generation()).arg(failure);
+        listing.text =
+            tr("generation %1, firmware not read: %2").arg(device.generation()).arg(failure);
     }
     return listing;
 }
@@ -81,7 +86,9 @@ ExitCode listTaps(bool json)
     for (const TapInterface &interface : *taps) {
         const Listing listing = look(interface);
         entries.append(listing.json);
-        unreachable = unreachable || listing.json.value(QStringLiteral("state")) == stateName(Result::Unreachable);
+        unreachable =
+            unreachable
+            || listing.json.value(QStringLiteral("state")) == stateName(Result::Unreachable);
         if (!json)
             console::out(tapaccess::tapLine(interface.name, interface.address, listing.text));
     }

@@ -10,7 +10,10 @@ constexpr int PlainLinesPerStage = 10;
 
 } // namespace
 
-ProgressDisplay::ProgressDisplay(bool terminal) : m_terminal(terminal) {}
+ProgressDisplay::ProgressDisplay(bool terminal)
+    : m_terminal(terminal)
+{
+}
 
 ProgressDisplay::~ProgressDisplay()
 {
@@ -30,7 +33,8 @@ void ProgressDisplay::show(const QString &step, int done, int total)
     if (m_terminal) {
         const int filled = static_cast<int>(qint64(done) * BarWidth / total);
         console::write(QStringLiteral("\r[%1%2] %3\x1b[K")
-                           .arg(QString(filled, QLatin1Char('#')), QString(BarWidth - filled, QLatin1Char('.')), line));
+                           .arg(QString(filled, QLatin1Char('#')),
+                                QString(BarWidth - filled, QLatin1Char('.')), line));
         m_barShown = true;
         return;
     }

@@ -23,7 +23,8 @@ struct Reading
 Reading readTap(const QString &interfaceName)
 {
     Reading reading;
-    const tapaccess::Taken taken = tapaccess::take(interfaceName, tapaccess::Choice::FirstAvailable);
+    const tapaccess::Taken taken =
+        tapaccess::take(interfaceName, tapaccess::Choice::FirstAvailable);
     if (!taken.tap) {
         reading.code = taken.failure;
         return reading;

@@ -43,9 +43,10 @@ Taken opened(TapOpening &opening)
 
 QString privilegeHint()
 {
-    return tr("If the capture privilege is missing: on an installed package, join the group "
-              "kalvessa (sudo usermod -aG kalvessa $USER) and log in again; for a build from "
-              "source, run: sudo setcap cap_net_raw,cap_net_admin=eip $(command -v kalvessa100ctl)");
+    return tr(
+        "If the capture privilege is missing: on an installed package, join the group "
+        "kalvessa (sudo usermod -aG kalvessa $USER) and log in again; for a build from "
+        "source, run: sudo setcap cap_net_raw,cap_net_admin=eip $(command -v kalvessa100ctl)");
 }
 
 QString noInterfaceListText()
@@ -77,12 +78,12 @@ QString problemText(const TapOpening &opening)
     case Result::NotATap:
         return tr("not a Kalvessa 100: no interface of that name has an address starting 00:0e:c6");
     case Result::InUse:
-        return opening.ownerPid > 0
-                   ? tr("in use by another program (PID %1)").arg(opening.ownerPid)
-                   : tr("in use by another program (its PID is not known)");
+        return opening.ownerPid > 0 ? tr("in use by another program (PID %1)").arg(opening.ownerPid)
+                                    : tr("in use by another program (its PID is not known)");
     case Result::Unreachable: return tr("cannot capture on it: %1").arg(opening.reason);
     case Result::Unsettled:
-        return tr("its answers could not be told from other traffic (%1); try again").arg(opening.reason);
+        return tr("its answers could not be told from other traffic (%1); try again")
+            .arg(opening.reason);
     }
     return {};
 }
@@ -141,19 +142,24 @@ QString macText(const MacAddress &address)
 
 QString firmwareVersionText(uint16_t version)
 {
-    return QStringLiteral("%1.%2").arg(firmwarestatus::major(version)).arg(firmwarestatus::minor(version));
+    return QStringLiteral("%1.%2")
+        .arg(firmwarestatus::major(version))
+        .arg(firmwarestatus::minor(version));
 }
 
 QString firmwareTypeText(uint16_t typeCode)
 {
     return QStringLiteral("0x")
-           + QStringLiteral("%1").arg(typeCode, TypeCodeDigits, HexBase, QLatin1Char('0')).toUpper();
+           + QStringLiteral("%1")
+                 .arg(typeCode, TypeCodeDigits, HexBase, QLatin1Char('0'))
+                 .toUpper();
 }
 
 QString firmwareText(const DeviceSettings &status)
 {
-    const QString text = tr("%1 (type %2)").arg(firmwareVersionText(status.firmwareVersion()),
-                                                firmwareTypeText(status.firmwareTypeCode()));
+    const QString text = tr("%1 (type %2)")
+                             .arg(firmwareVersionText(status.firmwareVersion()),
+                                  firmwareTypeText(status.firmwareTypeCode()));
     return firmwarestatus::recognised(status) ? text : tr("%1, not recognised").arg(text);
 }
 

@@ -1,5 +1,7 @@
 #include <QObject>
 
+#include <cstring>
+
 #include "Commands.h"
 #include "Console.h"
 #include "FirmwareImage.h"
@@ -42,19 +44,22 @@ QString runningText(MV1Device &device)
 // Says what is about to happen and, unless --yes, asks; No unless the answer is yes.
 bool confirmed(const HeldTap &tap, MV1Device &device, const UpdateRequest &request)
 {
-    console::out(tr("%1 (%2) runs %3.").arg(tap.interfaceName(), tapaccess::macText(tap.address()),
-                                           runningText(device)));
+    console::out(
+        tr("%1 (%2) runs %3.")
+            .arg(tap.interfaceName(), tapaccess::macText(tap.address()), runningText(device)));
     console::out(tr("This writes firmware %1 carried by this program (%2 bytes)%3.")
                      .arg(tapaccess::firmwareVersionText(firmwarestatus::CurrentVersion))
                      .arg(firmwareImageLength)
-                     .arg(firmwareImageIsStandIn ? tr(": the stand-in image, for the simulated tap only")
-                                                 : QString()));
+                     .arg(firmwareImageIsStandIn
+                              ? tr(": the stand-in image, for the simulated tap only")
+                              : QString()));
     console::out(tr("Keep the tap plugged in until the update has finished: an interrupted update "
                     "can leave it unusable."));
     if (request.confirmed)
         return true;
     if (!console::inputIsTerminal()) {
-        console::err(tr("Not updated: nobody can be asked here; give --yes to update without asking."));
+        console::err(
+            tr("Not updated: nobody can be asked here; give --yes to update without asking."));
         return false;
     }
     console::write(tr("Update the firmware now? [y/N] "));
@@ -78,7 +83,8 @@ ExitCode updateFirmware(const UpdateRequest &request)
 {
     if (standInRefused(request.forceStandIn))
         return ExitCode::BadInput;
-    const tapaccess::Taken taken = tapaccess::take(request.interfaceName, tapaccess::Choice::OnlyOne);
+    const tapaccess::Taken taken =
+        tapaccess::take(request.interfaceName, tapaccess::Choice::OnlyOne);
     if (!taken.tap)
         return taken.failure;
     HeldTap &tap = *taken.tap;
@@ -95,13 +101,13 @@ ExitCode updateFirmware(const UpdateRequest &request)
             return;
         pendingSignal = termination.takePending();
         if (pendingSignal != 0)
-            console::err(tr("Signal %1 received: the update goes on to its end, then the program ends.")
-                             .arg(pendingSignal));
+            console::err(tr("%1 received: the update goes on to its end, then the program ends.")
+                             .arg(QString::fromLocal8Bit(::strsignal(pendingSignal))));
     };
     {
         ProgressDisplay progress(console::outputIsTerminal());
-        const QMetaObject::Connection connection = QObject::connect(
-            &device, &MV1Device::MV1UpdateProgress, [&](int done, int total) {
+        const QMetaObject::Connection connection =
+            QObject::connect(&device, &MV1Device::MV1UpdateProgress, [&](int done, int total) {
                 progress.show(stepText(device.generation(), done, total), done, total);
                 notePending();
             });
