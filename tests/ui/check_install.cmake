@@ -1,5 +1,6 @@
 # Installs the build into a scratch prefix and checks that a desktop finds the tool there:
-# the program on the path, its desktop entry naming it, and the icon the entry refers to.
+# the program on the path, its desktop entry naming it, and the icon the entry refers to; and
+# that the command-line tool lies beside the program.
 #   cmake -DBUILD_DIR=... -DPREFIX=... -P check_install.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
@@ -9,18 +10,21 @@ if(NOT result EQUAL 0)
 endif()
 
 set(program "${PREFIX}/bin/kalvessa100")
+set(command_line "${PREFIX}/bin/kalvessa100ctl")
 set(entry "${PREFIX}/share/applications/kalvessa100.desktop")
 set(icon "${PREFIX}/share/icons/hicolor/128x128/apps/kalvessa100.png")
-foreach(f IN ITEMS "${program}" "${entry}" "${icon}")
+foreach(f IN ITEMS "${program}" "${command_line}" "${entry}" "${icon}")
   if(NOT EXISTS "${f}")
     message(FATAL_ERROR "not installed: ${f}")
   endif()
 endforeach()
-file(READ "${program}" magic LIMIT 4 HEX)
-execute_process(COMMAND test -x "${program}" RESULT_VARIABLE not_executable)
-if(NOT magic STREQUAL "7f454c46" OR NOT not_executable EQUAL 0)
-  message(FATAL_ERROR "not an executable program: ${program}")
-endif()
+foreach(p IN ITEMS "${program}" "${command_line}")
+  file(READ "${p}" magic LIMIT 4 HEX)
+  execute_process(COMMAND test -x "${p}" RESULT_VARIABLE not_executable)
+  if(NOT magic STREQUAL "7f454c46" OR NOT not_executable EQUAL 0)
+    message(FATAL_ERROR "not an executable program: ${p}")
+  endif()
+endforeach()
 
 file(STRINGS "${entry}" lines)
 foreach(key IN ITEMS "Type=Application" "Exec=kalvessa100" "Icon=kalvessa100" "Name=Kalvessa 100")
