@@ -47,15 +47,20 @@ QJsonArray changesJson(const Difference &difference, const DeviceSettings &targe
     return changes;
 }
 
-void printChanges(const QString &interfaceName, const Difference &difference,
-                  const DeviceSettings &target)
+// Both copies differing alike is the usual case of --store; that is said once.
+bool sameDifference(const Difference &a, const Difference &b)
+{
+    return a.settings == b.settings && differingSettings(a.held, b.held).isEmpty();
+}
+
+void printChanges(const QString &interfaceName, const QString &copies,
+                  const Difference &difference, const DeviceSettings &target)
 {
     if (difference.settings.isEmpty()) {
-        console::out(tr("%1: the %2 already holds these settings.")
-                         .arg(interfaceName, copyName(difference.copy)));
+        console::out(tr("%1: the %2 already holds these settings.").arg(interfaceName, copies));
         return;
     }
-    console::out(tr("%1: changes to the %2:").arg(interfaceName, copyName(difference.copy)));
+    console::out(tr("%1: changes to the %2:").arg(interfaceName, copies));
     for (const Setting setting : difference.settings) {
         console::out(QStringLiteral("  %1%2 -> %3")
                          .arg(settingoptions::nameOf(setting).leftJustified(LabelWidth),
@@ -214,8 +219,13 @@ void printPlan(const HeldTap &tap, const Plan &plan)
     }
     if (!plan.changed())
         return;  // said once, after the run
-    for (const Difference &difference : plan.differences)
-        printChanges(name, difference, plan.target);
+    const QList<Difference> &differences = plan.differences;
+    if (differences.size() == 2 && sameDifference(differences[0], differences[1])) {
+        printChanges(name, tr("working and stored copy"), differences[0], plan.target);
+        return;
+    }
+    for (const Difference &difference : differences)
+        printChanges(name, copyName(difference.copy), difference, plan.target);
 }
 
 } // namespace
