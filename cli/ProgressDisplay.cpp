@@ -25,7 +25,7 @@ void ProgressDisplay::show(const QString &step, int done, int total)
     if (total <= 0)
         return;
     const int percent = static_cast<int>(qint64(done) * Percent / total);
-    const QString line = QStringLiteral("%1 (%2%)").arg(step).arg(percent);
+    const QString line = console::tr("%1 (%2%)").arg(step).arg(percent);
     if (line == m_lastShown)
         return;  // the last step is reported twice: once written, once acknowledged
     m_lastShown = line;

@@ -1,5 +1,6 @@
 #include <QObject>
 
+#include <csignal>
 #include <cstring>
 
 #include "Commands.h"
@@ -95,6 +96,9 @@ ExitCode updateFirmware(const UpdateRequest &request)
     // From here on a termination signal waits for the update: cut short, it could leave the
     // tap unusable. Taken only now, so that the question above can still be interrupted.
     TerminationSignals termination;
+    // A reader that goes away (output piped into head) must not end the update either; what is
+    // printed after that is lost, and the exit status still tells how the update ended.
+    std::signal(SIGPIPE, SIG_IGN);
     int pendingSignal = 0;
     const auto notePending = [&] {
         if (pendingSignal != 0)
