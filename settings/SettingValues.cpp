@@ -7,30 +7,30 @@ namespace {
 using Kind = SettingSyntax::Kind;
 using Notation = SettingSyntax::Notation;
 
-constexpr QLatin1StringView FilterGroup("filter");
-constexpr QLatin1StringView TopLevel;
+constexpr QLatin1String FilterGroup("filter");
+constexpr QLatin1String TopLevel;
 
 constexpr std::array<SettingSyntax, SettingCount> Syntaxes{{
-    {Setting::FilterEnabled, FilterGroup, QLatin1StringView("enabled"), Kind::Switch, 0,
+    {Setting::FilterEnabled, FilterGroup, QLatin1String("enabled"), Kind::Switch, 0,
      Notation::None},
-    {Setting::Match, FilterGroup, QLatin1StringView("match"), Kind::Match, 0, Notation::None},
-    {Setting::EthDst, FilterGroup, QLatin1StringView("eth_dst"), Kind::Pattern,
+    {Setting::Match, FilterGroup, QLatin1String("match"), Kind::Match, 0, Notation::None},
+    {Setting::EthDst, FilterGroup, QLatin1String("eth_dst"), Kind::Pattern,
      DeviceSettings::MacLength, Notation::HexBytes},
-    {Setting::EthSrc, FilterGroup, QLatin1StringView("eth_src"), Kind::Pattern,
+    {Setting::EthSrc, FilterGroup, QLatin1String("eth_src"), Kind::Pattern,
      DeviceSettings::MacLength, Notation::HexBytes},
-    {Setting::EtherType, FilterGroup, QLatin1StringView("ethertype"), Kind::Pattern,
+    {Setting::EtherType, FilterGroup, QLatin1String("ethertype"), Kind::Pattern,
      DeviceSettings::EtherTypeLength, Notation::HexBytes},
-    {Setting::IpProto, FilterGroup, QLatin1StringView("ip_proto"), Kind::Pattern, 1,
+    {Setting::IpProto, FilterGroup, QLatin1String("ip_proto"), Kind::Pattern, 1,
      Notation::HexBytes},
-    {Setting::IpSrc, FilterGroup, QLatin1StringView("ip_src"), Kind::Pattern,
+    {Setting::IpSrc, FilterGroup, QLatin1String("ip_src"), Kind::Pattern,
      DeviceSettings::IpLength, Notation::DecimalOctets},
-    {Setting::IpDst, FilterGroup, QLatin1StringView("ip_dst"), Kind::Pattern,
+    {Setting::IpDst, FilterGroup, QLatin1String("ip_dst"), Kind::Pattern,
      DeviceSettings::IpLength, Notation::DecimalOctets},
-    {Setting::Timestamps, TopLevel, QLatin1StringView("timestamps"), Kind::Switch, 0,
+    {Setting::Timestamps, TopLevel, QLatin1String("timestamps"), Kind::Switch, 0,
      Notation::None},
-    {Setting::CrcErrors, TopLevel, QLatin1StringView("crc_errors"), Kind::Switch, 0,
+    {Setting::CrcErrors, TopLevel, QLatin1String("crc_errors"), Kind::Switch, 0,
      Notation::None},
-    {Setting::Fcs, TopLevel, QLatin1StringView("fcs"), Kind::Switch, 0, Notation::None},
+    {Setting::Fcs, TopLevel, QLatin1String("fcs"), Kind::Switch, 0, Notation::None},
 }};
 
 // Looked up by the setting's number, so the rows keep the order of the enumeration.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QLatin1StringView>
+#include <QLatin1String>
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -51,8 +51,8 @@ struct SettingSyntax
     enum class Notation { None, HexBytes, DecimalOctets };
 
     Setting setting;
-    QLatin1StringView group;  // the file's object holding the key; empty at the top level
-    QLatin1StringView key;    // the file's key
+    QLatin1String group;  // the file's object holding the key; empty at the top level
+    QLatin1String key;    // the file's key
     Kind kind;
     int width;  // bytes of a pattern
     Notation notation;

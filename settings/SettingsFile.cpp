@@ -12,9 +12,9 @@ namespace {
 
 using Kind = SettingSyntax::Kind;
 
-constexpr QLatin1StringView FormatKey("format");
-constexpr QLatin1StringView VersionKey("version");
-constexpr QLatin1StringView FilterKey("filter");
+constexpr QLatin1String FormatKey("format");
+constexpr QLatin1String VersionKey("version");
+constexpr QLatin1String FilterKey("filter");
 
 QString tr(const char *text)
 {

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QLatin1StringView>
+#include <QLatin1String>
 #include <QString>
 
 #include <optional>
@@ -27,7 +27,7 @@
 class SettingsFile
 {
 public:
-    static constexpr QLatin1StringView FormatName{"kalvessa100-settings"};
+    static constexpr QLatin1String FormatName{"kalvessa100-settings"};
     static constexpr int FormatVersion = 1;
 
     // The settings the file gives; nothing when it cannot be read or is refused, with *error
