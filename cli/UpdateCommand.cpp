@@ -82,6 +82,9 @@ QString stepText(int generation, int done, int total)
 
 ExitCode updateFirmware(const UpdateRequest &request)
 {
+    // A reader that goes away (output piped into head) must not end the program halfway through
+    // the update: what is printed after that is lost, and the exit status tells how it ended.
+    std::signal(SIGPIPE, SIG_IGN);
     if (standInRefused(request.forceStandIn))
         return ExitCode::BadInput;
     const tapaccess::Taken taken =
@@ -96,9 +99,6 @@ ExitCode updateFirmware(const UpdateRequest &request)
     // From here on a termination signal waits for the update: cut short, it could leave the
     // tap unusable. Taken only now, so that the question above can still be interrupted.
     TerminationSignals termination;
-    // A reader that goes away (output piped into head) must not end the update either; what is
-    // printed after that is lost, and the exit status still tells how the update ended.
-    std::signal(SIGPIPE, SIG_IGN);
     int pendingSignal = 0;
     const auto notePending = [&] {
         if (pendingSignal != 0)
