@@ -1,5 +1,6 @@
 # Installs the build into a scratch prefix and checks that a desktop finds the tool there: the
-# program on the path; its desktop entry, metainfo and icons under one desktop id; its manual page.
+# program and the command-line tool on the path; the desktop entry, metainfo and icons under one
+# desktop id; the manual pages of both.
 #   cmake -DBUILD_DIR=... -DPREFIX=... -DVERSION=... -P check_install.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
@@ -10,21 +11,26 @@ endif()
 
 set(id org.kalvessa.Kalvessa100)
 set(program "${PREFIX}/bin/kalvessa100")
+set(command_line "${PREFIX}/bin/kalvessa100ctl")
 set(entry "${PREFIX}/share/applications/${id}.desktop")
 set(metainfo "${PREFIX}/share/metainfo/${id}.metainfo.xml")
 set(icons "${PREFIX}/share/icons/hicolor")
-foreach(f IN ITEMS "${program}" "${entry}" "${metainfo}" "${PREFIX}/share/man/man1/kalvessa100.1.gz"
+foreach(f IN ITEMS "${program}" "${command_line}" "${entry}" "${metainfo}"
+                   "${PREFIX}/share/man/man1/kalvessa100.1.gz"
+                   "${PREFIX}/share/man/man1/kalvessa100ctl.1.gz"
                    "${icons}/48x48/apps/${id}.png" "${icons}/128x128/apps/${id}.png"
                    "${icons}/256x256/apps/${id}.png" "${icons}/scalable/apps/${id}.svg")
   if(NOT EXISTS "${f}")
     message(FATAL_ERROR "not installed: ${f}")
   endif()
 endforeach()
-file(READ "${program}" magic LIMIT 4 HEX)
-execute_process(COMMAND test -x "${program}" RESULT_VARIABLE not_executable)
-if(NOT magic STREQUAL "7f454c46" OR NOT not_executable EQUAL 0)
-  message(FATAL_ERROR "not an executable program: ${program}")
-endif()
+foreach(p IN ITEMS "${program}" "${command_line}")
+  file(READ "${p}" magic LIMIT 4 HEX)
+  execute_process(COMMAND test -x "${p}" RESULT_VARIABLE not_executable)
+  if(NOT magic STREQUAL "7f454c46" OR NOT not_executable EQUAL 0)
+    message(FATAL_ERROR "not an executable program: ${p}")
+  endif()
+endforeach()
 
 file(STRINGS "${entry}" lines)
 foreach(key IN ITEMS "Type=Application" "Exec=kalvessa100" "Icon=${id}" "Name=Kalvessa 100")

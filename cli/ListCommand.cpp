@@ -1,0 +1,104 @@
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include "Commands.h"
+#include "Console.h"
+#include "TapAccess.h"
+
+namespace {
+
+using console::tr;
+using Result = TapOpening::Result;
+
+// What one tap interface turned out to be, for both the text and the JSON listing.
+struct Listing
+{
+    QString text;
+    QJsonObject json;
+};
+
+QString stateName(Result result)
+{
+    switch (result) {
+    case Result::Opened: return QStringLiteral("ready");
+    case Result::NotATap: return QStringLiteral("gone");
+    case Result::InUse: return QStringLiteral("in_use");
+    case Result::Unreachable: return QStringLiteral("unreachable");
+    case Result::Unsettled: return QStringLiteral("unsettled");
+    }
+    return {};
+}
+
+// The tap is taken only for as long as it is looked at, so that listing several taps never
+// holds more than one of them.
+Listing look(const TapInterface &interface)
+{
+    Listing listing;
+    QJsonObject &json = listing.json;
+    json.insert(QStringLiteral("interface"), interface.name);
+    json.insert(QStringLiteral("mac"), tapaccess::macText(interface.address));
+
+    const TapOpening opening = openTap(interface.name);
+    json.insert(QStringLiteral("state"), stateName(opening.result));
+    if (opening.result != Result::Opened) {
+        if (opening.ownerPid > 0)
+            json.insert(QStringLiteral("owner_pid"), opening.ownerPid);
+        if (!opening.reason.isEmpty())
+            json.insert(QStringLiteral("reason"), opening.reason);
+        listing.text = tapaccess::problemText(opening);
+        return listing;
+    }
+
+    MV1Device &device = opening.tap->device();
+    json.insert(QStringLiteral("generation"), device.generation());
+    DeviceSettings status;
+    if (device.readSettings(status, false)) {
+        json.insert(QStringLiteral("firmware_version"),
+                    tapaccess::firmwareVersionText(status.firmwareVersion()));
+        json.insert(QStringLiteral("firmware_type"),
+                    tapaccess::firmwareTypeText(status.firmwareTypeCode()));
+        listing.text = tr("generation %1, firmware %2")
+                           .arg(device.generation())
+                           .arg(tapaccess::firmwareText(status));
+    } else if (device.lastFailure().cause == DeviceFailure::Cause::Unreadable) {
+        listing.text = tr("generation %1 (its firmware cannot be read)").arg(device.generation());
+    } else {
+        const QString failure = device.lastFailure().text();
+        json.insert(QStringLiteral("error"), failure);
+        listing.text =
+            tr("generation %1, firmware not read: %2").arg(device.generation()).arg(failure);
+    }
+    return listing;
+}
+
+} // namespace
+
+ExitCode listTaps(bool json)
+{
+    const std::optional<QList<TapInterface>> taps = listTapInterfaces();
+    if (!taps) {
+        console::err(tapaccess::noInterfaceListText());
+        return ExitCode::NoTap;
+    }
+
+    QJsonArray entries;
+    bool unreachable = false;
+    for (const TapInterface &interface : *taps) {
+        const Listing listing = look(interface);
+        entries.append(listing.json);
+        unreachable =
+            unreachable
+            || listing.json.value(QStringLiteral("state")) == stateName(Result::Unreachable);
+        if (!json)
+            console::out(tapaccess::tapLine(interface.name, interface.address, listing.text));
+    }
+    if (json)
+        console::json(QJsonObject{{QStringLiteral("taps"), entries}});
+    if (unreachable)
+        console::err(tapaccess::privilegeHint());
+    if (taps->isEmpty()) {
+        console::err(tapaccess::noTapText());
+        return ExitCode::NoTap;
+    }
+    return ExitCode::Success;
+}

@@ -1,0 +1,79 @@
+#include "Commands.h"
+#include "Console.h"
+#include "SettingOptions.h"
+#include "SettingsFile.h"
+#include "TapAccess.h"
+
+namespace {
+
+using console::tr;
+
+constexpr int LabelWidth = 12;
+
+// The working copy of the tap, as the window reads it.
+struct Reading
+{
+    ExitCode code = ExitCode::Success;
+    QString interfaceName;
+    MacAddress address{};
+    int generation = 0;
+    DeviceSettings settings;
+};
+
+Reading readTap(const QString &interfaceName)
+{
+    Reading reading;
+    const tapaccess::Taken taken =
+        tapaccess::take(interfaceName, tapaccess::Choice::FirstAvailable);
+    if (!taken.tap) {
+        reading.code = taken.failure;
+        return reading;
+    }
+    reading.interfaceName = taken.tap->interfaceName();
+    reading.address = taken.tap->address();
+    MV1Device &device = taken.tap->device();
+    reading.generation = device.generation();
+    if (!device.readSettings(reading.settings, false)) {
+        console::err(tr("%1: the settings cannot be read: %2")
+                         .arg(reading.interfaceName, device.lastFailure().text()));
+        reading.code = ExitCode::TapFailed;
+    }
+    return reading;
+}
+
+} // namespace
+
+ExitCode showSettings(const QString &interfaceName, bool json)
+{
+    const Reading reading = readTap(interfaceName);
+    if (reading.code != ExitCode::Success)
+        return reading.code;
+    if (json) {
+        console::json(SettingsFile::toJson(reading.settings));
+        return ExitCode::Success;
+    }
+    console::out(tapaccess::tapLine(reading.interfaceName, reading.address,
+                                    tr("generation %1, firmware %2")
+                                        .arg(reading.generation)
+                                        .arg(tapaccess::firmwareText(reading.settings))));
+    // Named as the options name them, so a line can be given back to apply as it stands.
+    for (const SettingSyntax &syntax : settingSyntaxes()) {
+        console::out(settingoptions::nameOf(syntax.setting).leftJustified(LabelWidth)
+                     + formatSetting(syntax.setting, settingOf(reading.settings, syntax.setting)));
+    }
+    return ExitCode::Success;
+}
+
+ExitCode saveProfile(const QString &interfaceName, const QString &path)
+{
+    const Reading reading = readTap(interfaceName);
+    if (reading.code != ExitCode::Success)
+        return reading.code;
+    QString error;
+    if (!SettingsFile::save(path, reading.settings, &error)) {
+        console::err(error);
+        return ExitCode::BadInput;
+    }
+    console::out(tr("Saved the settings of %1 to %2.").arg(reading.interfaceName, path));
+    return ExitCode::Success;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+#include "DeviceSettings.h"
+#include "ExitCode.h"
+#include "MV1Device.h"
+#include "TapService.h"
+
+// Finding the tap a command works on and taking it, through the same discovery, lock and
+// generation probe as the window; when it cannot be had, telling people why and how to fix it.
+namespace tapaccess {
+
+enum class Choice {
+    FirstAvailable,  // without --interface: the first listed tap that can be taken, as the window
+    OnlyOne,         // without --interface: the one tap attached; several are refused
+};
+
+struct Taken
+{
+    std::unique_ptr<HeldTap> tap;  // null when not taken; the reason has been printed
+    ExitCode failure = ExitCode::Success;
+};
+
+// `interfaceName` empty: choose by `choice`.
+Taken take(const QString &interfaceName, Choice choice);
+
+ExitCode exitCodeOf(TapOpening::Result result);
+// How to grant the capture privilege, for when a tap cannot be captured on.
+QString privilegeHint();
+QString noInterfaceListText();
+QString noTapText();
+// Why the tap on this interface was not taken, in one line (without the interface's name).
+QString problemText(const TapOpening &opening);
+QString macText(const MacAddress &address);
+// "4.0 (type 0x220C)", with a note when the tool does not recognise the firmware.
+QString firmwareText(const DeviceSettings &status);
+QString firmwareVersionText(uint16_t version);
+QString firmwareTypeText(uint16_t typeCode);
+// One line naming a tap, for lists and headers: "kvtap0  00:0e:c6:12:34:56  <details>".
+QString tapLine(const QString &interfaceName, const MacAddress &address, const QString &details);
+
+} // namespace tapaccess

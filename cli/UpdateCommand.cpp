@@ -1,0 +1,130 @@
+#include <QObject>
+
+#include <csignal>
+#include <cstring>
+
+#include "Commands.h"
+#include "Console.h"
+#include "FirmwareImage.h"
+#include "FirmwareProgramming.h"
+#include "FirmwareStatus.h"
+#include "ProgressDisplay.h"
+#include "TapAccess.h"
+#include "TerminationSignals.h"
+
+namespace {
+
+using console::tr;
+
+// Set by the simulated-tap wrapper and the test bed: the tap this program will find is the
+// simulator, so the stand-in image may be written into it.
+constexpr const char *SimulatedTapVariable = "KALVESSA_SIMULATED_TAP";
+// The generation whose update erases sector by sector, reporting that stage first.
+constexpr int ErasingGeneration = 3;
+
+bool standInRefused(bool forced)
+{
+    if (!firmwareImageIsStandIn || forced || !qEnvironmentVariableIsEmpty(SimulatedTapVariable))
+        return false;
+    console::err(tr("This build carries a stand-in firmware image, not the tap's firmware: written "
+                    "into a real Kalvessa 100 it would leave the tap unusable. It is written only "
+                    "next to the simulated tap, or with --force-stand-in."));
+    return true;
+}
+
+QString runningText(MV1Device &device)
+{
+    DeviceSettings status;
+    if (device.readSettings(status, false))
+        return tr("firmware %1").arg(tapaccess::firmwareText(status));
+    if (device.lastFailure().cause == DeviceFailure::Cause::Unreadable)
+        return tr("generation-3 firmware, whose version cannot be read");
+    return tr("firmware that could not be read (%1)").arg(device.lastFailure().text());
+}
+
+// Says what is about to happen and, unless --yes, asks; No unless the answer is yes.
+bool confirmed(const HeldTap &tap, MV1Device &device, const UpdateRequest &request)
+{
+    console::out(
+        tr("%1 (%2) runs %3.")
+            .arg(tap.interfaceName(), tapaccess::macText(tap.address()), runningText(device)));
+    console::out(tr("This writes firmware %1 carried by this program (%2 bytes)%3.")
+                     .arg(tapaccess::firmwareVersionText(firmwarestatus::CurrentVersion))
+                     .arg(firmwareImageLength)
+                     .arg(firmwareImageIsStandIn
+                              ? tr(": the stand-in image, for the simulated tap only")
+                              : QString()));
+    console::out(tr("Keep the tap plugged in until the update has finished: an interrupted update "
+                    "can leave it unusable."));
+    if (request.confirmed)
+        return true;
+    if (!console::inputIsTerminal()) {
+        console::err(
+            tr("Not updated: nobody can be asked here; give --yes to update without asking."));
+        return false;
+    }
+    console::write(tr("Update the firmware now? [y/N] "));
+    const QString answer = console::readLine().trimmed().toLower();
+    if (answer == QLatin1String("y") || answer == QLatin1String("yes"))
+        return true;
+    console::err(tr("Not updated."));
+    return false;
+}
+
+QString stepText(int generation, int done, int total)
+{
+    if (generation == ErasingGeneration && total == firmware::V3SectorCount)
+        return tr("erasing sector %1 of %2").arg(done).arg(total);
+    return tr("page %1 of %2").arg(done).arg(total);
+}
+
+} // namespace
+
+ExitCode updateFirmware(const UpdateRequest &request)
+{
+    // A reader that goes away (output piped into head) must not end the program halfway through
+    // the update: what is printed after that is lost, and the exit status tells how it ended.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (standInRefused(request.forceStandIn))
+        return ExitCode::BadInput;
+    const tapaccess::Taken taken =
+        tapaccess::take(request.interfaceName, tapaccess::Choice::OnlyOne);
+    if (!taken.tap)
+        return taken.failure;
+    HeldTap &tap = *taken.tap;
+    MV1Device &device = tap.device();
+    if (!confirmed(tap, device, request))
+        return ExitCode::BadInput;
+
+    // From here on a termination signal waits for the update: cut short, it could leave the
+    // tap unusable. Taken only now, so that the question above can still be interrupted.
+    TerminationSignals termination;
+    int pendingSignal = 0;
+    const auto notePending = [&] {
+        if (pendingSignal != 0)
+            return;
+        pendingSignal = termination.takePending();
+        if (pendingSignal != 0)
+            console::err(tr("%1 received: the update goes on to its end, then the program ends.")
+                             .arg(QString::fromLocal8Bit(::strsignal(pendingSignal))));
+    };
+    {
+        ProgressDisplay progress(console::outputIsTerminal());
+        const QMetaObject::Connection connection =
+            QObject::connect(&device, &MV1Device::MV1UpdateProgress, [&](int done, int total) {
+                progress.show(stepText(device.generation(), done, total), done, total);
+                notePending();
+            });
+        const bool updated = device.updateFirmware(firmwareImage, firmwareImageLength);
+        QObject::disconnect(connection);
+        progress.finish();
+        notePending();
+        if (!updated) {
+            console::err(tr("%1: the firmware update did not complete: %2")
+                             .arg(tap.interfaceName(), device.lastFailure().text()));
+            return ExitCode::TapFailed;
+        }
+    }
+    console::out(tr("Update completed. Unplug and replug the tap to start the new firmware."));
+    return ExitCode::Success;
+}

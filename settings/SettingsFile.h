@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QLatin1String>
+#include <QString>
+
+#include <optional>
+
+#include "DeviceSettings.h"
+#include "SettingValues.h"
+#include "SettingsPatch.h"
+
+// The settings file that the window and the command-line tool share: JSON that a person can
+// read and write, for example
+//
+//   { "format": "kalvessa100-settings", "version": 1,
+//     "filter": { "enabled": true, "match": "keep", "eth_dst": "00:0e:c6:*:*:*",
+//                 "ethertype": "08:00", "ip_proto": "11", "ip_src": "192.168.1.*" },
+//     "timestamps": false, "crc_errors": true, "fcs": false }
+//
+// Values take the syntax of SettingValues.h; switches are JSON booleans. A top-level setting
+// (the filter's "enabled" and "match" included) that the file leaves out is not given; a
+// filter field left out of a "filter" object is not compared. Anything else the file holds
+// that is not exactly this refuses the whole file, so half a file never reaches a tap.
+class SettingsFile
+{
+public:
+    static constexpr QLatin1String FormatName{"kalvessa100-settings"};
+    static constexpr int FormatVersion = 1;
+
+    // The settings the file gives; nothing when it cannot be read or is refused, with *error
+    // naming the key at fault (or the line and column of a JSON syntax error).
+    static std::optional<SettingsPatch> load(const QString &path, QString *error);
+    static std::optional<SettingsPatch> parse(const QByteArray &content, QString *error);
+
+    // Every key, whatever the record holds.
+    static QJsonObject toJson(const DeviceSettings &settings);
+    static QByteArray serialize(const DeviceSettings &settings);
+    // Written whole or not at all: a failed save leaves an earlier file at `path` as it was.
+    static bool save(const QString &path, const DeviceSettings &settings, QString *error);
+
+    // One setting's value as the file writes it.
+    static QJsonValue jsonValue(Setting setting, const SettingValue &value);
+};

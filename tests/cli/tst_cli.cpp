@@ -1,0 +1,381 @@
+// kalvessa100ctl as a script runs it: the real program against simulated taps, judged by its
+// exit status, its output and the frames each tap received.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+#include "FirmwareImage.h"
+#include "TapLock.h"
+#include "TapTestBed.h"
+#include "TapWire.h"
+
+using namespace wire;
+
+namespace {
+
+struct Run
+{
+    int code = -1;  // -1: did not end on its own
+    QString out;
+    QString err;
+};
+
+Run finished(QProcess &process)
+{
+    Run run;
+    if (process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit)
+        run.code = process.exitCode();
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+Run ctl(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(KALVESSA100CTL), arguments);
+    return finished(process);
+}
+
+QJsonObject jsonOf(const Run &run)
+{
+    return QJsonDocument::fromJson(run.out.toUtf8()).object();
+}
+
+// The settings used throughout, as options and as the register values they must become.
+const QStringList ProfileOptions{QStringLiteral("--filter=on"),
+                                 QStringLiteral("--match=keep"),
+                                 QStringLiteral("--eth-dst=00:0E:c6:*:*:*"),
+                                 QStringLiteral("--eth-src=*"),
+                                 QStringLiteral("--ethertype=08:00"),
+                                 QStringLiteral("--ip-proto=11"),
+                                 QStringLiteral("--ip-src=192.168.1.*"),
+                                 QStringLiteral("--ip-dst=*.*.*.*"),
+                                 QStringLiteral("--timestamps=off"),
+                                 QStringLiteral("--crc-errors=on"),
+                                 QStringLiteral("--fcs=off")};
+// The 23 match bytes in register order; "*" is a byte not compared, written as 0.
+const char *const ProfileMatch = "00 0e c6 * * *  * * * * * *  08 00  11  c0 a8 01 *  * * * *";
+constexpr uint8_t ProfileFlags = 0x0B;  // filter on, keep, capture CRC-error frames
+constexpr uint8_t ControlByte = 0xFF;   // as the window writes it
+// Generation 3: drop-CRC, strip-FCS, no-timestamps and filter-mode registers.
+const QByteArray ProfileV3Flags = QByteArray::fromHex("00ffff f0");
+
+// The care-mask registers (one bit per match byte, the first byte bit 22) and the match bytes.
+QByteArray filterRegisterValues(const char *match)
+{
+    const QList<QByteArray> tokens = QByteArray(match).simplified().split(' ');
+    quint32 careWord = 0;
+    QByteArray bytes;
+    for (int i = 0; i < tokens.size(); ++i) {
+        const bool compared = tokens[i] != "*";
+        careWord |= compared ? 1u << (tokens.size() - 1 - i) : 0;
+        bytes.append(compared ? QByteArray::fromHex(tokens[i]) : QByteArray(1, '\0'));
+    }
+    const char care[3] = {char(careWord >> 16), char(careWord >> 8), char(careWord)};
+    return QByteArray(care, 3) + bytes;
+}
+
+QList<int> v4Registers(bool withStatus)
+{
+    QList<int> order{0x70000, 0x70001, 0x70007, 0x70008, 0x70009};
+    for (int a = 0x70200; a <= 0x70216; ++a)
+        order.append(a);
+    if (withStatus)
+        order << 0x70300 << 0x70301 << 0x70302 << 0x70303;
+    return order;
+}
+
+QList<Access> writes(int op, const QList<int> &order, const QByteArray &values)
+{
+    QList<Access> out;
+    for (int i = 0; i < order.size(); ++i)
+        out.append({op, order[i], uint8_t(values.at(i))});
+    return out;
+}
+
+QList<Access> reads(int op, const QList<int> &order, int passes = 1)
+{
+    QList<Access> out;
+    for (int pass = 0; pass < passes; ++pass) {
+        for (int address : order)
+            out.append({op, address, 0});
+    }
+    return out;
+}
+
+const QList<Access> Probe{{0x70, 0x70001, 0xFF}, {0x71, 0x70001, 0}, {0x71, 0x70001, 0}};
+// A settings read: every register twice, the status words included.
+const QList<Access> ReadWorking = reads(0x71, v4Registers(true), 2);
+const QList<Access> ReadStored = reads(0x81, v4Registers(true), 2);
+const QByteArray ProfileV4 =
+    QByteArray(1, char(ProfileFlags)) + char(ControlByte) + filterRegisterValues(ProfileMatch);
+
+QList<Access> writeAndVerify(int writeOp, int readOp)
+{
+    return writes(writeOp, v4Registers(false), ProfileV4) + reads(readOp, v4Registers(false));
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir scratch;
+
+    std::unique_ptr<TapTestBed> tap(const QString &name, const QString &mac,
+                                    const QStringList &options = {})
+    {
+        auto bed = std::make_unique<TapTestBed>(name, mac);
+        if (!bed->plug() || !bed->startTap(options))
+            return nullptr;
+        return bed;
+    }
+
+private slots:
+    void initTestCase() { REQUIRE_TAP_TEST_BED(); }
+
+    // Before anything reaches a tap: usage and input errors, and no tap at all.
+    void refusedWithoutTouchingATap()
+    {
+        const Run version = ctl({QStringLiteral("--version")});
+        QCOMPARE(version.code, 0);
+        QCOMPARE(version.out, QStringLiteral("kalvessa100ctl 5.0.4\n"));
+
+        const QString missingFile = scratch.filePath(QStringLiteral("none.json"));
+        const QList<QPair<QStringList, QString>> refused{
+            {{QStringLiteral("apply"), QStringLiteral("--eth-dst=00:0e:c6")},
+             QStringLiteral("--eth-dst")},
+            {{QStringLiteral("apply"), QStringLiteral("--ip-src=1.2.3.256")},
+             QStringLiteral("--ip-src")},
+            {{QStringLiteral("apply"), QStringLiteral("--timestamps=yes")},
+             QStringLiteral("--timestamps")},
+            {{QStringLiteral("apply"), QStringLiteral("--profile"), missingFile}, missingFile},
+            {{QStringLiteral("apply")}, QStringLiteral("--profile")},
+            {{QStringLiteral("show"), QStringLiteral("--store")}, QStringLiteral("store")},
+            {{QStringLiteral("flash")}, QStringLiteral("flash")},
+        };
+        for (const auto &[arguments, named] : refused) {
+            const Run run = ctl(arguments);
+            QVERIFY2(run.code == 2 && run.err.contains(named),
+                     qPrintable(arguments.join(' ') + ": " + run.err));
+        }
+        for (const char *command : {"list", "show", "apply --fcs=on"}) {
+            const Run run = ctl(QString::fromLatin1(command).split(' '));
+            QVERIFY2(run.code == 3, qPrintable(QString::fromLatin1(command) + ": " + run.err));
+        }
+    }
+
+    // One tap: each apply writes only when the tap does not hold the result yet, and --check
+    // never writes.
+    void applyWritesOnlyWhatChanges()
+    {
+        const auto bed = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"));
+        QVERIFY(bed);
+        const QStringList apply = QStringList{QStringLiteral("apply")} + ProfileOptions;
+        const QStringList store =
+            apply + QStringList{QStringLiteral("--store"), QStringLiteral("--json")};
+        struct Step
+        {
+            QStringList arguments;
+            QList<Access> frames;
+            bool changed;
+        };
+        const QList<Step> steps{
+            {apply + QStringList{QStringLiteral("--json")},
+             Probe + ReadWorking + writeAndVerify(0x70, 0x71), true},
+            {apply + QStringList{QStringLiteral("--json")}, Probe + ReadWorking, false},
+            {store + QStringList{QStringLiteral("--check")}, Probe + ReadWorking + ReadStored,
+             true},
+            {store,
+             Probe + ReadWorking + ReadStored + writeAndVerify(0x70, 0x71)
+                 + writes(0x80, v4Registers(false), ProfileV4) + QList<Access>{{0x8F, 0, 0}}
+                 + reads(0x81, v4Registers(false)),
+             true},
+            {store, Probe + ReadWorking + ReadStored, false},
+        };
+        for (const Step &step : steps) {
+            bed->clearFrames();
+            const Run run = ctl(step.arguments);
+            QVERIFY2(run.code == 0, qPrintable(run.err));
+            QCOMPARE(jsonOf(run).value(QStringLiteral("changed")).toBool(), step.changed);
+            QCOMPARE(accessesOf(bed->frames()), step.frames);
+        }
+
+        const Run show = ctl({QStringLiteral("show")});
+        QCOMPARE(show.code, 0);
+        for (const char *line :
+             {"eth-dst     00:0e:c6:*:*:*", "ip-src      192.168.1.*", "fcs         off"})
+            QVERIFY2(show.out.contains(QLatin1String(line)), qPrintable(show.out));
+        QVERIFY(ctl({QStringLiteral("apply"), QStringLiteral("--fcs=off")})
+                    .out.contains(QStringLiteral("Nothing written")));
+    }
+
+    // Several taps: a command that writes must be told which; a profile taken from one tap
+    // gives another the same registers.
+    void profileMovesBetweenTaps()
+    {
+        const auto first = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"));
+        const auto second = tap(QStringLiteral("kvtap1"), QStringLiteral("00:0e:c6:12:34:57"));
+        QVERIFY(first && second);
+        QCOMPARE(
+            ctl(QStringList{QStringLiteral("apply"), QStringLiteral("-i"), QStringLiteral("kvtap0")}
+                + ProfileOptions)
+                .code,
+            0);
+        first->clearFrames();
+        second->clearFrames();
+
+        for (const QStringList &arguments :
+             {QStringList{QStringLiteral("apply"), QStringLiteral("--fcs=on")},
+              QStringList{QStringLiteral("update-firmware"), QStringLiteral("--yes")}}) {
+            const Run run = ctl(arguments);
+            QCOMPARE(run.code, 2);
+            QVERIFY2(run.err.contains(
+                         QStringLiteral("kvtap0 (00:0e:c6:12:34:56), kvtap1 (00:0e:c6:12:34:57)")),
+                     qPrintable(run.err));
+        }
+        QVERIFY(first->frames().isEmpty() && second->frames().isEmpty());
+        const Run list = ctl({QStringLiteral("list"), QStringLiteral("--json")});
+        QCOMPARE(list.code, 0);
+        const QJsonArray taps = jsonOf(list).value(QStringLiteral("taps")).toArray();
+        QCOMPARE(taps.size(), 2);
+        QCOMPARE(taps[1].toObject().value(QStringLiteral("mac")).toString(),
+                 QStringLiteral("00:0e:c6:12:34:57"));
+        QCOMPARE(taps[1].toObject().value(QStringLiteral("firmware_version")).toString(),
+                 QStringLiteral("4.0"));
+
+        const QString profile = scratch.filePath(QStringLiteral("tap0.json"));
+        first->clearFrames();
+        QCOMPARE(ctl({QStringLiteral("save-profile"), profile}).code, 0);  // the first tap
+        QCOMPARE(accessesOf(first->frames()), Probe + ReadWorking);
+        second->clearFrames();
+        const Run moved = ctl({QStringLiteral("apply"), QStringLiteral("--interface=kvtap1"),
+                               QStringLiteral("--profile"), profile});
+        QVERIFY2(moved.code == 0, qPrintable(moved.err));
+        QCOMPARE(accessesOf(second->frames()), Probe + ReadWorking + writeAndVerify(0x70, 0x71));
+    }
+
+    // Generation 3 cannot be read back: show fails, apply needs every setting and always writes.
+    void generation3NeedsEverySetting()
+    {
+        const auto bed = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"),
+                             {QStringLiteral("--generation"), QStringLiteral("3")});
+        QVERIFY(bed);
+        const Run show = ctl({QStringLiteral("show")});
+        QCOMPARE(show.code, 1);
+        QVERIFY2(show.err.contains(QStringLiteral("cannot be read back")), qPrintable(show.err));
+        const Run partial = ctl(
+            {QStringLiteral("apply"), QStringLiteral("--fcs=off"), QStringLiteral("--match=keep")});
+        QCOMPARE(partial.code, 2);
+        QVERIFY2(partial.err.contains(QStringLiteral("Missing: --filter, --eth-dst")),
+                 qPrintable(partial.err));
+
+        bed->clearFrames();
+        const Run whole = ctl(QStringList{QStringLiteral("apply")} + ProfileOptions);
+        QVERIFY2(whole.code == 0, qPrintable(whole.err));
+        QList<Access> sent = accessesOf(bed->frames());
+        while (!sent.isEmpty() && sent.first() == Probe.first())
+            sent.removeFirst();
+        QList<int> order{0x70002, 0x70003, 0x70004, 0x70005};
+        order += v4Registers(false).mid(2);
+        QCOMPARE(sent, writes(0x70, order, ProfileV3Flags + filterRegisterValues(ProfileMatch)));
+    }
+
+    // A termination signal during the update waits for its end; a stand-in image is only
+    // written into the simulated tap.
+    void updateFinishesDespiteSignal()
+    {
+        // Late replies keep the update running for seconds after its first page is reported,
+        // so the signal sent then arrives while it runs.
+        const auto bed = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"),
+                             {QStringLiteral("--delay-ms"), QStringLiteral("3")});
+        QVERIFY(bed);
+        if (firmwareImageIsStandIn) {
+            QProcess real;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove(QStringLiteral("KALVESSA_SIMULATED_TAP"));
+            real.setProcessEnvironment(env);
+            real.start(QStringLiteral(KALVESSA100CTL),
+                       {QStringLiteral("update-firmware"), QStringLiteral("--yes")});
+            const Run refused = finished(real);
+            QVERIFY2(refused.code == 2 && refused.err.contains(QStringLiteral("--force-stand-in")),
+                     qPrintable(refused.err));
+            QVERIFY(bed->frames().isEmpty());
+        }
+
+        QProcess update;
+        update.start(QStringLiteral(KALVESSA100CTL),
+                     {QStringLiteral("update-firmware"), QStringLiteral("--yes")});
+        QVERIFY(update.waitForStarted());
+        QByteArray seen;
+        while (!seen.contains("page ") && update.state() == QProcess::Running) {
+            if (update.waitForReadyRead(60000))
+                seen += update.readAllStandardOutput();
+        }
+        QCOMPARE(::kill(pid_t(update.processId()), SIGTERM), 0);
+        Run run = finished(update);
+        run.out.prepend(QString::fromLocal8Bit(seen));
+        QVERIFY2(run.code == 0, qPrintable(run.err));
+        QVERIFY(run.out.contains(QStringLiteral("page 768 of 768 (100%)\nUpdate completed")));
+        QVERIFY2(run.err.contains(QStringLiteral("goes on to its end")), qPrintable(run.err));
+
+        // Output piped into a reader that leaves early: the update still runs to its end.
+        QProcess piped;
+        piped.start(QStringLiteral("bash"),
+                    {QStringLiteral("-c"),
+                     QStringLiteral("'%1' update-firmware --yes | head -n 1; exit ${PIPESTATUS[0]}")
+                         .arg(QStringLiteral(KALVESSA100CTL))});
+        QCOMPARE(finished(piped).code, 0);
+
+        QList<int> opcodes;
+        for (const Access &access : accessesOf(bed->frames()))
+            opcodes.append(access.opcode);
+        QCOMPARE(opcodes.count(0xB1), 2 * 768);
+        QCOMPARE(opcodes.count(0xB2), 2);
+        QCOMPARE(opcodes.last(), 0xB2);
+    }
+
+    // A tap another program holds (5, with its PID) or that cannot be captured on (4, with how
+    // to grant the privilege).
+    void heldOrUnreachable()
+    {
+        const auto bed = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"));
+        QVERIFY(bed);
+        {
+            std::unique_ptr<TapLock> lock;
+            qint64 owner = 0;
+            QString error;
+            QCOMPARE(TapLock::acquire(QStringLiteral("kvtap0"), &lock, &owner, &error),
+                     TapLock::Result::Taken);
+            const Run held = ctl({QStringLiteral("show")});
+            QCOMPARE(held.code, 5);
+            QVERIFY2(
+                held.err.contains(QStringLiteral("PID %1").arg(QCoreApplication::applicationPid())),
+                qPrintable(held.err));
+        }
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            QSKIP("setpriv is needed to take the capture privilege away");
+        QProcess unprivileged;
+        unprivileged.start(setpriv, {QStringLiteral("--bounding-set=-net_raw,-net_admin"),
+                                     QStringLiteral(KALVESSA100CTL), QStringLiteral("apply"),
+                                     QStringLiteral("--fcs=on")});
+        const Run run = finished(unprivileged);
+        QCOMPARE(run.code, 4);
+        QVERIFY2(run.err.contains(QStringLiteral("usermod -aG kalvessa"))
+                     && run.err.contains(QStringLiteral("setcap")),
+                 qPrintable(run.err));
+        QVERIFY(bed->frames().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
