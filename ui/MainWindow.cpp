@@ -3,8 +3,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
@@ -20,6 +23,7 @@
 #include "KalvessaVersion.h"
 #include "MainWindowForm.h"
 #include "ResourcePaths.h"
+#include "SettingsFile.h"
 #include "TerminationSignals.h"
 
 namespace {
@@ -37,6 +41,8 @@ const QString FirmwareTypeShown = QStringLiteral("TF");
 const QString UnrecognisedVersionShown = QStringLiteral("3.0");
 const QString WindowTitle = QStringLiteral("Kalvessa 100 - " KALVESSA_VERSION "[*]");
 const QString TimeShown = QStringLiteral("HH:mm:ss");
+const QString SettingsSuffix = QStringLiteral("json");
+const QString SuggestedSettingsName = QStringLiteral("kalvessa100-settings.json");
 
 int slot(TapOutcome::Action action)
 {
@@ -74,6 +80,29 @@ MainWindow::MainWindow(QWidget *parent)
     m_ui->setupForm(this);
     setWindowTitle(WindowTitle);
     setWindowIcon(QIcon::fromTheme(ResourcePaths::ThemeIcon, QIcon(ResourcePaths::AppIcon)));
+    // Settings files need no tap: a configuration can be prepared before the tap is plugged in.
+    m_fileMenu = menuBar()->addMenu(QString());
+    m_fileMenu->setToolTipsVisible(true);  // no status bar shows the status tips
+    m_openSettings = m_fileMenu->addAction(QString(), this, &MainWindow::openSettings);
+    m_openSettings->setObjectName(QStringLiteral("openSettings"));
+    m_openSettings->setShortcuts(QKeySequence::Open);
+    m_saveSettings = m_fileMenu->addAction(QString(), this, &MainWindow::saveSettings);
+    m_saveSettings->setObjectName(QStringLiteral("saveSettings"));
+    // There is no plain Save, so Ctrl+S saves as; the desktop's own Save As keys work too.
+    QList<QKeySequence> saveKeys{QKeySequence(Qt::CTRL | Qt::Key_S)};
+    for (const QKeySequence &keys : QKeySequence::keyBindings(QKeySequence::SaveAs)) {
+        if (!saveKeys.contains(keys))
+            saveKeys << keys;
+    }
+    m_saveSettings->setShortcuts(saveKeys);
+    m_fileMenu->addSeparator();
+    m_quit = m_fileMenu->addAction(QString(), this, &MainWindow::close);
+    m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    nameMenu();
+    // The form keeps the size it was drawn at; the window grows by the bar instead.
+    if (!menuBar()->isNativeMenuBar())
+        resize(width(), height() + menuBar()->sizeHint().height());
+
     QFont strong = m_ui->label_32->font();
     strong.setBold(true);
     m_ui->label_32->setFont(strong);
@@ -97,11 +126,6 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_ui->pushButton_2, &QPushButton::clicked, this, [this] { postWrite(false); });
     connect(m_ui->pushButton_3, &QPushButton::clicked, this, [this] { postWrite(true); });
     connect(m_ui->pushButton_4, &QPushButton::clicked, this, &MainWindow::startUpdate);
-
-    auto *quit = new QAction(this);
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    connect(quit, &QAction::triggered, this, &MainWindow::close);
-    addAction(quit);
 
     // Where focus goes back to when the button that had it turns itself off.
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
@@ -169,13 +193,21 @@ void MainWindow::present(const TapSnapshot &snapshot, const QList<TapOutcome> &o
 
     // The form is refilled only when there is news of the tap's settings, so edits survive
     // every other report (a changed address, a problem with another interface).
-    bool refill = newlyFound;
+    bool settingsNews = false;
     for (const TapOutcome &outcome : outcomes) {
         takeOutcome(outcome);
-        refill = refill || outcome.action != TapOutcome::Action::Update;
+        settingsNews = settingsNews || outcome.action != TapOutcome::Action::Update;
     }
-    if (m_tap.present && refill)
+    if (m_tap.present && settingsNews) {
         fillForm(m_tap.settings);
+    } else if (m_tap.present && newlyFound) {
+        // Settings opened from a file were prepared for the tap that comes next; they stay, and
+        // the marks tell where it differs, until Apply, Flash or Read takes the tap's.
+        if (m_formFromFile)
+            m_formSource = m_tap.settings;
+        else
+            fillForm(m_tap.settings);
+    }
     offerUpdateFor(m_tap.settings);
     render();
     tellProblem();
@@ -226,6 +258,12 @@ void MainWindow::offerUpdateFor(const DeviceSettings &settings)
 void MainWindow::fillForm(const DeviceSettings &settings)
 {
     m_formSource = settings;
+    m_formFromFile = false;
+    showInForm(settings);
+}
+
+void MainWindow::showInForm(const DeviceSettings &settings)
+{
     m_ui->checkBox->setChecked(settings.filterEnabled() != 0);
     m_ui->radioButton->setChecked(settings.keepMatching() != 0);
     m_ui->radioButton_2->setChecked(settings.keepMatching() == 0);
@@ -243,6 +281,13 @@ void MainWindow::settingsFromForm(DeviceSettings &settings) const
     settings.setCaptureFcs(m_ui->checkBox_4->isChecked() ? 1 : 0);
     settings.setControlByte(ControlByteFromForm);
     m_fields->read(settings);
+}
+
+DeviceSettings MainWindow::formSettings() const
+{
+    DeviceSettings settings;
+    settingsFromForm(settings);
+    return settings;
 }
 
 // ---- drawing ----
@@ -414,6 +459,10 @@ void MainWindow::renderButtons()
     m_ui->pushButton_3->setEnabled(writeOn);
     m_ui->pushButton_4->setEnabled(updateOn);
     m_ui->pushButton_4->setText(updateText);
+    // The answer to a read or write refills the form, and would replace what a file put there.
+    m_openSettings->setEnabled(!m_pending[slot(TapOutcome::Action::Read)]
+                               && !m_pending[slot(TapOutcome::Action::Write)]
+                               && !m_pending[slot(TapOutcome::Action::Store)]);
 
     tell(m_ui->pushButton, tr("Fill the form with the settings the tap holds."),
          present && !busy() && !readable ? tr("A generation-3 tap cannot be read back.") : why);
@@ -498,6 +547,23 @@ void MainWindow::nameForAccessibility()
     m_ui->logo->setAccessibleName(tr("Kalvessa wordmark"));
     m_ui->label_32->setAccessibleName(tr("Problem"));
     m_ui->feedbackLine->setAccessibleName(tr("Last action"));
+}
+
+void MainWindow::nameMenu()
+{
+    m_fileMenu->setTitle(tr("F&ile"));  // Alt+F is the Filter tab's
+    m_openSettings->setText(tr("&Open Settings..."));
+    const QString openPurpose = tr("Fill the form with settings from a file. Nothing reaches the tap "
+                                   "until Apply or Flash; settings the file leaves out stay as the "
+                                   "form shows them.");
+    m_openSettings->setToolTip(openPurpose);
+    m_openSettings->setStatusTip(openPurpose);
+    m_saveSettings->setText(tr("&Save Settings As..."));
+    const QString savePurpose = tr("Write the settings the form shows into a file, for this window "
+                                   "or kalvessa100ctl.");
+    m_saveSettings->setToolTip(savePurpose);
+    m_saveSettings->setStatusTip(savePurpose);
+    m_quit->setText(tr("&Quit"));
 }
 
 // The panel keeps one width and height whatever it shows: the update button is as large as
@@ -587,6 +653,54 @@ void MainWindow::keepFocusInForm()
     }
     if (target)
         target->setFocus(Qt::OtherFocusReason);
+}
+
+// The tap is left alone: the form shows the file's settings until the user sends them.
+void MainWindow::openSettings()
+{
+    const QString path = askForSettingsFile(QFileDialog::AcceptOpen);
+    if (path.isEmpty())
+        return;
+    QString error;
+    const std::optional<SettingsPatch> patch = SettingsFile::load(path, &error);
+    if (!patch) {
+        showMessage(tr("Settings not opened"),
+                    tr("The settings file was not opened:\n%1\n\nThe form is left as it was.").arg(error));
+        return;
+    }
+    showInForm(patch->appliedTo(formSettings()));
+    m_formFromFile = true;
+    render();
+}
+
+void MainWindow::saveSettings()
+{
+    const QString path = askForSettingsFile(QFileDialog::AcceptSave);
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!SettingsFile::save(path, formSettings(), &error))
+        showMessage(tr("Settings not saved"), tr("The settings were not saved:\n%1").arg(error));
+}
+
+// The path chosen, or nothing when the user cancelled. Without a folder of its own yet the
+// dialog starts in the working directory.
+QString MainWindow::askForSettingsFile(QFileDialog::AcceptMode mode)
+{
+    const bool opening = mode == QFileDialog::AcceptOpen;
+    QFileDialog dialog(this, opening ? tr("Open Settings") : tr("Save Settings As"), m_settingsFolder);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(opening ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setNameFilters({tr("Kalvessa 100 settings (*.json)"), tr("All files (*)")});
+    if (!opening) {
+        dialog.setDefaultSuffix(SettingsSuffix);
+        dialog.selectFile(SuggestedSettingsName);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    const QString path = dialog.selectedFiles().constFirst();
+    m_settingsFolder = QFileInfo(path).absolutePath();
+    return path;
 }
 
 // ---- questions and messages ----
@@ -718,6 +832,7 @@ void MainWindow::changeEvent(QEvent *event)
         m_ui->retranslateForm(this);
         setWindowTitle(WindowTitle);
         nameForAccessibility();
+        nameMenu();
         fitPanel();
         render();
         break;

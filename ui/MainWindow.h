@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileDialog>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -14,7 +15,9 @@
 class Detection;
 class FilterFields;
 class MainWindowForm;
+class QAction;
 class QCloseEvent;
+class QMenu;
 class QMessageBox;
 
 // The tool's single window: the status panel of the tap, the capture settings form and the
@@ -56,6 +59,8 @@ private:
     void takeOutcome(const TapOutcome &outcome);
     void offerUpdateFor(const DeviceSettings &settings);
     void fillForm(const DeviceSettings &settings);
+    void showInForm(const DeviceSettings &settings);
+    DeviceSettings formSettings() const;
 
     void render();
     void renderStatus();
@@ -64,6 +69,7 @@ private:
     void renderBar();
     void renderEditedMarks();
     void nameForAccessibility();
+    void nameMenu();
     void fitPanel();
     void setLogo();
 
@@ -81,6 +87,10 @@ private:
     void startUpdate();
     void keepFocusInForm();
 
+    void openSettings();
+    void saveSettings();
+    QString askForSettingsFile(QFileDialog::AcceptMode mode);
+
     bool confirmUpdate();
     bool confirmDiscardEdits();
     bool confirmCloseDuringUpdate();
@@ -93,9 +103,15 @@ private:
     std::unique_ptr<MainWindowForm> m_ui;
     FilterFields *m_fields = nullptr;
     Detection *m_detection = nullptr;
+    QMenu *m_fileMenu = nullptr;
+    QAction *m_openSettings = nullptr;
+    QAction *m_saveSettings = nullptr;
+    QAction *m_quit = nullptr;
 
     TapSnapshot m_tap;                            // as last taken in
     std::optional<DeviceSettings> m_formSource;   // what the tap held when the form was filled
+    bool m_formFromFile = false;                  // opened from a file, not yet given to a tap
+    QString m_settingsFolder;                     // of the last settings file, for this session
     std::array<bool, ActionCount> m_pending{};    // requests posted whose outcome is still due
     UpdateShown m_update = UpdateShown::Nothing;
     int m_progress = -1;                          // percent of the update, -1 before the first

@@ -3,7 +3,10 @@
 // (simulated) tap is in tst_window_tap.
 #include <QAccessible>
 #include <QAccessibleValueInterface>
+#include <QFileDialog>
+#include <QMenu>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -55,6 +58,28 @@ TapOutcome outcome(TapOutcome::Action action, const QString &failure = {})
 
 using Action = TapOutcome::Action;
 
+// Answers the next file dialog with `path`, as a person who picked or typed it would, and keeps
+// the folder the dialog opened in.
+void answerNextFileDialog(const QString &path, QString *openedIn = nullptr)
+{
+    QTimer::singleShot(0, [path, openedIn] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            if (openedIn)
+                *openedIn = dialog->directory().absolutePath();
+            dialog->selectFile(path);
+            QTest::keyClick(dialog, Qt::Key_Return);
+        }
+    });
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+const char *const Switches[] = {"checkBox", "radioButton", "radioButton_2", "checkBox_2", "checkBox_3", "checkBox_4"};
+
 } // namespace
 
 class TestMainWindow : public QObject, public MainWindowTestAccess
@@ -84,9 +109,42 @@ class TestMainWindow : public QObject, public MainWindowTestAccess
         w->settingsFromForm(s);
         return s;
     }
+    // The byte fields' texts joined by '|', then the switches that are on.
+    QString formShown() const
+    {
+        QStringList texts;
+        for (int i = 1; i <= 23; ++i)
+            texts << edit(i)->text();
+        QStringList on;
+        for (const char *name : Switches)
+            if (get<QAbstractButton>(name)->isChecked())
+                on << QLatin1String(name);
+        return texts.join(QLatin1Char('|')) + QLatin1Char(' ') + on.join(QLatin1Char(' '));
+    }
+    void showInForm(const QString &shown)
+    {
+        const QStringList texts = shown.section(QLatin1Char(' '), 0, 0).split(QLatin1Char('|'));
+        const QStringList on = shown.section(QLatin1Char(' '), 1).split(QLatin1Char(' '));
+        for (int i = 1; i <= 23; ++i)
+            edit(i)->setText(texts[i - 1]);
+        for (const char *name : Switches)
+            get<QAbstractButton>(name)->setChecked(on.contains(QLatin1String(name)));
+    }
+    QAction *action(const char *name) const { return get<QAction>(name); }
+    QMessageBox *message() const
+    {
+        for (QMessageBox *box : w->findChildren<QMessageBox *>())
+            if (box->isVisible())
+                return box;
+        return nullptr;
+    }
 
 private slots:
-    void initTestCase() { REQUIRE_TAP_TEST_BED(); }
+    void initTestCase()
+    {
+        REQUIRE_TAP_TEST_BED();
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);  // so a test can answer them
+    }
     void init()
     {
         w = new MainWindow;
@@ -250,6 +308,114 @@ private slots:
         QVERIFY(edit(3)->text().isEmpty() && !w->isWindowModified());
     }
 
+    // Saved with Ctrl+S, the form changed, opened again with Ctrl+O: with and without a tap.
+    void settingsFileRoundTrip_data()
+    {
+        QTest::addColumn<bool>("attached");
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("a filter with wildcards, tap attached") << true
+            << "00|0e|c6|||||||||ff|08|00|11|192|168||1||||0 checkBox radioButton checkBox_2 checkBox_4";
+        QTest::newRow("every byte a wildcard, no tap") << false
+            << "|||||||||||||||||||||| radioButton_2 checkBox_3";
+    }
+    void settingsFileRoundTrip()
+    {
+        QFETCH(bool, attached);
+        QFETCH(QString, typed);
+        QApplication::setActiveWindow(w);
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        if (attached)
+            report(tap(4, 4));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("prepared.json"));
+        showInForm(typed);
+        answerNextFileDialog(path);
+        QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(QFile::exists(path));
+
+        showInForm(QStringLiteral("1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1 checkBox radioButton_2 checkBox_2 checkBox_3"));
+        QApplication::setActiveWindow(w);  // back from the dialog
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QString openedIn;
+        answerNextFileDialog(path, &openedIn);
+        QTest::keyClick(w, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(formShown(), typed);
+        QCOMPARE(openedIn, dir.path());  // the folder last used
+        QVERIFY(!message());
+    }
+
+    // What the file leaves out stays as the form shows it; a tap found afterwards gets the
+    // file's settings marked where they differ, until the tap's own are taken in.
+    void fileOpenedBeforeTheTapIsKeptForIt()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("partial.json"));
+        QVERIFY(writeFile(path, R"({"format": "kalvessa100-settings", "version": 1,
+                                   "filter": {"enabled": true, "eth_dst": "00:0e:c6:*:*:*"}, "fcs": false})"));
+        showInForm(QStringLiteral("|||||||||||||08|||||||||| radioButton_2 checkBox_2 checkBox_4"));
+        answerNextFileDialog(path);
+        action("openSettings")->trigger();
+        const QString fromFile = QStringLiteral("00|0e|c6|||||||||||||||||||| checkBox radioButton_2 checkBox_2");
+        QCOMPARE(formShown(), fromFile);
+        QVERIFY(!w->isWindowModified());  // nothing to differ from yet
+
+        report(tap(4, 4));  // filter off, CRC-error frames and FCS captured
+        QCOMPARE(formShown(), fromFile);
+        QVERIFY(w->isWindowModified());
+        QCOMPARE(edit(3)->accessibleDescription(), QStringLiteral("changed, not in the tap yet"));
+        QStringList marked;
+        for (const char *name : Switches)
+            if (!get(name)->accessibleDescription().isEmpty())
+                marked << QLatin1String(name);
+        QCOMPARE(marked, QStringList({"checkBox", "checkBox_2", "checkBox_3", "checkBox_4"}));
+
+        click("pushButton_2");
+        QVERIFY(!action("openSettings")->isEnabled());  // the answer will refill the form
+        report(tap(4, 4), {outcome(Action::Write)});
+        QVERIFY(action("openSettings")->isEnabled());
+        QCOMPARE(formShown(), QStringLiteral("|||||||||||||||||||||| radioButton_2 checkBox_3 checkBox_4"));
+        QVERIFY(!w->isWindowModified());
+    }
+
+    // A file that does not read whole leaves the form as it was and says which file and key.
+    void unusableFilesChangeNothing_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("unknown key") << QByteArray(R"({"format": "kalvessa100-settings", "version": 1,
+            "timestamps": true, "filter": {"enabled": true, "eth_dts": "00:0e:c6:*:*:*"}})") << "\"filter.eth_dts\"";
+        QTest::newRow("value of the wrong form") << QByteArray(R"({"format": "kalvessa100-settings", "version": 1,
+            "filter": {"enabled": true, "ip_src": "192.168.1.300"}})") << "\"filter.ip_src\"";
+        QTest::newRow("cut short") << QByteArray(R"({"format": "kalvessa100-settings", "version": 1, "fcs": tr)")
+                                   << "line 1, column";
+    }
+    void unusableFilesChangeNothing()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, named);
+        report(tap(4, 4));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("broken.json"));
+        QVERIFY(writeFile(path, content));
+        const QString before = QStringLiteral("00|0e|c6|||||||||||||||||||| radioButton checkBox_3");
+        showInForm(before);
+        answerNextFileDialog(path);
+        action("openSettings")->trigger();
+        QCOMPARE(formShown(), before);
+        QVERIFY(message());
+        QVERIFY2(message()->text().contains(path) && message()->text().contains(named), qPrintable(message()->text()));
+    }
+
+    void failedSaveIsTold()
+    {
+        const QString nowhere = QStringLiteral("/proc/kalvessa-settings.json");
+        answerNextFileDialog(nowhere);
+        action("saveSettings")->trigger();
+        QVERIFY(message());
+        QVERIFY2(message()->text().contains(nowhere), qPrintable(message()->text()));
+        QVERIFY(!QFile::exists(nowhere));
+    }
+
     void everyUpdateIsConfirmed()
     {
         const QByteArray simulated = qgetenv("KALVESSA_SIMULATED_TAP");
@@ -316,6 +482,15 @@ private slots:
 
         QTest::keyClick(w, Qt::Key_T, Qt::AltModifier);
         QCOMPARE(get<QTabWidget>("tabWidget")->currentIndex(), 1);
+
+        // The menu has a letter of its own; the Filter tab keeps Alt+F.
+        QTest::keyClick(w, Qt::Key_I, Qt::AltModifier);
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu && menu->actions().contains(action("openSettings")) && menu->actions().contains(action("saveSettings")));
+        QTest::keyClick(menu, Qt::Key_Escape);
+        QTest::keyClick(w, Qt::Key_F, Qt::AltModifier);
+        QCOMPARE(get<QTabWidget>("tabWidget")->currentIndex(), 0);
+        QVERIFY(!QApplication::activePopupWidget());
     }
 
     // Everything people use or look at has a name for a screen reader.
