@@ -546,6 +546,7 @@ private slots:
             QCOMPARE(update()->text(), QStringLiteral("Firmware aktuell\nVersion 4.0"));
             QCOMPARE(get<QTabWidget>("tabWidget")->tabText(1), QStringLiteral("&Zeitstempel"));
             QCOMPARE(edit(3)->accessibleName(), QStringLiteral("Ethernet-Zieladresse, Byte 3 von 6"));
+            QCOMPARE(action("openSettings")->text(), QStringLiteral("Einstellungen ö&ffnen..."));
             QCOMPARE(failure.text(), QStringLiteral("Seite 10 von 768 20-mal abgelehnt"));
             click("pushButton_3");
             report(tap(4, 4), {outcome(Action::Store, failure.text())});

@@ -483,5 +483,69 @@ Einem selbst gebauten Programm erteilen Sie das Recht direkt:
         <source>Updating: do not unplug the adapter</source>
         <translation>Aktualisierung läuft: Adapter nicht abziehen</translation>
     </message>
+    <message>
+        <source>F&amp;ile</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <source>&amp;Open Settings...</source>
+        <translation>Einstellungen ö&amp;ffnen...</translation>
+    </message>
+    <message>
+        <source>Fill the form with settings from a file. Nothing reaches the tap until Apply or Flash; settings the file leaves out stay as the form shows them.</source>
+        <translation>Das Formular mit Einstellungen aus einer Datei füllen. Der Tap erhält sie erst mit Übernehmen oder Dauerhaft speichern; Einstellungen, die die Datei nicht nennt, bleiben, wie das Formular sie zeigt.</translation>
+    </message>
+    <message>
+        <source>&amp;Save Settings As...</source>
+        <translation>Einstellungen speichern &amp;unter...</translation>
+    </message>
+    <message>
+        <source>Write the settings the form shows into a file, for this window or kalvessa100ctl.</source>
+        <translation>Die Einstellungen, die das Formular zeigt, in eine Datei schreiben, für dieses Fenster oder kalvessa100ctl.</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <source>Settings not opened</source>
+        <translation>Einstellungen nicht geöffnet</translation>
+    </message>
+    <message>
+        <source>The settings file was not opened:
+%1
+
+The form is left as it was.</source>
+        <translation>Die Einstellungsdatei wurde nicht geöffnet:
+%1
+
+Das Formular bleibt, wie es war.</translation>
+    </message>
+    <message>
+        <source>Settings not saved</source>
+        <translation>Einstellungen nicht gespeichert</translation>
+    </message>
+    <message>
+        <source>The settings were not saved:
+%1</source>
+        <translation>Die Einstellungen wurden nicht gespeichert:
+%1</translation>
+    </message>
+    <message>
+        <source>Open Settings</source>
+        <translation>Einstellungen öffnen</translation>
+    </message>
+    <message>
+        <source>Save Settings As</source>
+        <translation>Einstellungen speichern unter</translation>
+    </message>
+    <message>
+        <source>Kalvessa 100 settings (*.json)</source>
+        <translation>Kalvessa-100-Einstellungen (*.json)</translation>
+    </message>
+    <message>
+        <source>All files (*)</source>
+        <translation>Alle Dateien (*)</translation>
+    </message>
 </context>
 </TS>
