@@ -179,14 +179,15 @@ bool MV1Device_v4::readRegister(int address, uint8_t *value, bool persistent)
                  RegisterSettleMs, step, &answer))
         return false;
     // An answer can be as short as 16 bytes; without byte 19 there is no value.
-    if (answer.size() <= static_cast<size_t>(frame::ValueOffset) || value == nullptr) {
+    const int carried = ReplyFilter::valueOf(answer.data(), static_cast<int>(answer.size()));
+    if (carried < 0 || value == nullptr) {
         DeviceFailure failure = step;
         failure.cause = Cause::NoReply;
         failure.count = 1;
         failure.heardReply = true;
         return fail(failure);
     }
-    *value = answer[frame::ValueOffset];
+    *value = static_cast<uint8_t>(carried);
     return true;
 }
 

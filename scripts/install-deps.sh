@@ -7,6 +7,7 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libpcap-dev
+    clang libclang-rt-14-dev
     iproute2 util-linux libcap2-bin procps
     xvfb xauth fonts-dejavu-core
 )
