@@ -56,7 +56,7 @@ struct Option
 const Option RunLengths[] = {
     {"rate", "Junk frames per second.", 2000},
     {"detections", "openTap calls on each generation's tap.", 100},
-    {"silent-writes", "writeRegister calls against a silent tap.", 2000},
+    {"silent-writes", "writeRegister calls against a silent tap.", 1000},
     {"settings-writes", "writeSettings calls against a silent tap.", 30},
     {"updates", "Updates against a tap that refuses a page.", 3000},
     {"settings-reads", "readSettings calls against an answering tap.", 10000},
