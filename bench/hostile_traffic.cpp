@@ -35,7 +35,6 @@ constexpr double EarlierFalseUpdates = 524.0 / 14583;
 constexpr double EarlierWrongReads = 429.0 / 543200;
 constexpr double Improvement = 100.0;
 constexpr double GoalSlowestRegisterMs = 1200.0;
-constexpr double EarlierCleanMedianMs = 0.007;
 constexpr double CleanSlowdownAllowed = 2.0;
 // With no event in n tries, 3 / n bounds the rate at 95% confidence.
 constexpr double RuleOfThree = 3.0;
@@ -63,6 +62,7 @@ const Option RunLengths[] = {
     {"register-reads", "readRegister calls against an answering tap.", 200000},
     {"clean", "readRegister calls against a tap without junk.", 5000},
     {"seed", "Seed of the junk.", 1},
+    {"baseline-us", "Clean exchange median before, in microseconds (bench_device_exchange).", 7},
 };
 
 // How often something happened in how many operations.
@@ -95,10 +95,11 @@ struct Slowest
 
 void printRate(const char *what, const Count &c, double goalPerMillion = -1.0)
 {
-    const double perMillion = c.of > 0 ? PerMillion * static_cast<double>(c.hits) / static_cast<double>(c.of) : 0.0;
+    const double of = static_cast<double>(c.of);
+    const double perMillion = c.of > 0 ? PerMillion * static_cast<double>(c.hits) / of : 0.0;
     std::printf("%s: %lld of %lld (%.1f per million", what, c.hits, c.of, perMillion);
     if (c.hits == 0 && c.of > 0)
-        std::printf("; at most %.1f at 95%%", RuleOfThree * PerMillion / static_cast<double>(c.of));
+        std::printf("; at most %.1f at 95%%", RuleOfThree * PerMillion / of);
     std::printf(")");
     if (goalPerMillion >= 0.0)
         std::printf("; goal <= %.1f per million: %s", goalPerMillion,
@@ -117,7 +118,8 @@ void printSlowest(const char *what, const Slowest &s, double goalMs = -1.0)
 class HostileBench
 {
 public:
-    HostileBench(TapTestBed &bed, const QCommandLineParser &options) : m_bed(bed), m_options(options)
+    HostileBench(TapTestBed &bed, const QCommandLineParser &options)
+        : m_bed(bed), m_options(options)
     {
         m_junk = {QStringLiteral("--junk-rate"), QString::number(length("rate")),
                   QStringLiteral("--junk-kinds"), QStringLiteral("random,runt,replay"),
@@ -135,8 +137,8 @@ public:
 
     bool run()
     {
-        std::printf("junk: %d frames/s, random frames, runts and replays, seed %d\n", length("rate"),
-                    length("seed"));
+        std::printf("junk: %d frames/s, random frames, runts and replays, seed %d\n",
+                    length("rate"), length("seed"));
         if (!detections(4) || !detections(3) || !silentTap() || !refusingTap() || !answeringTap())
             return false;
         printSlowest("register operation", m_registerOps, GoalSlowestRegisterMs);
@@ -174,7 +176,8 @@ private:
             unsettled.add(opening.result == TapOpening::Result::Unsettled);
             otherwise += !opened && opening.result != TapOpening::Result::Unsettled ? 1 : 0;
         }
-        const QByteArray what = QStringLiteral("generation-%1 tap: detections misjudged").arg(generation).toLatin1();
+        const QByteArray what =
+            QStringLiteral("generation-%1 tap: detections misjudged").arg(generation).toLatin1();
         printRate(what.constData(), misjudged, 0.0);
         std::printf("generation-%d tap: detections unsettled: %lld of %lld; neither opened nor "
                     "unsettled: %lld\n", generation, unsettled.hits, unsettled.of, otherwise);
@@ -192,7 +195,8 @@ private:
                 return dev.writeRegister(reg::Control, static_cast<uint8_t>(i), false);
             }));
         for (int i = 0; i < length("settings-writes"); ++i)
-            verified.add(m_settingsWrites.time([&] { return dev.writeSettings(m_settings, false); }));
+            verified.add(
+                m_settingsWrites.time([&] { return dev.writeSettings(m_settings, false); }));
         printRate("silent tap: writeRegister acknowledged", acknowledged);
         printRate("silent tap: writeSettings verified", verified,
                   PerMillion * EarlierFalseWrites / Improvement);
@@ -257,10 +261,11 @@ private:
         for (int i = 0; i < length("register-reads"); ++i) {
             const int address = addresses[static_cast<size_t>(i) % addresses.size()];
             uint8_t value = 0;
-            const bool ok = m_registerOps.time([&] { return dev.readRegister(address, &value, false); });
+            const bool ok =
+                m_registerOps.time([&] { return dev.readRegister(address, &value, false); });
             failedReads.add(!ok);
             if (ok)
-                wrongValues.add(value != static_cast<uint8_t>(sector.at(address - reg::SettingsSector)));
+                wrongValues.add(value != uint8_t(sector.at(address - reg::SettingsSector)));
         }
         printRate("answering tap: settings reads with a wrong value", wrongRecords,
                   PerMillion * EarlierWrongReads / Improvement);
@@ -291,9 +296,11 @@ private:
             return true;
         std::sort(ms.begin(), ms.end());
         const double median = ms[ms.size() / 2];
-        const double goal = EarlierCleanMedianMs * CleanSlowdownAllowed;
-        std::printf("clean exchange: median %.4f ms of %zu; goal <= %.3f ms: %s\n", median, ms.size(),
-                    goal, median <= goal ? "met" : "MISSED");
+        // The earlier median was measured elsewhere; --baseline-us gives this machine's.
+        const double goal = length("baseline-us") / 1000.0 * CleanSlowdownAllowed;
+        std::printf("clean exchange: median %.4f ms of %zu; goal <= %.3f ms (twice %.3f ms): %s\n",
+                    median, ms.size(), goal, goal / CleanSlowdownAllowed,
+                    median <= goal ? "met" : "MISSED");
         return true;
     }
 
@@ -316,8 +323,9 @@ int main(int argc, char **argv)
         "Counts what zero-address junk does to the tap's operations; prints figures."));
     parser.addHelpOption();
     for (const Option &o : RunLengths)
-        parser.addOption(QCommandLineOption(QString::fromLatin1(o.name), QString::fromLatin1(o.help),
-                                            QStringLiteral("N"), QString::number(o.defaultValue)));
+        parser.addOption(QCommandLineOption(QString::fromLatin1(o.name),
+                                            QString::fromLatin1(o.help), QStringLiteral("N"),
+                                            QString::number(o.defaultValue)));
     parser.process(app);
 
     const std::unique_ptr<TapTestBed> bed = startBenchTap();

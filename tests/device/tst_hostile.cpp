@@ -135,7 +135,8 @@ private slots:
                     const QByteArray sector = bed.settingsSector(false);
                     for (const RegisterWrite &w : v4SettingsRegisters(written)) {
                         const uint8_t mask = v4ReadBackMask(w.address);
-                        QCOMPARE(uint8_t(sector.at(w.address - reg::SettingsSector)) & mask, w.value & mask);
+                        const uint8_t there = uint8_t(sector.at(w.address - reg::SettingsSector));
+                        QCOMPARE(there & mask, w.value & mask);
                     }
                 }
                 break;
@@ -144,7 +145,9 @@ private slots:
                 if (dev.readSettings(back, false))
                     QVERIFY(back == held(bed.settingsSector(false)));
                 break;
-            case Op::RefusedUpdate: QVERIFY(!dev.updateFirmware(image.data(), int(image.size()))); break;
+            case Op::RefusedUpdate:
+                QVERIFY(!dev.updateFirmware(image.data(), int(image.size())));
+                break;
             case Op::Probe4:
             case Op::Probe3: {
                 const TapOpening opening = openTap(bed.hostInterface());

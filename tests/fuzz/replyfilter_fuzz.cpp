@@ -8,7 +8,7 @@
 //   6 expectation (any frame, a protocol code, or byte 7 itself)   7 code
 //   8 receive budget (0..63)   9 send attempts (1..4)
 // Event byte, by its value modulo 8:
-//   0 quiet read   1 the request itself   2 an answer-like copy of the request (code, value, length)
+//   0 quiet read   1 the request itself   2 the request as an answer (code, value, length)
 //   3 a zero-header frame (length, bytes)   4 any frame (length, bytes)   5 a runt (length)
 //   6 no data (length)   7 the previous frame again
 
@@ -66,6 +66,11 @@ private:
     size_t m_at = 0;
 };
 
+int valueIn(const Bytes &f)
+{
+    return ReplyFilter::valueOf(f.data(), static_cast<int>(f.size()));
+}
+
 bool zeroHeader(const Bytes &f)
 {
     if (f.size() < static_cast<size_t>(frame::HeaderLength))
@@ -101,7 +106,10 @@ struct Event
 class Line
 {
 public:
-    Line(Input &in, const Bytes &request, int expected) : m_in(in), m_request(request), m_expected(expected) {}
+    Line(Input &in, const Bytes &request, int expected)
+        : m_in(in), m_request(request), m_expected(expected)
+    {
+    }
 
     Event next()
     {
@@ -134,8 +142,11 @@ private:
     {
         const uint8_t which = m_in.byte();
         const uint8_t value = m_in.byte();
-        Bytes f(m_request.begin(), m_request.begin() + std::min<size_t>(m_request.size(), AnswerCopyLength));
-        f.resize(static_cast<size_t>(frame::MinReplyLength + m_in.word() % (MaxFrameLength - frame::MinReplyLength)), 0);
+        const size_t copied = std::min<size_t>(m_request.size(), AnswerCopyLength);
+        Bytes f(m_request.begin(), m_request.begin() + static_cast<long>(copied));
+        const int length = frame::MinReplyLength
+                           + m_in.word() % (MaxFrameLength - frame::MinReplyLength);
+        f.resize(static_cast<size_t>(length), 0);
         std::memset(f.data(), 0, frame::HeaderLength);
         f[frame::OpcodeOffset] = which < 128 && m_expected != ReplyFilter::AnyCode
                                      ? static_cast<uint8_t>(m_expected)
@@ -170,7 +181,8 @@ struct Seen
 void checkAnswered(const ReplyFilter &filter, const Seen &seen, const Bytes &request, int expected)
 {
     const Bytes &answer = filter.answer();
-    require(!seen.answers.empty() && answer == seen.answers.front(), "the answer is the first answer seen");
+    require(!seen.answers.empty() && answer == seen.answers.front(),
+            "the answer is the first answer seen");
     require(answer.size() >= static_cast<size_t>(frame::MinReplyLength) && zeroHeader(answer),
             "an answer has a zero header and room for a code");
     require(answer != request, "the request's own echo is never its answer");
@@ -179,11 +191,12 @@ void checkAnswered(const ReplyFilter &filter, const Seen &seen, const Bytes &req
     if (expected == ReplyFilter::AnyCode)
         return;
     require(seen.refusalCodes.empty(), "a refusal seen in the attempt outweighs an answer");
-    const int value = ReplyFilter::valueOf(answer.data(), static_cast<int>(answer.size()));
-    require(value == (answer.size() > static_cast<size_t>(frame::ValueOffset) ? answer[frame::ValueOffset] : -1),
+    const int value = valueIn(answer);
+    const bool holdsValue = answer.size() > static_cast<size_t>(frame::ValueOffset);
+    require(value == (holdsValue ? answer[frame::ValueOffset] : -1),
             "a read's value is byte 19, and only when the answer holds it");
     for (const Bytes &other : seen.answers)
-        require(ReplyFilter::valueOf(other.data(), static_cast<int>(other.size())) == value,
+        require(valueIn(other) == value,
                 "answers that disagree on the value leave the attempt without one");
 }
 
@@ -202,9 +215,7 @@ void checkOutcome(const ReplyFilter &filter, const Seen &seen, const Bytes &requ
         require(seen.refusalCodes.empty(), "an attempt that saw a refusal is refused");
         bool disputed = false;
         for (const Bytes &a : seen.answers)
-            disputed = disputed || ReplyFilter::valueOf(a.data(), static_cast<int>(a.size()))
-                                       != ReplyFilter::valueOf(seen.answers.front().data(),
-                                                               static_cast<int>(seen.answers.front().size()));
+            disputed = disputed || valueIn(a) != valueIn(seen.answers.front());
         require(seen.answers.empty() || (disputed && expected != ReplyFilter::AnyCode),
                 "an attempt with an undisputed answer is answered");
         break;
@@ -229,9 +240,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         request[frame::OpcodeOffset + i] = fields[i];
     const uint8_t expectation = in.byte();
     const uint8_t code = in.byte();
-    const int expected = expectation < AnyCodeBelow ? ReplyFilter::AnyCode
-                         : expectation < RawCodeFrom ? reply::ProtocolCodes[expectation % ProtocolCodeCount]
-                                                     : code;
+    const uint8_t protocolCode = reply::ProtocolCodes[expectation % ProtocolCodeCount];
+    const int expected = expectation < AnyCodeBelow  ? ReplyFilter::AnyCode
+                         : expectation >= RawCodeFrom ? code
+                                                      : protocolCode;
     const int budget = in.byte() % MaxBudget;
     const int attempts = 1 + in.byte() % MaxAttempts;
 
@@ -244,7 +256,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         filter.startAttempt();
         Seen seen;
         while (!filter.attemptOver()) {
-            require(++seen.events <= budget + FreeFramesPerAttempt, "an attempt takes at most budget + 2 events");
+            require(++seen.events <= budget + FreeFramesPerAttempt,
+                    "an attempt takes at most budget + 2 frames and quiet reads");
             Event e = line.next();
             if (e.quiet) {
                 filter.takeQuiet();
@@ -252,8 +265,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }
             const uint8_t *bytes = e.present ? e.bytes.data() : nullptr;
             const int captured = static_cast<int>(e.bytes.size());
-            const Verdict v = ReplyFilter::judge(bytes, captured, request.data(), static_cast<int>(request.size()), expected);
-            require(v == verdictFor(e.bytes, e.present, request, expected), "each frame is judged by its bytes alone");
+            const Verdict v = ReplyFilter::judge(bytes, captured, request.data(),
+                                                 static_cast<int>(request.size()), expected);
+            require(v == verdictFor(e.bytes, e.present, request, expected),
+                    "each frame is judged by its bytes alone");
             if (v == Verdict::Answer)
                 seen.answers.push_back(e.bytes);
             if (v == Verdict::Refusal)
@@ -265,7 +280,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             require(filter.settling() == (!seen.answers.empty() || !seen.refusalCodes.empty()),
                     "an attempt settles once a verdict frame came");
         }
-        require(filter.sawPossibleReply() == possibleReply, "a possible reply is remembered across attempts");
+        require(filter.sawPossibleReply() == possibleReply,
+                "a possible reply is remembered across attempts");
         checkOutcome(filter, seen, request, expected);
 
         // What arrives after the attempt is over changes nothing.
@@ -273,8 +289,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const Bytes answer = filter.answer();
         const Event late = line.next();
         if (!late.quiet)
-            filter.take(late.present ? late.bytes.data() : nullptr, static_cast<int>(late.bytes.size()));
-        require(filter.outcome() == before && filter.answer() == answer, "an attempt that is over stays over");
+            filter.take(late.present ? late.bytes.data() : nullptr,
+                        static_cast<int>(late.bytes.size()));
+        require(filter.outcome() == before && filter.answer() == answer,
+                "an attempt that is over stays over");
         if (before == Outcome::Answered || before == Outcome::Refused)
             break;
     }

@@ -26,11 +26,16 @@ void JunkSource::remember(const Reply &reply)
     m_nextSlot = (m_nextSlot + 1) % m_replies.size();
 }
 
+template <typename T>
+T JunkSource::draw(T from, T to)
+{
+    return std::uniform_int_distribution<T>(from, to)(m_random);
+}
+
 void JunkSource::randomBytes(Reply &frame, int from)
 {
-    std::uniform_int_distribution<int> byte(0, MaxByte);
     for (int i = from; i < frame.length; ++i)
-        frame.bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(byte(m_random));
+        frame.bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(draw(0, MaxByte));
 }
 
 Reply JunkSource::next()
@@ -38,19 +43,18 @@ Reply JunkSource::next()
     Reply frame;
     if (m_kinds.empty())
         return frame;
-    std::uniform_int_distribution<size_t> pick(0, m_kinds.size() - 1);
-    switch (m_kinds[pick(m_random)]) {
+    switch (m_kinds[draw<size_t>(0, m_kinds.size() - 1)]) {
     case JunkKind::Random:
-        frame.length = std::uniform_int_distribution<int>(frame::MinReplyLength, MaxFrameLength)(m_random);
+        frame.length = draw(frame::MinReplyLength, MaxFrameLength);
         randomBytes(frame, frame::OpcodeOffset);
         break;
     case JunkKind::Runt:
-        frame.length = std::uniform_int_distribution<int>(MinRuntLength, frame::MinReplyLength - 1)(m_random);
+        frame.length = draw(MinRuntLength, frame::MinReplyLength - 1);
         randomBytes(frame, AddressesLength);
         break;
     case JunkKind::Replay:
         if (!m_replies.empty())
-            frame = m_replies[std::uniform_int_distribution<size_t>(0, m_replies.size() - 1)(m_random)];
+            frame = m_replies[draw<size_t>(0, m_replies.size() - 1)];
         break;
     }
     return frame;

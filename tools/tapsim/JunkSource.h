@@ -41,6 +41,8 @@ public:
 
 private:
     void randomBytes(Reply &frame, int from);
+    template <typename T>
+    T draw(T from, T to);   // evenly, both ends included
 
     const std::vector<JunkKind> m_kinds;
     std::mt19937 m_random;
