@@ -120,7 +120,9 @@ bool measureRequest(MainWindow &w, const char *buttonName, Figures &stall, Figur
     meter.start();
     QElapsedTimer clock;
     clock.start();
+    std::fprintf(stderr, "click %s\n", buttonName);
     QTest::mouseClick(button, Qt::LeftButton);
+    std::fprintf(stderr, "clicked\n");
     const bool answered = waitFor([bar] { return bar->maximum() != 0; });
     const double took = clock.nsecsElapsed() / 1e6;
     idleFor(TickMs / 4);  // the rest of the worker's tick, which the GUI may wait on

@@ -179,14 +179,15 @@ bool MV1Device_v4::readRegister(int address, uint8_t *value, bool persistent)
                  RegisterSettleMs, step, &answer))
         return false;
     // An answer can be as short as 16 bytes; without byte 19 there is no value.
-    if (answer.size() <= static_cast<size_t>(frame::ValueOffset) || value == nullptr) {
+    const int carried = ReplyFilter::valueOf(answer.data(), static_cast<int>(answer.size()));
+    if (carried < 0 || value == nullptr) {
         DeviceFailure failure = step;
         failure.cause = Cause::NoReply;
         failure.count = 1;
         failure.heardReply = true;
         return fail(failure);
     }
-    *value = answer[frame::ValueOffset];
+    *value = static_cast<uint8_t>(carried);
     return true;
 }
 
@@ -230,26 +231,20 @@ bool MV1Device_v4::readSettings(DeviceSettings &settings, bool persistent)
 {
     const auto addresses = v4ReadAddresses();
     constexpr int Count = V4ReadRegisterCount;
-    std::array<uint8_t, Count> first{}, second{};
-    std::array<bool, Count> firstOk{}, secondOk{};
     DeviceFailure firstFailure;
 
-    // Two whole passes: a value is only taken when two reads of it agree, so a stray answer to
-    // one read cannot put someone else's byte into the record.
-    for (int pass = 0; pass < 2; ++pass) {
-        auto &values = pass == 0 ? first : second;
-        auto &ok = pass == 0 ? firstOk : secondOk;
-        for (int i = 0; i < Count; ++i)
-            ok[i] = readRegister(addresses[i], &values[i], persistent);
-    }
-
+    // A value is only taken when two reads of it in a row agree, so a stray answer to one read
+    // cannot put someone else's byte into the record. The two reads follow each other: a read
+    // that took a stray frame leaves the tap's own answer on its way, and the next read takes
+    // that instead of its own. Read straight after, it carries this register's value; read a
+    // whole pass later, every register would take its neighbour's value in both passes alike.
     std::array<uint8_t, Count> settled{};
     for (int i = 0; i < Count; ++i) {
-        bool agreed = firstOk[i] && secondOk[i] && first[i] == second[i];
-        uint8_t last = second[i];
-        bool lastOk = secondOk[i];
+        uint8_t last = 0;
+        bool lastOk = readRegister(addresses[i], &last, persistent);
         DeviceFailure why = lastOk ? DeviceFailure() : lastFailure();
-        for (int extra = 0; !agreed && extra < ExtraReadsPerRegister; ++extra) {
+        bool agreed = false;
+        for (int extra = 0; !agreed && extra < 1 + ExtraReadsPerRegister; ++extra) {
             uint8_t value = 0;
             const bool ok = readRegister(addresses[i], &value, persistent);
             agreed = ok && lastOk && value == last;

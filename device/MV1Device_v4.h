@@ -23,8 +23,8 @@ public:
     // Writes the 28 settings registers (and commits a persistent write), then reads them back:
     // true only when every write was acknowledged and every register holds what was written.
     bool writeSettings(const DeviceSettings &settings, bool persistent) override;
-    // Reads the 32 settings and status registers twice, and each register that did not read
-    // the same both times again, until two reads in a row agree. True when all of them did.
+    // Reads each of the 32 settings and status registers twice in a row, and again while the
+    // last two reads disagree, until two reads in a row agree. True when all of them did.
     bool readSettings(DeviceSettings &settings, bool persistent) override;
     // The tap's answer carries no verdict, so this always returns false.
     bool commitSettings() override;

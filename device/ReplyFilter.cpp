@@ -12,13 +12,6 @@ bool headerIsZero(const uint8_t *frame)
     return std::all_of(frame, frame + frame::HeaderLength, [](uint8_t b) { return b == 0; });
 }
 
-// The value byte of an answer, or -1 when it is too short to carry one.
-int valueOf(const std::vector<uint8_t> &answer)
-{
-    return answer.size() > static_cast<size_t>(frame::ValueOffset) ? answer[frame::ValueOffset]
-                                                                    : -1;
-}
-
 } // namespace
 
 ReplyFilter::ReplyFilter(const uint8_t *request, int requestLength, int receiveBudget,
@@ -42,6 +35,11 @@ ReplyFilter::Verdict ReplyFilter::judge(const uint8_t *frame, int captured, cons
     if (expectedCode == AnyCode || code == expectedCode)
         return Verdict::Answer;
     return reply::isProtocolCode(code) ? Verdict::Refusal : Verdict::Miss;
+}
+
+int ReplyFilter::valueOf(const uint8_t *frame, int captured)
+{
+    return frame != nullptr && captured > frame::ValueOffset ? frame[frame::ValueOffset] : -1;
 }
 
 void ReplyFilter::startAttempt()
@@ -70,7 +68,7 @@ void ReplyFilter::take(const uint8_t *frame, int captured)
         }
         // The tap answers each send once; a second answer that says something else means one
         // of them is not the tap's, and nothing tells which.
-        if (valueOf(m_answer) != (captured > frame::ValueOffset ? frame[frame::ValueOffset] : -1))
+        if (valueOf(m_answer.data(), static_cast<int>(m_answer.size())) != valueOf(frame, captured))
             m_ambiguous = true;
         countMiss();
         return;

@@ -34,6 +34,8 @@ public:
 
     static Verdict judge(const uint8_t *frame, int captured, const uint8_t *request,
                          int requestLength, int expectedCode);
+    // The value a read's answer carries (byte 19), or -1 when the frame ends before it.
+    static int valueOf(const uint8_t *frame, int captured);
 
     // A new send: the budget starts again; the verdicts of earlier attempts are forgotten.
     void startAttempt();

@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n
     libpcap-dev
+    clang libclang-rt-14-dev
     iproute2 util-linux libcap2-bin procps
     xvfb xauth fonts-dejavu-core
 )

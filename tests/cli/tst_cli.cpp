@@ -82,44 +82,15 @@ QByteArray filterRegisterValues(const char *match)
     return QByteArray(care, 3) + bytes;
 }
 
-QList<int> v4Registers(bool withStatus)
-{
-    QList<int> order{0x70000, 0x70001, 0x70007, 0x70008, 0x70009};
-    for (int a = 0x70200; a <= 0x70216; ++a)
-        order.append(a);
-    if (withStatus)
-        order << 0x70300 << 0x70301 << 0x70302 << 0x70303;
-    return order;
-}
-
-QList<Access> writes(int op, const QList<int> &order, const QByteArray &values)
-{
-    QList<Access> out;
-    for (int i = 0; i < order.size(); ++i)
-        out.append({op, order[i], uint8_t(values.at(i))});
-    return out;
-}
-
-QList<Access> reads(int op, const QList<int> &order, int passes = 1)
-{
-    QList<Access> out;
-    for (int pass = 0; pass < passes; ++pass) {
-        for (int address : order)
-            out.append({op, address, 0});
-    }
-    return out;
-}
-
 const QList<Access> Probe{{0x70, 0x70001, 0xFF}, {0x71, 0x70001, 0}, {0x71, 0x70001, 0}};
-// A settings read: every register twice, the status words included.
-const QList<Access> ReadWorking = reads(0x71, v4Registers(true), 2);
-const QList<Access> ReadStored = reads(0x81, v4Registers(true), 2);
+const QList<Access> ReadWorking = settingsReadOf(0x71);
+const QList<Access> ReadStored = settingsReadOf(0x81);
 const QByteArray ProfileV4 =
     QByteArray(1, char(ProfileFlags)) + char(ControlByte) + filterRegisterValues(ProfileMatch);
 
 QList<Access> writeAndVerify(int writeOp, int readOp)
 {
-    return writes(writeOp, v4Registers(false), ProfileV4) + reads(readOp, v4Registers(false));
+    return writesOf(writeOp, settingsRegisters(false), ProfileV4) + readsOf(readOp, settingsRegisters(false));
 }
 
 } // namespace
@@ -196,8 +167,8 @@ private slots:
              true},
             {store,
              Probe + ReadWorking + ReadStored + writeAndVerify(0x70, 0x71)
-                 + writes(0x80, v4Registers(false), ProfileV4) + QList<Access>{{0x8F, 0, 0}}
-                 + reads(0x81, v4Registers(false)),
+                 + writesOf(0x80, settingsRegisters(false), ProfileV4) + QList<Access>{{0x8F, 0, 0}}
+                 + readsOf(0x81, settingsRegisters(false)),
              true},
             {store, Probe + ReadWorking + ReadStored, false},
         };
@@ -285,8 +256,8 @@ private slots:
         while (!sent.isEmpty() && sent.first() == Probe.first())
             sent.removeFirst();
         QList<int> order{0x70002, 0x70003, 0x70004, 0x70005};
-        order += v4Registers(false).mid(2);
-        QCOMPARE(sent, writes(0x70, order, ProfileV3Flags + filterRegisterValues(ProfileMatch)));
+        order += settingsRegisters(false).mid(2);
+        QCOMPARE(sent, writesOf(0x70, order, ProfileV3Flags + filterRegisterValues(ProfileMatch)));
     }
 
     // A termination signal during the update waits for its end; a stand-in image is only

@@ -74,6 +74,44 @@ inline QList<Access> accessesOf(const QList<TapFrame> &frames)
     return out;
 }
 
+// The 28 generation-4 settings registers in the order they are written, then, withStatus, the
+// four status registers: the order of a settings read.
+inline QList<int> settingsRegisters(bool withStatus)
+{
+    QList<int> order{0x70000, 0x70001, 0x70007, 0x70008, 0x70009};
+    for (int a = 0x70200; a <= 0x70216; ++a)
+        order.append(a);
+    if (withStatus)
+        order << 0x70300 << 0x70301 << 0x70302 << 0x70303;
+    return order;
+}
+
+// Register writes to these addresses with these values, in order (missing values are 0).
+inline QList<Access> writesOf(int opcode, const QList<int> &order, const QByteArray &values)
+{
+    QList<Access> out;
+    for (int i = 0; i < order.size(); ++i)
+        out.append({opcode, order[i], i < values.size() ? uint8_t(values.at(i)) : 0});
+    return out;
+}
+
+// Register reads of these addresses, each read `times` in a row.
+inline QList<Access> readsOf(int opcode, const QList<int> &order, int times = 1)
+{
+    QList<Access> out;
+    for (int address : order) {
+        for (int i = 0; i < times; ++i)
+            out.append({opcode, address, 0});
+    }
+    return out;
+}
+
+// A whole generation-4 settings read: every register and status word, each twice in a row.
+inline QList<Access> settingsReadOf(int opcode)
+{
+    return readsOf(opcode, settingsRegisters(true), 2);
+}
+
 inline char *toString(const Access &a)
 {
     return qstrdup(QStringLiteral("op %1 @%2 = %3")

@@ -24,33 +24,14 @@ const uint8_t *bytes(const QByteArray &f) { return reinterpret_cast<const uint8_
 // Match bytes in register order: dstMac, srcMac, EtherType, protocol, srcIp, dstIp.
 const QByteArray Match = QByteArray::fromHex("001b213c4d5e f0e1d2c3b4a5 86dd 3a ac10fe01 e00000fb");
 
-// The 28 settings registers in the order they are written, then the four status registers.
-QList<int> settingsRegisters(bool withStatus = false)
-{
-    QList<int> order{0x70000, 0x70001, 0x70007, 0x70008, 0x70009};
-    for (int a = 0x70200; a <= 0x70216; ++a)
-        order.append(a);
-    if (withStatus)
-        order << 0x70300 << 0x70301 << 0x70302 << 0x70303;
-    return order;
-}
-
-// The 28 register writes of a settings record, in the order they go out.
 QList<Access> writes(int op, const QByteArray &values)
 {
-    const QList<int> order = settingsRegisters();
-    QList<Access> out;
-    for (int i = 0; i < order.size(); ++i)
-        out.append({op, order[i], i < values.size() ? uint8_t(values[i]) : 0});
-    return out;
+    return writesOf(op, settingsRegisters(false), values);
 }
 
 QList<Access> reads(int op, bool withStatus)
 {
-    QList<Access> out;
-    for (int address : settingsRegisters(withStatus))
-        out.append({op, address, 0});
-    return out;
+    return readsOf(op, settingsRegisters(withStatus));
 }
 
 const QByteArray Read = request(0x71, 0x70300);
@@ -206,12 +187,12 @@ private slots:
         QVERIFY(dev->writeSettings(s, false));
         QCOMPARE(accessesOf(bed->frames()), writes(0x70, values) + reads(0x71, false));
 
-        // Read twice over; the control byte reads back in five bits; the status words are the
-        // tap's, the version with its major number in the low byte.
+        // Each register twice in a row; the control byte reads back in five bits; the status
+        // words are the tap's, the version with its major number in the low byte.
         bed->clearFrames();
         DeviceSettings back;
         QVERIFY(dev->readSettings(back, false));
-        QCOMPARE(accessesOf(bed->frames()), reads(0x71, true) + reads(0x71, true));
+        QCOMPARE(accessesOf(bed->frames()), settingsReadOf(0x71));
         DeviceSettings want = s;
         want.setControlByte(0x1F);
         want.setFirmwareVersion(0x0204);

@@ -1,8 +1,12 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <set>
 #include <cstring>
 
+#include "JunkSource.h"
 #include "TapOptions.h"
 #include "TapProtocol.h"
 
@@ -120,8 +124,55 @@ private slots:
 
     void badOptionsAreRefused()
     {
-        for (const char *bad : {"--generation=5", "--refuse-page=768:1", "--wrong-code=70"})
+        for (const char *bad : {"--generation=5", "--refuse-page=768:1", "--wrong-code=70",
+                                "--junk-rate=-1", "--junk-kinds=random,runts"})
             QVERIFY2(!TapCommandLine().parse({"tapsim", "--interface=x", bad}), bad);
+    }
+
+    // Every kind passes the host's zero-address filter; only runts fail the header test a
+    // reply must pass. A seed repeats the frames and the times between them.
+    void junkKinds()
+    {
+        TapCommandLine line;
+        QVERIFY(line.parse({"tapsim", "--interface=x", "--junk-rate=2000", "--seed=7",
+                            "--junk-kinds=random,runt,replay"}));
+        const TapOptions &o = line.options();
+        JunkSource a(o.junkKinds, o.junkRate, o.seed), b(o.junkKinds, o.junkRate, o.seed);
+        QCOMPARE(JunkSource({JunkKind::Replay}, 1, 1).next().length, 0);   // nothing sent yet
+        Reply sent;
+        sent.length = 300;
+        sent.bytes[15] = 23;
+        a.remember(sent);
+        b.remember(sent);
+
+        int runts = 0, replays = 0, randoms = 0;
+        std::set<int> codes;
+        std::chrono::duration<double> gaps{};
+        constexpr int Frames = 3000;
+        for (int i = 0; i < Frames; ++i) {
+            const Reply f = a.next(), g = b.next();
+            QCOMPARE(Frame(f.bytes.begin(), f.bytes.begin() + f.length),
+                     Frame(g.bytes.begin(), g.bytes.begin() + g.length));
+            const auto gap = a.nextGap();
+            QCOMPARE(gap, b.nextGap());
+            gaps += gap;
+            const bool zeroHeader = std::all_of(f.bytes.begin(), f.bytes.begin() + 15,
+                                                [](uint8_t x) { return x == 0; });
+            QVERIFY(std::all_of(f.bytes.begin(), f.bytes.begin() + 12, [](uint8_t x) { return x == 0; }));
+            if (f.length < 16) {
+                QVERIFY(f.length >= 14);
+                ++runts;
+            } else if (std::equal(f.bytes.begin(), f.bytes.end(), sent.bytes.begin()) && f.length == 300) {
+                ++replays;
+            } else {
+                QVERIFY(zeroHeader && f.length <= 1514);
+                codes.insert(f.bytes[15]);
+                ++randoms;
+            }
+        }
+        QVERIFY(runts > Frames / 4 && replays > Frames / 4 && randoms > Frames / 4);
+        QVERIFY(codes.size() > 200);
+        QVERIFY(std::abs(gaps.count() / Frames - 1.0 / 2000) < 0.1 / 2000);
     }
 };
 

@@ -31,6 +31,10 @@ constexpr int EtherTypeOffset = 12;
 constexpr int ReservedOffset = 14;
 constexpr uint8_t JunkReserved = 0x01;
 constexpr auto MaxBackgroundLag = std::chrono::seconds(1);
+// Junk frames sent in one turn of the loop at most: a request that came meanwhile is answered
+// on the next turn, not behind a burst, so the junk changes the tap's reply latency no more
+// than a few sends do.
+constexpr int MaxJunkPerTurn = 4;
 
 // Blocks the signals the loop handles and hands them to a descriptor it can wait on.
 class SignalDescriptor
@@ -83,6 +87,8 @@ SimulatedTap::SimulatedTap(const TapOptions &options, CaptureLink &link, TapStat
     if (options.backgroundRate > 0.0)
         m_backgroundPeriod = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(1.0 / options.backgroundRate));
+    if (options.junkRate > 0.0)
+        m_junk.emplace(options.junkKinds, options.junkRate, options.seed);
 }
 
 void SimulatedTap::saveState()
@@ -109,6 +115,8 @@ int SimulatedTap::run()
     }
     saveState();
     m_nextBackground = Clock::now();
+    if (m_junk)
+        m_nextJunk = m_nextBackground + m_junk->nextGap();
     std::printf("ready\n");
     std::fflush(stdout);
 
@@ -144,6 +152,7 @@ int SimulatedTap::run()
         const auto now = Clock::now();
         sendDueReplies(now);
         sendBackground(now);
+        sendJunk(now);
     }
 }
 
@@ -157,6 +166,10 @@ bool SimulatedTap::nextWake(Clock::time_point now, Clock::duration *wait) const
     }
     if (m_backgroundPeriod.count() > 0) {
         wake = std::min(wake, m_nextBackground);
+        timed = true;
+    }
+    if (m_junk) {
+        wake = std::min(wake, m_nextJunk);
         timed = true;
     }
     *wait = timed ? std::max(Clock::duration::zero(), wake - now) : Clock::duration::zero();
@@ -245,6 +258,8 @@ void SimulatedTap::sendReply(const PendingReply &pending)
             m_link.send(shortFrame.data(), ShortFrameLength);
     }
     m_link.send(pending.reply.bytes.data(), pending.reply.length);
+    if (m_junk)
+        m_junk->remember(pending.reply);
 }
 
 void SimulatedTap::sendBackground(Clock::time_point now)
@@ -262,6 +277,20 @@ void SimulatedTap::sendBackground(Clock::time_point now)
         std::memcpy(foreign.data() + frame::HeaderLength, &seq, sizeof seq);
         m_link.send(foreign.data(), ForeignFrameLength);
         m_nextBackground += m_backgroundPeriod;
+    }
+}
+
+void SimulatedTap::sendJunk(Clock::time_point now)
+{
+    if (!m_junk)
+        return;
+    if (now - m_nextJunk > MaxBackgroundLag)
+        m_nextJunk = now;   // after a stall, carry on at the rate instead of bursting
+    for (int sent = 0; sent < MaxJunkPerTurn && m_nextJunk <= now; ++sent) {
+        const Reply junk = m_junk->next();
+        if (junk.length > 0)
+            m_link.send(junk.bytes.data(), junk.length);
+        m_nextJunk += m_junk->nextGap();
     }
 }
 

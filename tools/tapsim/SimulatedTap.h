@@ -4,10 +4,12 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <random>
 
 #include <pcap/pcap.h>
 
+#include "JunkSource.h"
 #include "TapOptions.h"
 #include "TapProtocol.h"
 
@@ -46,6 +48,7 @@ private:
     void sendDueReplies(Clock::time_point now);
     void sendReply(const PendingReply &pending);
     void sendBackground(Clock::time_point now);
+    void sendJunk(Clock::time_point now);
     bool nextWake(Clock::time_point now, Clock::duration *wait) const;
     void saveState();
     int finish(int exitCode);
@@ -64,6 +67,8 @@ private:
     Clock::duration m_backgroundPeriod{};
     Clock::time_point m_nextBackground;
     uint32_t m_backgroundSequence = 0;
+    std::optional<JunkSource> m_junk;   // only with a junk rate
+    Clock::time_point m_nextJunk;
     unsigned m_stateSaves = 0;
 };
 

@@ -3,14 +3,25 @@
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace tapsim {
 
 namespace {
 constexpr int MaxFramesBeforeReply = 1000;
-constexpr double MaxBackgroundRate = 100000.0;
+constexpr double MaxFrameRate = 100000.0;
 constexpr int MaxDelayMs = 60000;
 constexpr int MaxByte = 0xFF;
 constexpr int MaxWord = 0xFFFF;
+
+struct JunkKindName
+{
+    const char *name;
+    JunkKind kind;
+};
+
+const JunkKindName JunkKindNames[] = {
+    {"random", JunkKind::Random}, {"runt", JunkKind::Runt}, {"replay", JunkKind::Replay}};
 
 struct OptionInfo
 {
@@ -31,7 +42,7 @@ const OptionInfo OptionList[] = {
     {"silent", nullptr, "Generation 4 that carries out commands but answers nothing."},
     {"drop-every", "N", "Ignore every Nth command frame (neither carried out nor answered)."},
     {"drop-fraction", "F", "Ignore each command frame with probability F (0..1)."},
-    {"seed", "S", "Seed for --drop-fraction (default 1)."},
+    {"seed", "S", "Seed for --drop-fraction and the junk (default 1)."},
     {"wrong-code", "OP:CODE",
      "Answer opcode OP with reply code CODE, both hex, and leave it undone (repeatable)."},
     {"refuse-page", "PAGE:COUNT",
@@ -44,6 +55,9 @@ const OptionInfo OptionList[] = {
     {"reply-length", "N", "Cut or zero-pad every reply to N bytes (16 to 1514)."},
     {"short-before-reply", "N", "Before each reply, send N zero-header frames of 15 bytes."},
     {"background-rate", "PPS", "Send foreign frames (non-zero addresses) at PPS frames per second."},
+    {"junk-rate", "PPS", "Send zero-address junk at PPS frames per second on average, at random times."},
+    {"junk-kinds", "random,runt,replay",
+     "Which junk --junk-rate sends, drawn evenly frame by frame (default random)."},
 };
 
 void addOptions(QCommandLineParser &parser)
@@ -70,6 +84,26 @@ bool toInt(const QString &text, int base, int min, int max, int *out)
     if (!ok || v < min || v > max)
         return false;
     *out = static_cast<int>(v);
+    return true;
+}
+
+bool toRate(const QString &text, double *out)
+{
+    bool ok = false;
+    *out = text.toDouble(&ok);
+    return ok && *out >= 0.0 && *out <= MaxFrameRate;
+}
+
+bool toJunkKinds(const QString &text, std::vector<JunkKind> *out)
+{
+    out->clear();
+    for (const QString &name : text.split(QLatin1Char(','))) {
+        const auto *known = std::find_if(std::begin(JunkKindNames), std::end(JunkKindNames),
+                                         [&](const JunkKindName &k) { return name == QLatin1String(k.name); });
+        if (known == std::end(JunkKindNames))
+            return false;
+        out->push_back(known->kind);
+    }
     return true;
 }
 
@@ -195,13 +229,12 @@ bool TapCommandLine::parse(const QStringList &arguments)
     if (isSet("short-before-reply")
         && !toInt(value("short-before-reply"), 10, 0, MaxFramesBeforeReply, &o.shortBeforeReply))
         return fail(QStringLiteral("--short-before-reply takes 0 to %1").arg(MaxFramesBeforeReply));
-    if (isSet("background-rate")) {
-        bool ok = false;
-        o.backgroundRate = value("background-rate").toDouble(&ok);
-        if (!ok || !(o.backgroundRate >= 0.0 && o.backgroundRate <= MaxBackgroundRate))
-            return fail(QStringLiteral("--background-rate takes 0 to %1 frames per second")
-                            .arg(MaxBackgroundRate));
-    }
+    if (isSet("background-rate") && !toRate(value("background-rate"), &o.backgroundRate))
+        return fail(QStringLiteral("--background-rate takes 0 to %1 frames per second").arg(MaxFrameRate));
+    if (isSet("junk-rate") && !toRate(value("junk-rate"), &o.junkRate))
+        return fail(QStringLiteral("--junk-rate takes 0 to %1 frames per second").arg(MaxFrameRate));
+    if (isSet("junk-kinds") && !toJunkKinds(value("junk-kinds"), &o.junkKinds))
+        return fail(QStringLiteral("--junk-kinds takes a comma-separated list of random, runt, replay"));
     return true;
 }
 

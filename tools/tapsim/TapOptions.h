@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "JunkSource.h"
 #include "TapProtocol.h"
 #include "TapState.h"
 
@@ -30,6 +31,8 @@ struct TapOptions
     int replyLength = 0;                        // 0: as built; else cut or zero-padded to this
     int shortBeforeReply = 0;
     double backgroundRate = 0.0;  // frames per second
+    double junkRate = 0.0;        // zero-address junk, frames per second
+    std::vector<JunkKind> junkKinds{JunkKind::Random};   // drawn from evenly, frame by frame
 };
 
 // The command line of kalvessa-tapsim.

@@ -1,0 +1,168 @@
+#include <QtTest>
+
+#include <array>
+#include <vector>
+
+#include "DeviceSettings.h"
+#include "MV1Device_v4.h"
+#include "SettingsRegisterMap.h"
+#include "TapService.h"
+#include "TapTestBed.h"
+
+namespace {
+
+// Junk frames per second. Taps that send nothing meet more, so their attempts end sooner. A
+// settings read meets less: nothing in an answer ties it to its request, so a replay of another
+// register's answer that lands between a request and its answer passes for it, and the
+// request's own answer then passes for the next one's. At 2,000 frames/s that spoils a few
+// settings reads in a hundred, at 500 about one in 5,000, at 100 none in 5,000
+// (bench_hostile counts them).
+constexpr int Junk = 500;
+constexpr int MoreJunk = 2000;
+constexpr int LessJunk = 100;
+
+struct Kind
+{
+    const char *name;
+    const char *kinds;      // --junk-kinds
+    bool canPassForReply;   // without replies to copy, only random frames can
+};
+
+const Kind Kinds[] = {
+    {"random", "random", true},
+    {"runts", "runt", false},
+    {"replays", "replay", false},
+    {"mixed", "random,runt,replay", true},
+};
+
+enum class Op { RegisterWrite, RegisterRead, SettingsWrite, SilentSettingsWrite, SettingsRead,
+                RefusedUpdate, Probe4, Probe3 };
+
+struct Operation
+{
+    const char *name;
+    Op op;
+    const char *tap;     // what the tap does besides the junk
+    int rate;
+    int repeats;
+    bool answersNothing; // a tap that sends nothing a replay could copy
+};
+
+const Operation Operations[] = {
+    {"register write", Op::RegisterWrite, "", Junk, 20, false},
+    {"register read", Op::RegisterRead, "", Junk, 20, false},
+    {"settings write", Op::SettingsWrite, "", Junk, 3, false},
+    {"settings write, silent tap", Op::SilentSettingsWrite, "--silent", MoreJunk, 1, true},
+    {"settings read", Op::SettingsRead, "", LessJunk, 5, false},
+    {"update, a page refused", Op::RefusedUpdate, "--refuse-page 1:1000000", Junk, 3, false},
+    {"probe, generation 4", Op::Probe4, "", Junk, 3, false},
+    {"probe, generation 3", Op::Probe3, "--generation 3", MoreJunk, 1, true},
+};
+
+DeviceSettings someSettings()
+{
+    DeviceSettings s;
+    s.setFilterMode(1, 0);
+    s.setControlByte(0x0A);
+    s.setSrcIpMask(0x0F);
+    const uint8_t ip[4] = {192, 0, 2, 7};
+    s.setSrcIp(ip);
+    return s;
+}
+
+// The record a settings read must return: what the tap holds, as its state file shows it.
+DeviceSettings held(const QByteArray &sector)
+{
+    std::array<uint8_t, V4ReadRegisterCount> values{};
+    const auto addresses = v4ReadAddresses();
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<uint8_t>(sector.at(addresses[i] - reg::SettingsSector));
+    DeviceSettings s;
+    v4SettingsFromRegisters(values, s);
+    return s;
+}
+
+} // namespace
+
+// Zero-address junk from the monitored network against every operation. Whatever it does, an
+// operation ends (the test's timeout is the bound), never reports a success it did not have,
+// and the probe never takes a tap for the other generation ("unsettled" is allowed).
+class TestHostile : public QObject
+{
+    Q_OBJECT
+
+    TapTestBed bed;
+
+private slots:
+    void initTestCase()
+    {
+        REQUIRE_TAP_TEST_BED();
+        QVERIFY(bed.plug());
+    }
+
+    void junkNeverFakesSuccess_data()
+    {
+        QTest::addColumn<QStringList>("tap");
+        QTest::addColumn<int>("op");
+        QTest::addColumn<int>("repeats");
+        for (const Operation &o : Operations) {
+            for (const Kind &k : Kinds) {
+                if (o.answersNothing && !k.canPassForReply)
+                    continue;   // nothing on the line could pass for an answer: a quiet tap
+                QTest::addRow("%s, %s", o.name, k.name)
+                    << (QStringList{"--junk-rate", QString::number(o.rate), "--junk-kinds", k.kinds}
+                        + QString::fromLatin1(o.tap).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+                    << int(o.op) << o.repeats;
+            }
+        }
+    }
+
+    void junkNeverFakesSuccess()
+    {
+        QFETCH(QStringList, tap);
+        QFETCH(int, op);
+        QFETCH(int, repeats);
+        QVERIFY(bed.startTap(tap));
+        MV1Device_v4 dev(qPrintable(bed.hostInterface()));
+        const DeviceSettings written = someSettings();
+        const std::vector<uint8_t> image(1024, 0x5A);
+        for (int i = 0; i < repeats; ++i) {
+            uint8_t value = 0;
+            DeviceSettings back;
+            switch (Op(op)) {
+            case Op::RegisterWrite: dev.writeRegister(reg::Control, uint8_t(i), false); break;
+            case Op::RegisterRead: dev.readRegister(reg::Control, &value, false); break;
+            case Op::SettingsWrite:
+                if (dev.writeSettings(written, false)) {
+                    const QByteArray sector = bed.settingsSector(false);
+                    for (const RegisterWrite &w : v4SettingsRegisters(written)) {
+                        const uint8_t mask = v4ReadBackMask(w.address);
+                        const uint8_t there = uint8_t(sector.at(w.address - reg::SettingsSector));
+                        QCOMPARE(there & mask, w.value & mask);
+                    }
+                }
+                break;
+            case Op::SilentSettingsWrite: QVERIFY(!dev.writeSettings(written, false)); break;
+            case Op::SettingsRead:
+                if (dev.readSettings(back, false))
+                    QVERIFY(back == held(bed.settingsSector(false)));
+                break;
+            case Op::RefusedUpdate:
+                QVERIFY(!dev.updateFirmware(image.data(), int(image.size())));
+                break;
+            case Op::Probe4:
+            case Op::Probe3: {
+                const TapOpening opening = openTap(bed.hostInterface());
+                if (opening.result == TapOpening::Result::Opened)
+                    QCOMPARE(opening.tap->generation(), Op(op) == Op::Probe4 ? 4 : 3);
+                else
+                    QCOMPARE(int(opening.result), int(TapOpening::Result::Unsettled));
+                break;
+            }
+            }
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHostile)
+#include "tst_hostile.moc"
