@@ -37,30 +37,32 @@ bool readsBackProbeValue(MV1Device_v4 &candidate)
 
 Probe probeGeneration(MV1Device_v4 &candidate, QString *reason)
 {
+    bool heard = false;
     for (int attempt = 1; attempt <= probe::Attempts; ++attempt) {
         if (candidate.writeRegister(reg::Control, probe::Value, false)) {
             if (readsBackProbeValue(candidate))
                 return Probe::Generation4;
+            heard = true;
             *reason = QStringLiteral("the probe was acknowledged, but the register did not read "
                                      "back: %1").arg(candidate.lastFailure().text());
-            return Probe::Unsettled;
-        }
-        const DeviceFailure &failure = candidate.lastFailure();
-        using Cause = DeviceFailure::Cause;
-        if (failure.cause == Cause::CannotOpen || failure.cause == Cause::CannotSend) {
-            *reason = QString::fromStdString(failure.detail);
-            return Probe::Unreachable;
-        }
-        // Someone answered, though not as the tap would: it may be the tap behind the
-        // monitored network's traffic, so this is no proof of a silent generation-3 tap.
-        if (failure.heardReply) {
-            *reason = failure.at(DeviceFailure::Step::Probe).text();
-            return Probe::Unsettled;
+        } else {
+            const DeviceFailure &failure = candidate.lastFailure();
+            using Cause = DeviceFailure::Cause;
+            if (failure.cause == Cause::CannotOpen || failure.cause == Cause::CannotSend) {
+                *reason = QString::fromStdString(failure.detail);
+                return Probe::Unreachable;
+            }
+            // Someone answered, though not as the tap would: it may be the tap behind the
+            // monitored network's traffic, so silence can no longer be claimed.
+            if (failure.heardReply) {
+                heard = true;
+                *reason = failure.at(DeviceFailure::Step::Probe).text();
+            }
         }
         if (attempt < probe::Attempts)
             QThread::msleep(probe::RetrySleepMs);
     }
-    return Probe::Silent;
+    return heard ? Probe::Unsettled : Probe::Silent;
 }
 
 } // namespace

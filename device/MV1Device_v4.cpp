@@ -1,5 +1,6 @@
 #include "MV1Device_v4.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -70,6 +71,7 @@ MV1Device_v4::Exchange MV1Device_v4::exchange(const uint8_t *request, int length
     }
 
     ReplyFilter filter(request, length, receiveBudget, expectedCode);
+    filter.setAddressMustEcho(m_echoesAddress);
     std::string sendError;
     for (int attempt = 0; attempt < MaxSendAttempts; ++attempt) {
         filter.startAttempt();
@@ -99,6 +101,7 @@ MV1Device_v4::Exchange MV1Device_v4::exchange(const uint8_t *request, int length
             result.result = Exchange::Result::Answered;
             result.answer = filter.answer();
             result.heardReply = true;
+            learnAddressEcho(request, length, result.answer);
             return result;
         }
         if (filter.outcome() == ReplyFilter::Outcome::Refused) {
@@ -116,6 +119,20 @@ MV1Device_v4::Exchange MV1Device_v4::exchange(const uint8_t *request, int length
     }
     qCDebug(lcDevice) << "no answer from" << interfaceName() << "after" << result.sends << "sends";
     return result;
+}
+
+void MV1Device_v4::learnAddressEcho(const uint8_t *request, int length, const Frame &answer)
+{
+    constexpr int AddressEnd = frame::AddressOffset + frame::AddressLength;
+    // A request to address 0 shows nothing: a tap that leaves those bytes zero would match.
+    if (m_echoesAddress || length < AddressEnd
+        || std::all_of(request + frame::AddressOffset, request + AddressEnd,
+                       [](uint8_t b) { return b == 0; }))
+        return;
+    if (ReplyFilter::echoesAddress(answer.data(), static_cast<int>(answer.size()), request, length)) {
+        m_echoesAddress = true;
+        qCDebug(lcDevice) << interfaceName() << "repeats the address in its answers";
+    }
 }
 
 bool MV1Device_v4::command(const uint8_t *request, int length, int receiveBudget,

@@ -58,9 +58,16 @@ public:
     Exchange exchange(const uint8_t *request, int length, int receiveBudget, int expectedCode,
                       int settleMs = 0);
 
+    // Whether this tap has been seen to repeat a request's address in its answer. From then on
+    // an answer that does not is taken for someone else's frame.
+    bool echoesAddress() const { return m_echoesAddress; }
+
 private:
     // A command's exchange, told as a failure at this step when it did not answer as wanted.
     bool command(const uint8_t *request, int length, int receiveBudget, int expectedCode,
                  int settleMs, const DeviceFailure &step, Frame *answer = nullptr);
     bool verifySettings(const DeviceSettings &settings, bool persistent);
+    void learnAddressEcho(const uint8_t *request, int length, const Frame &answer);
+
+    bool m_echoesAddress = false;
 };

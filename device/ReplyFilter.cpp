@@ -23,14 +23,28 @@ ReplyFilter::ReplyFilter(const uint8_t *request, int requestLength, int receiveB
 {
 }
 
+bool ReplyFilter::echoesAddress(const uint8_t *frame, int captured, const uint8_t *request,
+                                int requestLength)
+{
+    constexpr int AddressEnd = frame::AddressOffset + frame::AddressLength;
+    if (request == nullptr || requestLength < AddressEnd)
+        return true;
+    return frame != nullptr && captured >= AddressEnd
+           && std::memcmp(frame + frame::AddressOffset, request + frame::AddressOffset,
+                          frame::AddressLength)
+                  == 0;
+}
+
 ReplyFilter::Verdict ReplyFilter::judge(const uint8_t *frame, int captured, const uint8_t *request,
-                                        int requestLength, int expectedCode)
+                                        int requestLength, int expectedCode, bool addressMustEcho)
 {
     if (frame == nullptr || captured < frame::MinReplyLength || !headerIsZero(frame))
         return Verdict::Miss;
     if (captured == requestLength && request != nullptr
         && std::memcmp(frame, request, static_cast<size_t>(requestLength)) == 0)
         return Verdict::Echo;
+    if (addressMustEcho && !echoesAddress(frame, captured, request, requestLength))
+        return Verdict::Miss;
     const uint8_t code = frame[frame::OpcodeOffset];
     if (expectedCode == AnyCode || code == expectedCode)
         return Verdict::Answer;
@@ -54,7 +68,7 @@ void ReplyFilter::take(const uint8_t *frame, int captured)
 {
     if (attemptOver())
         return;
-    switch (judge(frame, captured, m_request, m_requestLength, m_expectedCode)) {
+    switch (judge(frame, captured, m_request, m_requestLength, m_expectedCode, m_addressMustEcho)) {
     case Verdict::Miss:
     case Verdict::Echo:
         countMiss();

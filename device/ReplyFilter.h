@@ -32,8 +32,15 @@ public:
     // The request is referred to, not copied: it must outlive the filter.
     ReplyFilter(const uint8_t *request, int requestLength, int receiveBudget, int expectedCode);
 
+    // With addressMustEcho, a frame that does not repeat the request's address (bytes 16..18)
+    // is someone else's: for a tap known to echo it, the one thing that ties an answer to its
+    // request rather than to an earlier one.
     static Verdict judge(const uint8_t *frame, int captured, const uint8_t *request,
-                         int requestLength, int expectedCode);
+                         int requestLength, int expectedCode, bool addressMustEcho = false);
+    // Whether the frame repeats the request's address; true for a request too short to carry one.
+    static bool echoesAddress(const uint8_t *frame, int captured, const uint8_t *request,
+                              int requestLength);
+    void setAddressMustEcho(bool mustEcho) { m_addressMustEcho = mustEcho; }
     // The value a read's answer carries (byte 19), or -1 when the frame ends before it.
     static int valueOf(const uint8_t *frame, int captured);
 
@@ -63,6 +70,7 @@ private:
     int m_requestLength;
     int m_receiveBudget;
     int m_expectedCode;
+    bool m_addressMustEcho = false;
 
     int m_misses = 0;
     bool m_answered = false;

@@ -6,7 +6,7 @@
 // Input: 10 bytes of set-up, then events until the input ends (after which the line is quiet):
 //   0 request shape (300 or 1500 bytes, or 1..256)   1 opcode   2..4 address   5 value
 //   6 expectation (any frame, a protocol code, or byte 7 itself)   7 code
-//   8 receive budget (0..63)   9 send attempts (1..4)
+//   8 receive budget (0..63)   9 send attempts (1..4; bit 4: answers must repeat the address)
 // Event byte, by its value modulo 8:
 //   0 quiet read   1 the request itself   2 the request as an answer (code, value, length)
 //   3 a zero-header frame (length, bytes)   4 any frame (length, bytes)   5 a runt (length)
@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -82,13 +83,26 @@ bool zeroHeader(const Bytes &f)
     return true;
 }
 
+// Whether the frame repeats the request's address (bytes 16..18), where the request has one.
+bool repeatsAddress(const Bytes &f, const Bytes &request)
+{
+    constexpr size_t AddressEnd = frame::AddressOffset + frame::AddressLength;
+    if (request.size() < AddressEnd)
+        return true;
+    return f.size() >= AddressEnd
+           && std::equal(request.begin() + frame::AddressOffset, request.begin() + AddressEnd,
+                         f.begin() + frame::AddressOffset);
+}
+
 // What a frame must be taken for, from its bytes alone.
-Verdict verdictFor(const Bytes &f, bool present, const Bytes &request, int expected)
+Verdict verdictFor(const Bytes &f, bool present, const Bytes &request, int expected, bool mustEcho)
 {
     if (!present || f.size() < static_cast<size_t>(frame::MinReplyLength) || !zeroHeader(f))
         return Verdict::Miss;
     if (f == request)
         return Verdict::Echo;
+    if (mustEcho && !repeatsAddress(f, request))
+        return Verdict::Miss;
     const uint8_t code = f[frame::OpcodeOffset];
     if (expected == ReplyFilter::AnyCode || code == expected)
         return Verdict::Answer;
@@ -178,9 +192,12 @@ struct Seen
     int events = 0;
 };
 
-void checkAnswered(const ReplyFilter &filter, const Seen &seen, const Bytes &request, int expected)
+void checkAnswered(const ReplyFilter &filter, const Seen &seen, const Bytes &request, int expected,
+                   bool mustEcho)
 {
     const Bytes &answer = filter.answer();
+    require(!mustEcho || repeatsAddress(answer, request),
+            "a tap known to repeat the address is never answered by a frame that does not");
     require(!seen.answers.empty() && answer == seen.answers.front(),
             "the answer is the first answer seen");
     require(answer.size() >= static_cast<size_t>(frame::MinReplyLength) && zeroHeader(answer),
@@ -200,11 +217,12 @@ void checkAnswered(const ReplyFilter &filter, const Seen &seen, const Bytes &req
                 "answers that disagree on the value leave the attempt without one");
 }
 
-void checkOutcome(const ReplyFilter &filter, const Seen &seen, const Bytes &request, int expected)
+void checkOutcome(const ReplyFilter &filter, const Seen &seen, const Bytes &request, int expected,
+                  bool mustEcho)
 {
     switch (filter.outcome()) {
     case Outcome::Pending: broken("an attempt that is over has an outcome");
-    case Outcome::Answered: checkAnswered(filter, seen, request, expected); break;
+    case Outcome::Answered: checkAnswered(filter, seen, request, expected, mustEcho); break;
     case Outcome::Refused:
         require(!seen.refusalCodes.empty() && filter.refusalCode() == seen.refusalCodes.front(),
                 "a refusal carries the code of the first refusal seen");
@@ -245,11 +263,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                          : expectation >= RawCodeFrom ? code
                                                       : protocolCode;
     const int budget = in.byte() % MaxBudget;
-    const int attempts = 1 + in.byte() % MaxAttempts;
+    const uint8_t attemptByte = in.byte();
+    const int attempts = 1 + attemptByte % MaxAttempts;
+    constexpr int EchoBit = 4;
+    const bool mustEcho = ((attemptByte >> EchoBit) & 1) != 0;
 
     // The filter refers to the request; both live on the heap at their exact size, so that a
     // read past either end is caught.
     ReplyFilter filter(request.data(), static_cast<int>(request.size()), budget, expected);
+    filter.setAddressMustEcho(mustEcho);
     Line line(in, request, expected);
     bool possibleReply = false;
     for (int attempt = 0; attempt < attempts; ++attempt) {
@@ -266,8 +288,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const uint8_t *bytes = e.present ? e.bytes.data() : nullptr;
             const int captured = static_cast<int>(e.bytes.size());
             const Verdict v = ReplyFilter::judge(bytes, captured, request.data(),
-                                                 static_cast<int>(request.size()), expected);
-            require(v == verdictFor(e.bytes, e.present, request, expected),
+                                                 static_cast<int>(request.size()), expected,
+                                                 mustEcho);
+            require(v == verdictFor(e.bytes, e.present, request, expected, mustEcho),
                     "each frame is judged by its bytes alone");
             if (v == Verdict::Answer)
                 seen.answers.push_back(e.bytes);
@@ -282,7 +305,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         require(filter.sawPossibleReply() == possibleReply,
                 "a possible reply is remembered across attempts");
-        checkOutcome(filter, seen, request, expected);
+        checkOutcome(filter, seen, request, expected, mustEcho);
 
         // What arrives after the attempt is over changes nothing.
         const Outcome before = filter.outcome();
