@@ -120,9 +120,7 @@ bool measureRequest(MainWindow &w, const char *buttonName, Figures &stall, Figur
     meter.start();
     QElapsedTimer clock;
     clock.start();
-    std::fprintf(stderr, "click %s\n", buttonName);
     QTest::mouseClick(button, Qt::LeftButton);
-    std::fprintf(stderr, "clicked\n");
     const bool answered = waitFor([bar] { return bar->maximum() != 0; });
     const double took = clock.nsecsElapsed() / 1e6;
     idleFor(TickMs / 4);  // the rest of the worker's tick, which the GUI may wait on
@@ -210,7 +208,7 @@ int main(int argc, char **argv)
     // Firmware of another type: both Read Current Setup and the update are offered.
     if (!openWindowOn(bed, {"--firmware-type", "1234"}, w))
         return 1;
-    GetterPoller poller(*w);
+    auto poller = std::make_unique<GetterPoller>(*w);
     widget<QLineEdit>(*w, "lineEdit")->setText(QStringLiteral("0a"));
     widget<QLineEdit>(*w, "lineEdit_16")->setText(QStringLiteral("192"));
 
@@ -227,9 +225,10 @@ int main(int argc, char **argv)
     readAnswer.print("click on Read Current Setup to refreshed form", "");
     measureUpdate(*w, "generation-4");
 
+    poller.reset();  // it polls the window's worker, which goes with the window
     if (!openWindowOn(bed, {"--generation", "3"}, w))
         return 1;
-    GetterPoller poller3(*w);
+    poller = std::make_unique<GetterPoller>(*w);
     measureUpdate(*w, "generation-3");
     std::fflush(stdout);
     return 0;
