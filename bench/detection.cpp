@@ -89,11 +89,11 @@ template <typename Cause> qint64 untilChanged(Detection &worker, Cause cause)
 
 double processCpuSeconds()
 {
-    rusage usage {};
+    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     constexpr double MicrosecondsPerSecond = 1e6;
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / MicrosecondsPerSecond;
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / MicrosecondsPerSecond;
 }
 
 // The tap "appears" when its interface takes the vendor's address: the simulated tap is
@@ -115,11 +115,13 @@ void measureAppearance(int rounds, int others)
     for (int round = 0; round < rounds; ++round) {
         // Spread the moment of appearance over the worker's tick.
         idleFor(round * TickMs / rounds);
-        const qint64 found =
-            untilChanged(worker, [] { ip({"link", "set", TapName, "address", TapMac}); });
+        const qint64 found = untilChanged(worker, [] {
+            ip({"link", "set", TapName, "address", TapMac});
+        });
         idleFor(round * TickMs / rounds);
-        const qint64 lost =
-            untilChanged(worker, [] { ip({"link", "set", TapName, "address", NotATapMac}); });
+        const qint64 lost = untilChanged(worker, [] {
+            ip({"link", "set", TapName, "address", NotATapMac});
+        });
         if (found < 0 || lost < 0) {
             std::printf("appearance: round %d got no signal\n", round);
             continue;
@@ -132,8 +134,8 @@ void measureAppearance(int rounds, int others)
     for (auto [what, latencies] : {std::pair{"plugged in (address appears)", &appeared},
                                    std::pair{"unplugged (address goes)", &vanished}}) {
         std::sort(latencies->begin(), latencies->end());
-        const auto p95 = latencies->at(std::min<qsizetype>(latencies->size() - 1,
-                                                           (latencies->size() * 95 + 99) / 100 - 1));
+        const auto p95 = latencies->at(
+            std::min<qsizetype>(latencies->size() - 1, (latencies->size() * 95 + 99) / 100 - 1));
         std::printf("%s to MV1Changed, %d other interfaces, %d rounds: min %lld ms, median "
                     "%lld ms, p95 %lld ms, max %lld ms (goal: median <= 50 ms, p95 <= 100 ms)\n",
                     what, extra.count(), static_cast<int>(latencies->size()), latencies->first(),
@@ -211,7 +213,7 @@ int intOption(const QStringList &arguments, const QString &name, int fallback)
     return at >= 0 && at + 1 < arguments.size() ? arguments.at(at + 1).toInt() : fallback;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -109,14 +109,16 @@ bool plainExchange(const char *interfaceName, const Request &request)
                                PacketSession::Promiscuous, PacketSession::ReadTimeoutMs, errorText);
     if (p == nullptr)
         return false;
-    struct bpf_program program {};
-    bool ok = pcap_compile(p, &program, PacketSession::FilterExpression, 1, PCAP_NETMASK_UNKNOWN) == 0;
+    struct bpf_program program
+    {};
+    bool ok =
+        pcap_compile(p, &program, PacketSession::FilterExpression, 1, PCAP_NETMASK_UNKNOWN) == 0;
     if (ok) {
         ok = pcap_setfilter(p, &program) == 0;
         pcap_freecode(&program);
     }
     ok = ok
-         && sendAndWait(
+        && sendAndWait(
              request,
              [p](const Request &r) {
                  return pcap_sendpacket(p, r.data(), frame::RequestLength) == 0;
@@ -129,10 +131,11 @@ bool plainExchange(const char *interfaceName, const Request &request)
 void print(const char *what, int count, const std::vector<double> &ms)
 {
     const Figures f = figures(ms);
-    std::printf("%-8s %4d exchanges: median %7.3f ms, p95 %7.3f ms\n", what, count, f.median, f.p95);
+    std::printf("%-8s %4d exchanges: median %7.3f ms, p95 %7.3f ms\n", what, count, f.median,
+                f.p95);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -148,7 +151,8 @@ int main(int argc, char **argv)
     MV1Device_v4 dev(host.constData());
     std::vector<double> session;
     uint8_t value = 0;
-    if (!timeRuns(count, [&] { return dev.readRegister(Address, &value, false); }, &session)) {
+    if (!timeRuns(
+            count, [&] { return dev.readRegister(Address, &value, false); }, &session)) {
         std::fprintf(stderr, "session exchange failed\n");
         return 1;
     }
@@ -187,7 +191,8 @@ int main(int argc, char **argv)
     }
 
     std::vector<double> plain;
-    if (!timeRuns(count, [&] { return plainExchange(host.constData(), request); }, &plain)) {
+    if (!timeRuns(
+            count, [&] { return plainExchange(host.constData(), request); }, &plain)) {
         std::fprintf(stderr, "plain-open exchange failed\n");
         return 1;
     }
@@ -197,8 +202,9 @@ int main(int argc, char **argv)
     print("held", count, held);
     const Figures o = figures(opening);
     const Figures c = figures(closing);
-    std::printf("capture set-up: median %.3f ms, p95 %.3f ms; tear-down: median %.3f ms, p95 %.3f ms\n",
-                o.median, o.p95, c.median, c.p95);
+    std::printf(
+        "capture set-up: median %.3f ms, p95 %.3f ms; tear-down: median %.3f ms, p95 %.3f ms\n",
+        o.median, o.p95, c.median, c.p95);
     const double median = figures(session).median;
     std::printf("goal: session median <= %.1f ms: %s\n", GoalMedianMs,
                 median <= GoalMedianMs ? "met" : "MISSED");

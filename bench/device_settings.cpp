@@ -36,12 +36,13 @@ bool report(const char *what, int runs, const std::function<bool()> &step)
     }
     std::sort(ms.begin(), ms.end());
     const double median = ms[ms.size() / 2];
-    std::printf("%-15s %3d runs: median %8.1f ms, min %8.1f ms, max %8.1f ms; goal <= %.0f ms: %s\n",
-                what, runs, median, ms.front(), ms.back(), GoalMs, median <= GoalMs ? "met" : "MISSED");
+    std::printf(
+        "%-15s %3d runs: median %8.1f ms, min %8.1f ms, max %8.1f ms; goal <= %.0f ms: %s\n", what,
+        runs, median, ms.front(), ms.back(), GoalMs, median <= GoalMs ? "met" : "MISSED");
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -61,10 +62,11 @@ int main(int argc, char **argv)
     settings.setDstMac(mac);
 
     DeviceSettings back;
-    const bool ok = report("settings write", runs, [&] { return dev.writeSettings(settings, false); })
-                    && report("settings read", runs, [&] {
-                           dev.readSettings(back, false);
-                           return back.filterEnabled() == 1;   // the read's own result says nothing
-                       });
+    const bool ok =
+        report("settings write", runs, [&] { return dev.writeSettings(settings, false); })
+        && report("settings read", runs, [&] {
+               dev.readSettings(back, false);
+               return back.filterEnabled() == 1;  // the read's own result says nothing
+           });
     return ok ? 0 : 1;
 }

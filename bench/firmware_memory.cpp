@@ -28,7 +28,7 @@ long long heapInUse()
     return static_cast<long long>(mallinfo2().uordblks);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -62,8 +62,7 @@ int main(int argc, char **argv)
     std::printf("generation-4 firmware update: peak resident growth %ld KiB (before %ld KiB, "
                 "after %ld KiB), heap in use afterwards %+lld bytes, after a second update "
                 "%+lld bytes more; goal < %ld KiB: %s\n",
-                growth, peakBefore, peakAfter, heapAfter - heapBefore,
-                heapAfterSecond - heapAfter, GoalKiB,
-                growth < GoalKiB ? "met" : "MISSED");
+                growth, peakBefore, peakAfter, heapAfter - heapBefore, heapAfterSecond - heapAfter,
+                GoalKiB, growth < GoalKiB ? "met" : "MISSED");
     return 0;
 }

@@ -39,7 +39,7 @@ constexpr double CleanSlowdownAllowed = 2.0;
 // With no event in n tries, 3 / n bounds the rate at 95% confidence.
 constexpr double RuleOfThree = 3.0;
 
-constexpr int RefusedPage = 1;   // page 0 is accepted, so replays can carry its acknowledgement
+constexpr int RefusedPage = 1;  // page 0 is accepted, so replays can carry its acknowledgement
 const QString RefusedForever = QStringLiteral("%1:2147483647").arg(RefusedPage);
 constexpr int ImageBytes = 4096;
 constexpr int SetUpTries = 100;
@@ -121,11 +121,12 @@ class HostileBench
 {
 public:
     HostileBench(TapTestBed &bed, const QCommandLineParser &options)
-        : m_bed(bed), m_options(options)
+        : m_bed(bed)
+        , m_options(options)
     {
-        m_junk = {QStringLiteral("--junk-rate"), QString::number(length("rate")),
+        m_junk = {QStringLiteral("--junk-rate"),  QString::number(length("rate")),
                   QStringLiteral("--junk-kinds"), QStringLiteral("random,runt,replay"),
-                  QStringLiteral("--seed"), QString::number(length("seed"))};
+                  QStringLiteral("--seed"),       QString::number(length("seed"))};
         m_host = bed.hostInterface().toLocal8Bit();
         m_settings.setFilterMode(1, 1);
         m_settings.setControlByte(0x15);
@@ -182,7 +183,8 @@ private:
             QStringLiteral("generation-%1 tap: detections misjudged").arg(generation).toLatin1();
         printRate(what.constData(), misjudged, 0.0);
         std::printf("generation-%d tap: detections unsettled: %lld of %lld; neither opened nor "
-                    "unsettled: %lld\n", generation, unsettled.hits, unsettled.of, otherwise);
+                    "unsettled: %lld\n",
+                    generation, unsettled.hits, unsettled.of, otherwise);
         return true;
     }
 
@@ -193,9 +195,8 @@ private:
         MV1Device_v4 dev(m_host.constData());
         Count acknowledged, verified;
         for (int i = 0; i < length("silent-writes"); ++i)
-            acknowledged.add(m_registerOps.time([&] {
-                return dev.writeRegister(reg::Control, static_cast<uint8_t>(i), false);
-            }));
+            acknowledged.add(m_registerOps.time(
+                [&] { return dev.writeRegister(reg::Control, static_cast<uint8_t>(i), false); }));
         for (int i = 0; i < length("settings-writes"); ++i)
             verified.add(
                 m_settingsWrites.time([&] { return dev.writeSettings(m_settings, false); }));
@@ -315,7 +316,7 @@ private:
     Slowest m_registerOps, m_settingsWrites, m_settingsReads;
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -21,17 +21,22 @@ constexpr int DefaultExchanges = 2000;
 constexpr int WarmUp = 50;
 constexpr int PollTimeoutMs = 1000;
 
-struct Closer { void operator()(pcap_t *p) const { pcap_close(p); } };
+struct Closer
+{
+    void operator()(pcap_t *p) const { pcap_close(p); }
+};
 
 void report(const char *what, std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
-    const auto at = [&](double q) { return v[static_cast<size_t>(q * static_cast<double>(v.size() - 1))]; };
-    std::printf("%-11s median %7.1f us   p95 %7.1f us   p99 %7.1f us   max %7.1f us\n", what, at(0.5),
-                at(0.95), at(0.99), v.back());
+    const auto at = [&](double q) {
+        return v[static_cast<size_t>(q * static_cast<double>(v.size() - 1))];
+    };
+    std::printf("%-11s median %7.1f us   p95 %7.1f us   p99 %7.1f us   max %7.1f us\n", what,
+                at(0.5), at(0.95), at(0.99), v.back());
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -51,7 +56,8 @@ int main(int argc, char **argv)
     pcap_set_buffer_size(p.get(), 1 << 20);
     bpf_program prog{};
     if (pcap_activate(p.get()) < 0
-        || pcap_compile(p.get(), &prog, "ether host 00:00:00:00:00:00", 1, PCAP_NETMASK_UNKNOWN) != 0
+        || pcap_compile(p.get(), &prog, "ether host 00:00:00:00:00:00", 1, PCAP_NETMASK_UNKNOWN)
+            != 0
         || pcap_setfilter(p.get(), &prog) != 0 || pcap_setnonblock(p.get(), 1, err) != 0) {
         std::fprintf(stderr, "cannot capture on %s: %s\n", interfaceName, pcap_geterr(p.get()));
         return 1;
@@ -67,7 +73,8 @@ int main(int argc, char **argv)
     for (int i = 0; i < exchanges + WarmUp; ++i) {
         request[frame::ValueOffset] = static_cast<uint8_t>(i);
         const auto start = std::chrono::steady_clock::now();
-        if (pcap_inject(p.get(), request.data(), request.size()) != static_cast<int>(request.size())) {
+        if (pcap_inject(p.get(), request.data(), request.size())
+            != static_cast<int>(request.size())) {
             std::fprintf(stderr, "send failed: %s\n", pcap_geterr(p.get()));
             return 1;
         }
@@ -87,11 +94,13 @@ int main(int argc, char **argv)
             }
             if (h->caplen < frame::MinReplyLength)
                 continue;
-            if (d[frame::OpcodeOffset] != reply::WriteRegister || d[frame::ValueOffset] != request[frame::ValueOffset])
+            if (d[frame::OpcodeOffset] != reply::WriteRegister
+                || d[frame::ValueOffset] != request[frame::ValueOffset])
                 continue;
             if (i >= WarmUp)
                 roundTrip.push_back(std::chrono::duration<double, std::micro>(
-                                        std::chrono::steady_clock::now() - start).count());
+                                        std::chrono::steady_clock::now() - start)
+                                        .count());
             break;
         }
     }

@@ -106,7 +106,8 @@ struct Figures
         QList<double> sorted = values;
         std::sort(sorted.begin(), sorted.end());
         std::printf("%s over %d runs: min %.1f ms, median %.1f ms, max %.1f ms%s\n", what,
-                    int(sorted.size()), sorted.first(), sorted.at(sorted.size() / 2), sorted.last(), goal);
+                    int(sorted.size()), sorted.first(), sorted.at(sorted.size() / 2), sorted.last(),
+                    goal);
     }
 };
 
@@ -190,7 +191,7 @@ bool openWindowOn(TapTestBed &bed, const QStringList &options, std::unique_ptr<M
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

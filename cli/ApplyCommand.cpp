@@ -53,8 +53,8 @@ bool sameDifference(const Difference &a, const Difference &b)
     return a.settings == b.settings && differingSettings(a.held, b.held).isEmpty();
 }
 
-void printChanges(const QString &interfaceName, const QString &copies,
-                  const Difference &difference, const DeviceSettings &target)
+void printChanges(const QString &interfaceName, const QString &copies, const Difference &difference,
+                  const DeviceSettings &target)
 {
     if (difference.settings.isEmpty()) {
         console::out(tr("%1: the %2 already holds these settings.").arg(interfaceName, copies));
@@ -89,9 +89,9 @@ bool write(HeldTap &tap, const DeviceSettings &target, bool store)
 
 QString writtenText(const QString &interfaceName, bool store)
 {
-    return store ? tr("Written to %1 and stored: the settings survive a power cycle.")
-                       .arg(interfaceName)
-                 : tr("Written to the working copy of %1.").arg(interfaceName);
+    return store
+        ? tr("Written to %1 and stored: the settings survive a power cycle.").arg(interfaceName)
+        : tr("Written to the working copy of %1.").arg(interfaceName);
 }
 
 // What an apply does to the tap: the settings it ends with, and how they differ from what
@@ -106,8 +106,8 @@ struct Plan
     bool changed() const
     {
         return !compared
-               || std::any_of(differences.begin(), differences.end(),
-                              [](const Difference &d) { return !d.settings.isEmpty(); });
+            || std::any_of(differences.begin(), differences.end(),
+                           [](const Difference &d) { return !d.settings.isEmpty(); });
     }
 };
 
@@ -228,7 +228,7 @@ void printPlan(const HeldTap &tap, const Plan &plan)
         printChanges(name, copyName(difference.copy), difference, plan.target);
 }
 
-} // namespace
+}  // namespace
 
 ExitCode applySettings(const ApplyRequest &request)
 {

@@ -62,8 +62,9 @@ const std::array<Command, 5> Commands{{
          return listTaps(p.isSet(JsonOption));
      }},
     {"show", nullptr, nullptr, true,
-     QT_TRANSLATE_NOOP("kalvessa100ctl", "Show the settings the tap works with (generation 4); "
-                                         "--json prints them as a settings file."),
+     QT_TRANSLATE_NOOP("kalvessa100ctl",
+                       "Show the settings the tap works with (generation 4); "
+                       "--json prints them as a settings file."),
      [](QCommandLineParser &p) {
          addInterface(p, FirstTapHelp);
          addJson(p);
@@ -109,8 +110,9 @@ const std::array<Command, 5> Commands{{
          return saveProfile(p.value(InterfaceOption), arguments.first());
      }},
     {"update-firmware", nullptr, nullptr, true,
-     QT_TRANSLATE_NOOP("kalvessa100ctl", "Write the firmware carried by this program into the tap. "
-                                         "Asks first unless --yes; the tap must stay plugged in."),
+     QT_TRANSLATE_NOOP("kalvessa100ctl",
+                       "Write the firmware carried by this program into the tap. "
+                       "Asks first unless --yes; the tap must stay plugged in."),
      [](QCommandLineParser &p) {
          addInterface(p, OnlyTapHelp);
          p.addOption({YesOption, tr("Do not ask.")});
@@ -154,7 +156,7 @@ const Command *commandNamed(const QString &name)
     return nullptr;
 }
 
-} // namespace
+}  // namespace
 
 int runCommandLine(const QStringList &arguments)
 {

@@ -15,7 +15,7 @@ ExitCode saveProfile(const QString &interfaceName, const QString &path);
 struct ApplyRequest
 {
     QString interfaceName;
-    QString profilePath;    // empty: no settings file
+    QString profilePath;  // empty: no settings file
     SettingsPatch options;  // given on the command line; they win over the file
     bool store = false;
     bool check = false;

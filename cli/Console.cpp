@@ -19,7 +19,7 @@ void put(std::FILE *stream, const QByteArray &bytes)
     std::fflush(stream);
 }
 
-} // namespace
+}  // namespace
 
 QString tr(const char *text, int n)
 {
@@ -64,4 +64,4 @@ QString readLine()
     return QString::fromLocal8Bit(line);
 }
 
-} // namespace console
+}  // namespace console

@@ -24,4 +24,4 @@ bool inputIsTerminal();
 // One line from standard input, without its end; empty at the end of input.
 QString readLine();
 
-} // namespace console
+}  // namespace console

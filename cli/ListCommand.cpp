@@ -71,7 +71,7 @@ Listing look(const TapInterface &interface)
     return listing;
 }
 
-} // namespace
+}  // namespace
 
 ExitCode listTaps(bool json)
 {
@@ -86,8 +86,7 @@ ExitCode listTaps(bool json)
     for (const TapInterface &interface : *taps) {
         const Listing listing = look(interface);
         entries.append(listing.json);
-        unreachable =
-            unreachable
+        unreachable = unreachable
             || listing.json.value(QStringLiteral("state")) == stateName(Result::Unreachable);
         if (!json)
             console::out(tapaccess::tapLine(interface.name, interface.address, listing.text));

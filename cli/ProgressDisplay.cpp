@@ -8,12 +8,9 @@ constexpr int Percent = 100;
 constexpr int BarWidth = 30;
 constexpr int PlainLinesPerStage = 10;
 
-} // namespace
+}  // namespace
 
-ProgressDisplay::ProgressDisplay(bool terminal)
-    : m_terminal(terminal)
-{
-}
+ProgressDisplay::ProgressDisplay(bool terminal) : m_terminal(terminal) {}
 
 ProgressDisplay::~ProgressDisplay()
 {

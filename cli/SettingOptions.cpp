@@ -62,7 +62,7 @@ const SettingOption &optionOf(Setting setting)
     return Options[static_cast<size_t>(setting)];
 }
 
-} // namespace
+}  // namespace
 
 QString nameOf(Setting setting)
 {
@@ -95,4 +95,4 @@ bool read(const QCommandLineParser &parser, SettingsPatch *patch, QString *error
     return true;
 }
 
-} // namespace settingoptions
+}  // namespace settingoptions

@@ -18,4 +18,4 @@ QList<QCommandLineOption> options();
 // have its option's syntax.
 bool read(const QCommandLineParser &parser, SettingsPatch *patch, QString *error);
 
-} // namespace settingoptions
+}  // namespace settingoptions

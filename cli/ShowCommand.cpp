@@ -41,7 +41,7 @@ Reading readTap(const QString &interfaceName)
     return reading;
 }
 
-} // namespace
+}  // namespace
 
 ExitCode showSettings(const QString &interfaceName, bool json)
 {

@@ -39,7 +39,7 @@ Taken opened(TapOpening &opening)
     return taken;
 }
 
-} // namespace
+}  // namespace
 
 QString privilegeHint()
 {
@@ -150,9 +150,7 @@ QString firmwareVersionText(uint16_t version)
 QString firmwareTypeText(uint16_t typeCode)
 {
     return QStringLiteral("0x")
-           + QStringLiteral("%1")
-                 .arg(typeCode, TypeCodeDigits, HexBase, QLatin1Char('0'))
-                 .toUpper();
+        + QStringLiteral("%1").arg(typeCode, TypeCodeDigits, HexBase, QLatin1Char('0')).toUpper();
 }
 
 QString firmwareText(const DeviceSettings &status)
@@ -168,4 +166,4 @@ QString tapLine(const QString &interfaceName, const MacAddress &address, const Q
     return QStringLiteral("%1  %2  %3").arg(interfaceName, macText(address), details);
 }
 
-} // namespace tapaccess
+}  // namespace tapaccess

@@ -15,7 +15,7 @@ namespace tapaccess {
 
 enum class Choice {
     FirstAvailable,  // without --interface: the first listed tap that can be taken, as the window
-    OnlyOne,         // without --interface: the one tap attached; several are refused
+    OnlyOne,  // without --interface: the one tap attached; several are refused
 };
 
 struct Taken
@@ -42,4 +42,4 @@ QString firmwareTypeText(uint16_t typeCode);
 // One line naming a tap, for lists and headers: "kvtap0  00:0e:c6:12:34:56  <details>".
 QString tapLine(const QString &interfaceName, const MacAddress &address, const QString &details);
 
-} // namespace tapaccess
+}  // namespace tapaccess

@@ -78,7 +78,7 @@ QString stepText(int generation, int done, int total)
     return tr("page %1 of %2").arg(done).arg(total);
 }
 
-} // namespace
+}  // namespace
 
 ExitCode updateFirmware(const UpdateRequest &request)
 {

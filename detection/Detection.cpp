@@ -19,7 +19,19 @@
 namespace {
 constexpr int Generation4 = 4;
 constexpr long double PercentScale = 100.0f;
-} // namespace
+
+TapProblem::Kind problemKind(TapOpening::Result result)
+{
+    switch (result) {
+    case TapOpening::Result::InUse: return TapProblem::Kind::InUse;
+    case TapOpening::Result::Unsettled: return TapProblem::Kind::Unsettled;
+    case TapOpening::Result::Unreachable: return TapProblem::Kind::Unreachable;
+    case TapOpening::Result::Opened:
+    case TapOpening::Result::NotATap: break;
+    }
+    return TapProblem::Kind::None;
+}
+}  // namespace
 
 Detection::Detection(QObject *parent) : QThread(parent) {}
 
@@ -200,10 +212,10 @@ bool Detection::waitForWork(LinkMonitor &links)
 void Detection::carryOutUpdate()
 {
     const bool done = m_tap && m_tap->device().updateFirmware(firmwareImage, firmwareImageLength);
-    report(TapOutcome::Action::Update, done,
-           done ? QString()
-           : m_tap ? m_tap->device().lastFailure().text()
-                   : tr("no tap is attached"));
+    QString failure;
+    if (!done)
+        failure = m_tap ? m_tap->device().lastFailure().text() : tr("no tap is attached");
+    report(TapOutcome::Action::Update, done, failure);
     if (done)
         emit MV1FinishedUpdate();
     else
@@ -307,14 +319,12 @@ void Detection::detect()
             }
             failuresNow.insert(interface.name, opening.reason);
         }
-        if (opening.result != TapOpening::Result::NotATap && problem.kind == TapProblem::Kind::None) {
+        if (opening.result != TapOpening::Result::NotATap
+            && problem.kind == TapProblem::Kind::None) {
             problem.interfaceName = interface.name;
             problem.reason = opening.reason;
             problem.ownerPid = opening.ownerPid;
-            problem.kind = opening.result == TapOpening::Result::InUse ? TapProblem::Kind::InUse
-                           : opening.result == TapOpening::Result::Unsettled
-                               ? TapProblem::Kind::Unsettled
-                               : TapProblem::Kind::Unreachable;
+            problem.kind = problemKind(opening.result);
         }
     }
     m_toldCaptureFailures = failuresNow;

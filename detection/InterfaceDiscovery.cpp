@@ -39,7 +39,7 @@ void releaseInterfaces(InterfaceList *list)
 bool isTapAddress(const uint8_t *hardwareAddress)
 {
     return hardwareAddress
-           && std::memcmp(hardwareAddress, TapAddressPrefix, sizeof TapAddressPrefix) == 0;
+        && std::memcmp(hardwareAddress, TapAddressPrefix, sizeof TapAddressPrefix) == 0;
 }
 
 bool anyTapInterface()

@@ -12,7 +12,10 @@ struct InterfaceList
     pcap_if_t *head = nullptr;  // may be null: a host with no capture interfaces
 };
 
-struct InterfaceListDeleter { void operator()(InterfaceList *list) const; };
+struct InterfaceListDeleter
+{
+    void operator()(InterfaceList *list) const;
+};
 using InterfaceListPtr = std::unique_ptr<InterfaceList, InterfaceListDeleter>;
 
 // Null (after printing "Error in pcap_findalldevs: <reason>") when the list cannot be had.

@@ -14,7 +14,7 @@
 
 namespace {
 constexpr size_t ReceiveBufferBytes = 16384;
-} // namespace
+}  // namespace
 
 LinkMonitor::LinkMonitor()
 {

@@ -33,7 +33,8 @@ QString lockDirectory()
 // Interface names repeat across network namespaces; the tap is the pair.
 QString namespaceId()
 {
-    struct stat info {};
+    struct stat info
+    {};
     if (::stat("/proc/self/ns/net", &info) != 0)
         return QStringLiteral("0");
     return QString::number(static_cast<qulonglong>(info.st_ino));
@@ -50,7 +51,7 @@ qint64 readOwner(int fd)
     return ok && pid > 0 ? pid : 0;
 }
 
-} // namespace
+}  // namespace
 
 TapLock::TapLock(int fd, const QString &path) : m_fd(fd), m_path(path) {}
 

@@ -31,8 +31,8 @@ bool readsBackProbeValue(MV1Device_v4 &candidate)
 {
     uint8_t first = 0, second = 0;
     return candidate.readRegister(reg::Control, &first, false)
-           && candidate.readRegister(reg::Control, &second, false) && first == second
-           && (first & ControlByteReadMask) == (probe::Value & ControlByteReadMask);
+        && candidate.readRegister(reg::Control, &second, false) && first == second
+        && (first & ControlByteReadMask) == (probe::Value & ControlByteReadMask);
 }
 
 Probe probeGeneration(MV1Device_v4 &candidate, QString *reason)
@@ -44,7 +44,8 @@ Probe probeGeneration(MV1Device_v4 &candidate, QString *reason)
                 return Probe::Generation4;
             heard = true;
             *reason = QStringLiteral("the probe was acknowledged, but the register did not read "
-                                     "back: %1").arg(candidate.lastFailure().text());
+                                     "back: %1")
+                          .arg(candidate.lastFailure().text());
         } else {
             const DeviceFailure &failure = candidate.lastFailure();
             using Cause = DeviceFailure::Cause;
@@ -65,7 +66,7 @@ Probe probeGeneration(MV1Device_v4 &candidate, QString *reason)
     return heard ? Probe::Unsettled : Probe::Silent;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<QList<TapInterface>> listTapInterfaces()
 {
@@ -86,7 +87,9 @@ std::optional<QList<TapInterface>> listTapInterfaces()
 
 HeldTap::HeldTap(std::unique_ptr<MV1Device> device, std::unique_ptr<TapLock> lock,
                  const MacAddress &address)
-    : m_lock(std::move(lock)), m_device(std::move(device)), m_address(address)
+    : m_lock(std::move(lock))
+    , m_device(std::move(device))
+    , m_address(address)
 {
 }
 
@@ -116,7 +119,8 @@ TapOpening openTap(const QString &interfaceName)
     case TapLock::Result::Taken: break;
     case TapLock::Result::InUse: opening.result = TapOpening::Result::InUse; return opening;
     case TapLock::Result::Unavailable:
-        qCWarning(lcDetection) << "going on without a lock for" << interfaceName << ":" << lockError;
+        qCWarning(lcDetection) << "going on without a lock for" << interfaceName << ":"
+                               << lockError;
         break;
     }
 
@@ -131,7 +135,7 @@ TapOpening openTap(const QString &interfaceName)
     case Probe::Generation4: break;
     case Probe::Unsettled:
         qCDebug(lcDetection) << "generation of the tap on" << interfaceName
-                            << "not settled:" << opening.reason;
+                             << "not settled:" << opening.reason;
         opening.result = TapOpening::Result::Unsettled;
         return opening;
     case Probe::Unreachable: opening.result = TapOpening::Result::Unreachable; return opening;

@@ -42,7 +42,7 @@ public:
     void setAddress(const MacAddress &address) { m_address = address; }
 
 private:
-    std::unique_ptr<TapLock> m_lock;     // released after the device is gone
+    std::unique_ptr<TapLock> m_lock;  // released after the device is gone
     std::unique_ptr<MV1Device> m_device;
     MacAddress m_address;
 };
@@ -50,11 +50,11 @@ private:
 struct TapOpening
 {
     enum class Result {
-        Opened,       // tap holds the device of the generation the probe found
-        NotATap,      // no interface of that name carries the tap's prefix
-        InUse,        // another program holds the tap; ownerPid when known
+        Opened,  // tap holds the device of the generation the probe found
+        NotATap,  // no interface of that name carries the tap's prefix
+        InUse,  // another program holds the tap; ownerPid when known
         Unreachable,  // no capture on the interface (no privilege, link down); reason
-        Unsettled,    // answers came that could not be told from other traffic; try again
+        Unsettled,  // answers came that could not be told from other traffic; try again
     };
     Result result = Result::NotATap;
     std::unique_ptr<HeldTap> tap;
@@ -72,4 +72,4 @@ namespace probe {
 constexpr int Attempts = 3;
 constexpr unsigned long RetrySleepMs = 100;
 constexpr uint8_t Value = 0xFF;
-} // namespace probe
+}  // namespace probe

@@ -14,8 +14,8 @@ struct TapProblem
     enum class Kind {
         None,
         Unreachable,  // no capture on it (no privilege, link down): reason
-        InUse,        // another program holds it: ownerPid when known
-        Unsettled,    // answers came that could not be told from other traffic: reason
+        InUse,  // another program holds it: ownerPid when known
+        Unsettled,  // answers came that could not be told from other traffic: reason
     };
     Kind kind = Kind::None;
     QString interfaceName;
@@ -33,7 +33,7 @@ struct TapSnapshot
     QString interfaceName;
     std::optional<MacAddress> address;
     DeviceSettings settings;  // as last read from the tap or written to it
-    TapProblem problem;       // set only while no tap is held
+    TapProblem problem;  // set only while no tap is held
 };
 
 // How one request of the window ended.

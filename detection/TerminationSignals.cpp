@@ -28,7 +28,7 @@ void onSignal(int number)
     errno = savedErrno;
 }
 
-} // namespace
+}  // namespace
 
 TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
 {
@@ -42,7 +42,8 @@ TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
     m_notifier = new QSocketNotifier(readEnd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readOne);
 
-    struct sigaction action {};
+    struct sigaction action
+    {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -15,7 +15,7 @@ QString tr(const char *text, const char *disambiguation = nullptr, int n = -1)
     return QCoreApplication::translate("DeviceFailure", text, disambiguation, n);
 }
 
-} // namespace
+}  // namespace
 
 DeviceFailure DeviceFailure::during(Step step, int where, int of)
 {
@@ -56,7 +56,8 @@ QString DeviceFailure::text() const
     switch (cause) {
     case Cause::None: return stepText;
     case Cause::NoReply:
-        causeText = pageTries ? tr("no reply in %n tries", nullptr, count) : tr("no reply after %n sends", nullptr, count);
+        causeText = pageTries ? tr("no reply in %n tries", nullptr, count)
+                              : tr("no reply after %n sends", nullptr, count);
         break;
     case Cause::Refused:
         // A page is tried again and again; how often it was refused says more than the code.
@@ -78,9 +79,7 @@ QString DeviceFailure::text() const
         break;
     case Cause::Disagree: causeText = tr("readings disagree"); break;
     case Cause::Unreadable: causeText = tr("a generation-3 tap cannot be read back"); break;
-    case Cause::TooLarge:
-        causeText = tr("%1 bytes do not fit in %2").arg(count).arg(wanted);
-        break;
+    case Cause::TooLarge: causeText = tr("%1 bytes do not fit in %2").arg(count).arg(wanted); break;
     }
     return stepText.isEmpty() ? causeText : stepText + QLatin1String(", ") + causeText;
 }

@@ -12,20 +12,20 @@ struct DeviceFailure
     enum class Step { None, Probe, Register, Erase, Commit, Begin, Page, End, Image, Interface };
     enum class Cause {
         None,
-        NoReply,       // count: sends (or tries, for a page)
-        Refused,       // code; count: tries, for a page
-        CannotOpen,    // detail: the capture library's text
-        CannotSend,    // detail: the capture library's text
+        NoReply,  // count: sends (or tries, for a page)
+        Refused,  // code; count: tries, for a page
+        CannotOpen,  // detail: the capture library's text
+        CannotSend,  // detail: the capture library's text
         CaptureError,  // detail: the capture library's text
-        ReadsBack,     // code: the value read back; wanted: the value written
-        Disagree,      // reads of one register kept giving different values
-        TooLarge,      // count: image bytes; wanted: bytes that fit
-        Unreadable,    // a generation-3 tap answers nothing, so nothing can be read back
+        ReadsBack,  // code: the value read back; wanted: the value written
+        Disagree,  // reads of one register kept giving different values
+        TooLarge,  // count: image bytes; wanted: bytes that fit
+        Unreadable,  // a generation-3 tap answers nothing, so nothing can be read back
     };
 
     Step step = Step::None;
-    int where = 0;     // register or sector address, or page index
-    int of = 0;        // pages in the run
+    int where = 0;  // register or sector address, or page index
+    int of = 0;  // pages in the run
     Cause cause = Cause::None;
     int count = 0;
     int code = 0;

@@ -30,7 +30,7 @@ constexpr std::array<uint8_t, ByteValues> MirrorTable = makeMirrorTable();
 
 static_assert(firmware::PageSize == frame::PageSize);
 
-} // namespace
+}  // namespace
 
 bool firmwareFits(const uint8_t *image, int length, int pages)
 {
@@ -72,4 +72,3 @@ int fillFirmwarePage(uint8_t *page, const uint8_t *image, int length, int pageIn
     return static_cast<int>(std::clamp<long long>(remaining, std::numeric_limits<int>::min(),
                                                   std::numeric_limits<int>::max()));
 }
-

@@ -6,12 +6,12 @@
 
 namespace firmware {
 constexpr int PageSize = 256;
-constexpr int V4PageCount = 768;        // three 64 KiB sectors
-constexpr int V3PageCount = 767;        // the last page of the erased area is not written
+constexpr int V4PageCount = 768;  // three 64 KiB sectors
+constexpr int V3PageCount = 767;  // the last page of the erased area is not written
 constexpr int V3SectorCount = 3;
 constexpr int SectorSize = 0x10000;
 constexpr int V4TriesPerPage = 20;
-} // namespace firmware
+}  // namespace firmware
 
 // Mirrors the bit order of each byte: bit k of src[i] becomes bit 7-k of dst[i].
 void reverseBits(uint8_t *dst, const uint8_t *src, int count);

@@ -7,15 +7,15 @@
 // device address (most significant byte first) and a value byte or page data.
 namespace frame {
 
-constexpr int HeaderLength = 15;        // bytes 0..14: addresses, EtherType, reserved; all zero
-constexpr int OpcodeOffset = 15;        // request opcode / reply code
-constexpr int AddressOffset = 16;       // 3 bytes, big-endian
+constexpr int HeaderLength = 15;  // bytes 0..14: addresses, EtherType, reserved; all zero
+constexpr int OpcodeOffset = 15;  // request opcode / reply code
+constexpr int AddressOffset = 16;  // 3 bytes, big-endian
 constexpr int AddressLength = 3;
-constexpr int ValueOffset = 19;         // written value / value read back
-constexpr int PageDataOffset = 19;      // 256 bytes of page data
-constexpr int RequestLength = 300;      // register commands
-constexpr int PageFrameLength = 1500;   // firmware pages; generation-3 erase frames
-constexpr int MinReplyLength = 16;      // shortest frame that can carry a reply code
+constexpr int ValueOffset = 19;  // written value / value read back
+constexpr int PageDataOffset = 19;  // 256 bytes of page data
+constexpr int RequestLength = 300;  // register commands
+constexpr int PageFrameLength = 1500;  // firmware pages; generation-3 erase frames
+constexpr int MinReplyLength = 16;  // shortest frame that can carry a reply code
 constexpr int PageSize = 256;
 constexpr int AddressMask = 0xFFFFFF;
 
@@ -30,10 +30,10 @@ inline void putAddress(uint8_t *frameBytes, int address)
 inline int getAddress(const uint8_t *frameBytes)
 {
     return (frameBytes[AddressOffset] << 16) | (frameBytes[AddressOffset + 1] << 8)
-           | frameBytes[AddressOffset + 2];
+        | frameBytes[AddressOffset + 2];
 }
 
-} // namespace frame
+}  // namespace frame
 
 // Generation-4 opcodes and the reply code that means success for each.
 namespace opcode {
@@ -50,7 +50,7 @@ constexpr uint8_t EndProgramming = 0xB2;
 // Generation 3 (one-way, never answered).
 constexpr uint8_t V3EraseSector = 0xEE;
 constexpr uint8_t V3WritePage = 0xDD;
-} // namespace opcode
+}  // namespace opcode
 
 namespace reply {
 constexpr uint8_t WriteRegister = 7;
@@ -60,16 +60,17 @@ constexpr uint8_t ReadRegisterPersistent = 24;
 constexpr uint8_t EraseSector = 14;
 constexpr uint8_t BeginProgramming = 11;
 constexpr uint8_t ProgramPage = 27;
-constexpr uint8_t EndProgramming = 43; // '+'
+constexpr uint8_t EndProgramming = 43;  // '+'
 // What the tap answers a command it did not carry out (an unknown opcode, a page outside a
 // programming run).
 constexpr uint8_t Refused = 0xFF;
 
 // The codes the tap answers with. A zero-address frame carrying any other code cannot be the
 // tap's answer to anything, so it is someone else's traffic, not a refusal.
-constexpr uint8_t ProtocolCodes[] = {WriteRegister,    WriteRegisterPersistent, ReadRegister,
-                                     ReadRegisterPersistent, EraseSector,        BeginProgramming,
-                                     ProgramPage,      EndProgramming,          Refused};
+constexpr uint8_t ProtocolCodes[] = {
+    WriteRegister, WriteRegisterPersistent, ReadRegister, ReadRegisterPersistent,
+    EraseSector,   BeginProgramming,        ProgramPage,  EndProgramming,
+    Refused};
 constexpr bool isProtocolCode(uint8_t code)
 {
     for (uint8_t known : ProtocolCodes) {
@@ -78,7 +79,7 @@ constexpr bool isProtocolCode(uint8_t code)
     }
     return false;
 }
-} // namespace reply
+}  // namespace reply
 
 // How many missed 10 ms reads one send attempt tolerates, per command.
 namespace budget {
@@ -88,4 +89,4 @@ constexpr int CommitSettings = 100;
 constexpr int BeginProgramming = 200;
 constexpr int ProgramPage = 50;
 constexpr int EndProgramming = 50;
-} // namespace budget
+}  // namespace budget

@@ -31,7 +31,7 @@ private:
 
 constexpr size_t MaxInterfaceNameLength = IFNAMSIZ - 1;
 
-} // namespace
+}  // namespace
 
 bool readHardwareAddress(const char *interfaceName, uint8_t *out)
 {

@@ -1,8 +1,8 @@
 #include "MV1Device.h"
 
 MV1Device::MV1Device(const char *interfaceName)
-    : m_interfaceName(interfaceName != nullptr ? interfaceName : ""),
-      m_session(interfaceName != nullptr ? std::make_unique<PacketSession>(interfaceName) : nullptr)
+    : m_interfaceName(interfaceName != nullptr ? interfaceName : "")
+    , m_session(interfaceName != nullptr ? std::make_unique<PacketSession>(interfaceName) : nullptr)
 {
 }
 

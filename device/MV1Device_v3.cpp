@@ -44,10 +44,9 @@ std::array<RegisterWrite, SettingsRegisterCount> settingsRegisters(const DeviceS
     return writes;
 }
 
-} // namespace
+}  // namespace
 
-MV1Device_v3::MV1Device_v3(const char *interfaceName)
-    : MV1Device(interfaceName)
+MV1Device_v3::MV1Device_v3(const char *interfaceName) : MV1Device(interfaceName)
 {
     m_generation = 3;
 }
@@ -157,8 +156,9 @@ bool MV1Device_v3::writeFirmwarePage(int address, const uint8_t *page)
     frame::putAddress(request, address);
     std::memcpy(request + frame::PageDataOffset, page, frame::PageSize);
 
-    if (!sendFrame(request, frame::PageFrameLength,
-                   DeviceFailure::during(Step::Page, address / frame::PageSize, firmware::V3PageCount)))
+    if (!sendFrame(
+            request, frame::PageFrameLength,
+            DeviceFailure::during(Step::Page, address / frame::PageSize, firmware::V3PageCount)))
         return false;
     QThread::msleep(PageWriteWaitMs);
     return true;

@@ -46,15 +46,15 @@ private:
     PacketSession &m_session;
 };
 
-} // namespace
+}  // namespace
 
 MV1Device_v4::MV1Device_v4(const char *interfaceName) : MV1Device(interfaceName)
 {
     m_generation = 4;
 }
 
-MV1Device_v4::Exchange MV1Device_v4::exchange(const uint8_t *request, int length,
-                                              int receiveBudget, int expectedCode, int settleMs)
+MV1Device_v4::Exchange MV1Device_v4::exchange(const uint8_t *request, int length, int receiveBudget,
+                                              int expectedCode, int settleMs)
 {
     Exchange result;
     PacketSession *s = session();
@@ -129,14 +129,15 @@ void MV1Device_v4::learnAddressEcho(const uint8_t *request, int length, const Fr
         || std::all_of(request + frame::AddressOffset, request + AddressEnd,
                        [](uint8_t b) { return b == 0; }))
         return;
-    if (ReplyFilter::echoesAddress(answer.data(), static_cast<int>(answer.size()), request, length)) {
+    if (ReplyFilter::echoesAddress(answer.data(), static_cast<int>(answer.size()), request,
+                                   length)) {
         m_echoesAddress = true;
         qCDebug(lcDevice) << interfaceName() << "repeats the address in its answers";
     }
 }
 
-bool MV1Device_v4::command(const uint8_t *request, int length, int receiveBudget,
-                           int expectedCode, int settleMs, const DeviceFailure &step, Frame *answer)
+bool MV1Device_v4::command(const uint8_t *request, int length, int receiveBudget, int expectedCode,
+                           int settleMs, const DeviceFailure &step, Frame *answer)
 {
     Exchange ex = exchange(request, length, receiveBudget, expectedCode, settleMs);
     if (ex.result == Exchange::Result::Answered) {
@@ -170,7 +171,8 @@ bool MV1Device_v4::writeRegister(int address, uint8_t value, bool persistent)
         persistent ? opcode::WriteRegisterPersistent : opcode::WriteRegister, address, value);
     return command(request.data(), frame::RequestLength, budget::Register,
                    persistent ? reply::WriteRegisterPersistent : reply::WriteRegister,
-                   RegisterSettleMs, DeviceFailure::during(Step::Register, address & frame::AddressMask));
+                   RegisterSettleMs,
+                   DeviceFailure::during(Step::Register, address & frame::AddressMask));
 }
 
 bool MV1Device_v4::eraseSettings()
@@ -182,7 +184,8 @@ bool MV1Device_v4::eraseSector(int address)
 {
     const RegisterRequest request = registerRequest(opcode::EraseSector, address, 0);
     return command(request.data(), frame::RequestLength, budget::EraseSector, reply::EraseSector,
-                   RegisterSettleMs, DeviceFailure::during(Step::Erase, address & frame::AddressMask));
+                   RegisterSettleMs,
+                   DeviceFailure::during(Step::Erase, address & frame::AddressMask));
 }
 
 bool MV1Device_v4::readRegister(int address, uint8_t *value, bool persistent)
@@ -192,8 +195,8 @@ bool MV1Device_v4::readRegister(int address, uint8_t *value, bool persistent)
     const DeviceFailure step = DeviceFailure::during(Step::Register, address & frame::AddressMask);
     Frame answer;
     if (!command(request.data(), frame::RequestLength, budget::Register,
-                 persistent ? reply::ReadRegisterPersistent : reply::ReadRegister,
-                 RegisterSettleMs, step, &answer))
+                 persistent ? reply::ReadRegisterPersistent : reply::ReadRegister, RegisterSettleMs,
+                 step, &answer))
         return false;
     // An answer can be as short as 16 bytes; without byte 19 there is no value.
     const int carried = ReplyFilter::valueOf(answer.data(), static_cast<int>(answer.size()));
@@ -302,7 +305,8 @@ bool MV1Device_v4::beginProgramming()
 {
     const RegisterRequest request = registerRequest(opcode::BeginProgramming, 0, 0);
     return command(request.data(), frame::RequestLength, budget::BeginProgramming,
-                   reply::BeginProgramming, ProgrammingSettleMs, DeviceFailure::during(Step::Begin));
+                   reply::BeginProgramming, ProgrammingSettleMs,
+                   DeviceFailure::during(Step::Begin));
 }
 
 bool MV1Device_v4::programPage(int pageIndex, const uint8_t *page)

@@ -44,11 +44,11 @@ public:
     {
         enum class Result { Answered, Refused, NoReply, CannotOpen, CaptureError };
         Result result = Result::NoReply;
-        Frame answer;          // Answered: the whole frame as captured
-        uint8_t code = 0;      // Refused: the code the tap answered with
+        Frame answer;  // Answered: the whole frame as captured
+        uint8_t code = 0;  // Refused: the code the tap answered with
         int sends = 0;
         bool heardReply = false;  // something that could have been the tap's answer was seen
-        std::string detail;       // the capture library's text, when it failed
+        std::string detail;  // the capture library's text, when it failed
     };
 
     // Sends the request up to MaxSendAttempts times until an attempt ends with an answer

@@ -33,18 +33,19 @@ public:
 
     bool compile(pcap_t *handle, const char *expression)
     {
-        m_compiled = pcap_compile(handle, &m_program, expression, FilterOptimise,
-                                  PCAP_NETMASK_UNKNOWN) == 0;
+        m_compiled =
+            pcap_compile(handle, &m_program, expression, FilterOptimise, PCAP_NETMASK_UNKNOWN) == 0;
         return m_compiled;
     }
     bool install(pcap_t *handle) { return pcap_setfilter(handle, &m_program) == 0; }
 
 private:
-    struct bpf_program m_program {};
+    struct bpf_program m_program
+    {};
     bool m_compiled = false;
 };
 
-} // namespace
+}  // namespace
 
 PacketSession::PacketSession(const char *interfaceName)
     : m_name(interfaceName != nullptr ? interfaceName : "")
@@ -84,7 +85,6 @@ bool PacketSession::discardWaitingFrames()
 
 bool PacketSession::openCapture()
 {
-
     char errorText[PCAP_ERRBUF_SIZE];
     errorText[0] = '\0';
     std::unique_ptr<pcap_t, PcapCloser> handle(pcap_create(m_name.c_str(), errorText));
@@ -177,7 +177,10 @@ int PacketSession::receive(struct pcap_pkthdr **header, const u_char **data, int
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             return 0;
-        struct pollfd waitFor {m_selectableFd, POLLIN, 0};
+        struct pollfd waitFor
+        {
+            m_selectableFd, POLLIN, 0
+        };
         const int ready = ::poll(&waitFor, 1, static_cast<int>(left.count()));
         if (ready == 0)
             return 0;

@@ -57,7 +57,10 @@ public:
     void reportOpenFailure() const;
 
 private:
-    struct PcapCloser { void operator()(pcap_t *p) const { pcap_close(p); } };
+    struct PcapCloser
+    {
+        void operator()(pcap_t *p) const { pcap_close(p); }
+    };
 
     // Reports a failed open on standard output, keeps the reason and leaves the session closed.
     bool fail(const char *reason);

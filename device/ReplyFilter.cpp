@@ -12,14 +12,14 @@ bool headerIsZero(const uint8_t *frame)
     return std::all_of(frame, frame + frame::HeaderLength, [](uint8_t b) { return b == 0; });
 }
 
-} // namespace
+}  // namespace
 
 ReplyFilter::ReplyFilter(const uint8_t *request, int requestLength, int receiveBudget,
                          int expectedCode)
-    : m_request(request),
-      m_requestLength(requestLength),
-      m_receiveBudget(receiveBudget),
-      m_expectedCode(expectedCode)
+    : m_request(request)
+    , m_requestLength(requestLength)
+    , m_receiveBudget(receiveBudget)
+    , m_expectedCode(expectedCode)
 {
 }
 
@@ -30,9 +30,9 @@ bool ReplyFilter::echoesAddress(const uint8_t *frame, int captured, const uint8_
     if (request == nullptr || requestLength < AddressEnd)
         return true;
     return frame != nullptr && captured >= AddressEnd
-           && std::memcmp(frame + frame::AddressOffset, request + frame::AddressOffset,
-                          frame::AddressLength)
-                  == 0;
+        && std::memcmp(frame + frame::AddressOffset, request + frame::AddressOffset,
+                       frame::AddressLength)
+        == 0;
 }
 
 ReplyFilter::Verdict ReplyFilter::judge(const uint8_t *frame, int captured, const uint8_t *request,
@@ -70,9 +70,7 @@ void ReplyFilter::take(const uint8_t *frame, int captured)
         return;
     switch (judge(frame, captured, m_request, m_requestLength, m_expectedCode, m_addressMustEcho)) {
     case Verdict::Miss:
-    case Verdict::Echo:
-        countMiss();
-        return;
+    case Verdict::Echo: countMiss(); return;
     case Verdict::Answer:
         m_sawPossibleReply = true;
         if (!m_answered) {

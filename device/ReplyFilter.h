@@ -19,9 +19,9 @@ class ReplyFilter
 {
 public:
     enum class Verdict {
-        Miss,     // too short, someone else's header, or a code the tap never sends
-        Echo,     // the request itself, seen on the wire
-        Answer,   // a zero-header frame with the expected code
+        Miss,  // too short, someone else's header, or a code the tap never sends
+        Echo,  // the request itself, seen on the wire
+        Answer,  // a zero-header frame with the expected code
         Refusal,  // a zero-header frame with another code of the protocol
     };
     enum class Outcome { Pending, Answered, Refused, Exhausted };

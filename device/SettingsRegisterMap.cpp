@@ -20,10 +20,16 @@ constexpr MaskField ProtocolField{1, 8};
 constexpr MaskField SrcIpField{4, 4};
 constexpr MaskField DstIpField{4, 0};
 
-constexpr uint32_t widthMask(const MaskField &f) { return (1u << f.width) - 1u; }
+constexpr uint32_t widthMask(const MaskField &f)
+{
+    return (1u << f.width) - 1u;
+}
 
 // Bits beyond a mask's width would spill into its neighbour's bits; they are dropped.
-uint32_t place(uint8_t mask, const MaskField &f) { return (mask & widthMask(f)) << f.shift; }
+uint32_t place(uint8_t mask, const MaskField &f)
+{
+    return (mask & widthMask(f)) << f.shift;
+}
 uint8_t take(uint32_t word, const MaskField &f)
 {
     return static_cast<uint8_t>((word >> f.shift) & widthMask(f));
@@ -41,10 +47,16 @@ constexpr int SrcIpAt = ProtocolAt + 1;
 constexpr int DstIpAt = SrcIpAt + DeviceSettings::IpLength;
 static_assert(DstIpAt + DeviceSettings::IpLength == reg::MatchBytesLength);
 
-uint8_t bitIf(uint8_t value, uint8_t bit) { return value != 0 ? bit : 0; }
-uint8_t isSet(uint8_t flags, uint8_t bit) { return (flags & bit) != 0 ? 1 : 0; }
+uint8_t bitIf(uint8_t value, uint8_t bit)
+{
+    return value != 0 ? bit : 0;
+}
+uint8_t isSet(uint8_t flags, uint8_t bit)
+{
+    return (flags & bit) != 0 ? 1 : 0;
+}
 
-} // namespace
+}  // namespace
 
 void packCareMasks(const DeviceSettings &settings, uint8_t out[reg::CareMaskLength])
 {
@@ -57,8 +69,8 @@ void packCareMasks(const DeviceSettings &settings, uint8_t out[reg::CareMaskLeng
     settings.dstIpMask(&dstIp);
 
     const uint32_t word = place(dstMac, DstMacField) | place(srcMac, SrcMacField)
-                          | place(etherType, EtherTypeField) | place(protocol, ProtocolField)
-                          | place(srcIp, SrcIpField) | place(dstIp, DstIpField);
+        | place(etherType, EtherTypeField) | place(protocol, ProtocolField)
+        | place(srcIp, SrcIpField) | place(dstIp, DstIpField);
     for (int i = 0; i < reg::CareMaskLength; ++i) {
         const int shift = (reg::CareMaskLength - 1 - i) * BitsPerByte;
         out[i] = static_cast<uint8_t>((word >> shift) & ByteMask);
@@ -102,10 +114,10 @@ void setMatchBytes(const uint8_t in[reg::MatchBytesLength], DeviceSettings &sett
 uint8_t packFlags(const DeviceSettings &settings)
 {
     return bitIf(settings.filterEnabled(), flagbit::FilterEnabled)
-           | bitIf(settings.keepMatching(), flagbit::KeepMatching)
-           | bitIf(settings.timestampsEnabled(), flagbit::Timestamps)
-           | bitIf(settings.captureCrcErrorFrames(), flagbit::CaptureCrcErrorFrames)
-           | bitIf(settings.captureFcs(), flagbit::CaptureFcs);
+        | bitIf(settings.keepMatching(), flagbit::KeepMatching)
+        | bitIf(settings.timestampsEnabled(), flagbit::Timestamps)
+        | bitIf(settings.captureCrcErrorFrames(), flagbit::CaptureCrcErrorFrames)
+        | bitIf(settings.captureFcs(), flagbit::CaptureFcs);
 }
 
 void unpackFlags(uint8_t flags, DeviceSettings &settings)
@@ -132,7 +144,8 @@ std::array<RegisterWrite, FilterRegisterCount> filterRegisters(const DeviceSetti
     return writes;
 }
 
-std::array<RegisterWrite, V4SettingsRegisterCount> v4SettingsRegisters(const DeviceSettings &settings)
+std::array<RegisterWrite, V4SettingsRegisterCount>
+v4SettingsRegisters(const DeviceSettings &settings)
 {
     std::array<RegisterWrite, V4SettingsRegisterCount> writes{};
     uint8_t control = 0;
@@ -173,7 +186,8 @@ void v4SettingsFromRegisters(const std::array<uint8_t, V4ReadRegisterCount> &val
     unpackCareMasks(values.data() + 2, settings);
     setMatchBytes(values.data() + 2 + reg::CareMaskLength, settings);
     const int status = V4SettingsRegisterCount;
-    settings.setFirmwareVersion(static_cast<uint16_t>(values[status] | (values[status + 1] << BitsPerByte)));
+    settings.setFirmwareVersion(
+        static_cast<uint16_t>(values[status] | (values[status + 1] << BitsPerByte)));
     settings.setFirmwareTypeCode(
         static_cast<uint16_t>(values[status + 2] | (values[status + 3] << BitsPerByte)));
 }

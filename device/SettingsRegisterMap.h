@@ -10,19 +10,19 @@ class DeviceSettings;
 // Where the tap keeps its settings: single-byte registers in the 64 KiB sector at 0x70000.
 namespace reg {
 constexpr int SettingsSector = 0x70000;
-constexpr int Flags = 0x70000;          // generation 4: filter, keep, timestamps, CRC, FCS bits
-constexpr int Control = 0x70001;        // generation 4: control byte; also the generation probe
-constexpr int V3DropCrc = 0x70002;      // generation 3: whole-byte flags
+constexpr int Flags = 0x70000;  // generation 4: filter, keep, timestamps, CRC, FCS bits
+constexpr int Control = 0x70001;  // generation 4: control byte; also the generation probe
+constexpr int V3DropCrc = 0x70002;  // generation 3: whole-byte flags
 constexpr int V3StripFcs = 0x70003;
 constexpr int V3NoTimestamps = 0x70004;
 constexpr int V3FilterMode = 0x70005;
-constexpr int CareMask = 0x70007;       // 3 registers: the 24-bit care-mask word
+constexpr int CareMask = 0x70007;  // 3 registers: the 24-bit care-mask word
 constexpr int CareMaskLength = 3;
-constexpr int MatchBytes = 0x70200;     // 23 registers: dstMac srcMac etherType protocol srcIp dstIp
+constexpr int MatchBytes = 0x70200;  // 23 registers: dstMac srcMac etherType protocol srcIp dstIp
 constexpr int MatchBytesLength = 23;
-constexpr int FirmwareVersion = 0x70300;   // low byte, then high byte
+constexpr int FirmwareVersion = 0x70300;  // low byte, then high byte
 constexpr int FirmwareTypeCode = 0x70302;  // low byte, then high byte
-} // namespace reg
+}  // namespace reg
 
 // Bits of the generation-4 flags register.
 namespace flagbit {
@@ -31,9 +31,9 @@ constexpr uint8_t KeepMatching = 0x02;
 constexpr uint8_t Timestamps = 0x04;
 constexpr uint8_t CaptureCrcErrorFrames = 0x08;
 constexpr uint8_t CaptureFcs = 0x10;
-constexpr uint8_t All = FilterEnabled | KeepMatching | Timestamps | CaptureCrcErrorFrames
-                        | CaptureFcs;
-} // namespace flagbit
+constexpr uint8_t All =
+    FilterEnabled | KeepMatching | Timestamps | CaptureCrcErrorFrames | CaptureFcs;
+}  // namespace flagbit
 
 constexpr uint8_t ControlByteReadMask = 0x1F;
 
@@ -50,7 +50,8 @@ std::array<RegisterWrite, FilterRegisterCount> filterRegisters(const DeviceSetti
 
 // Generation 4: flags, control byte, then the filter registers, in the order they are written.
 constexpr int V4SettingsRegisterCount = 2 + FilterRegisterCount;
-std::array<RegisterWrite, V4SettingsRegisterCount> v4SettingsRegisters(const DeviceSettings &settings);
+std::array<RegisterWrite, V4SettingsRegisterCount>
+v4SettingsRegisters(const DeviceSettings &settings);
 // The bits of a generation-4 settings register that read back as written: the flags and the
 // control byte keep only their low five bits.
 uint8_t v4ReadBackMask(int address);

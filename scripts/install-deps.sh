@@ -3,6 +3,7 @@
 # Uses sudo when not run as root.
 #   scripts/install-deps.sh               what building, running and testing need
 #   scripts/install-deps.sh --packaging   also what making and checking the Debian package need
+#   scripts/install-deps.sh --format      also clang-format, which checks the code's layout
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,9 @@ packages=(
     iproute2 util-linux libcap2-bin procps
     xvfb xauth fonts-dejavu-core
 )
+if [ "${1:-}" = "--format" ]; then
+    packages+=(clang-format)
+fi
 if [ "${1:-}" = "--packaging" ]; then
     # dpkg-dev: dpkg-shlibdeps and dpkg-buildflags; file: CPack finds the programs with it;
     # the rest checks the package and what it installs.

@@ -33,13 +33,43 @@ void DeviceSettings::setFilterMode(uint8_t enabled, uint8_t keep)
     m_keepMatching = keep;
 }
 
-void DeviceSettings::setDstMac(const uint8_t *mac) { std::memcpy(m_dstMac, mac, MacLength); }
-void DeviceSettings::dstMac(uint8_t *out) const { std::memcpy(out, m_dstMac, MacLength); }
-void DeviceSettings::setSrcMac(const uint8_t *mac) { std::memcpy(m_srcMac, mac, MacLength); }
-void DeviceSettings::srcMac(uint8_t *out) const { std::memcpy(out, m_srcMac, MacLength); }
-void DeviceSettings::setEtherType(const uint8_t *type) { std::memcpy(m_etherType, type, EtherTypeLength); }
-void DeviceSettings::etherType(uint8_t *out) const { std::memcpy(out, m_etherType, EtherTypeLength); }
-void DeviceSettings::setSrcIp(const uint8_t *ip) { std::memcpy(m_srcIp, ip, IpLength); }
-void DeviceSettings::srcIp(uint8_t *out) const { std::memcpy(out, m_srcIp, IpLength); }
-void DeviceSettings::setDstIp(const uint8_t *ip) { std::memcpy(m_dstIp, ip, IpLength); }
-void DeviceSettings::dstIp(uint8_t *out) const { std::memcpy(out, m_dstIp, IpLength); }
+void DeviceSettings::setDstMac(const uint8_t *mac)
+{
+    std::memcpy(m_dstMac, mac, MacLength);
+}
+void DeviceSettings::dstMac(uint8_t *out) const
+{
+    std::memcpy(out, m_dstMac, MacLength);
+}
+void DeviceSettings::setSrcMac(const uint8_t *mac)
+{
+    std::memcpy(m_srcMac, mac, MacLength);
+}
+void DeviceSettings::srcMac(uint8_t *out) const
+{
+    std::memcpy(out, m_srcMac, MacLength);
+}
+void DeviceSettings::setEtherType(const uint8_t *type)
+{
+    std::memcpy(m_etherType, type, EtherTypeLength);
+}
+void DeviceSettings::etherType(uint8_t *out) const
+{
+    std::memcpy(out, m_etherType, EtherTypeLength);
+}
+void DeviceSettings::setSrcIp(const uint8_t *ip)
+{
+    std::memcpy(m_srcIp, ip, IpLength);
+}
+void DeviceSettings::srcIp(uint8_t *out) const
+{
+    std::memcpy(out, m_srcIp, IpLength);
+}
+void DeviceSettings::setDstIp(const uint8_t *ip)
+{
+    std::memcpy(m_dstIp, ip, IpLength);
+}
+void DeviceSettings::dstIp(uint8_t *out) const
+{
+    std::memcpy(out, m_dstIp, IpLength);
+}

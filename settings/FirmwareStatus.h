@@ -24,7 +24,13 @@ inline bool current(const DeviceSettings &settings)
     return recognised(settings) && settings.firmwareVersion() == CurrentVersion;
 }
 
-inline int major(uint16_t version) { return version & ByteMask; }
-inline int minor(uint16_t version) { return version >> BitsPerByte; }
+inline int major(uint16_t version)
+{
+    return version & ByteMask;
+}
+inline int minor(uint16_t version)
+{
+    return version >> BitsPerByte;
+}
 
-} // namespace firmwarestatus
+}  // namespace firmwarestatus

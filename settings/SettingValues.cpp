@@ -22,14 +22,12 @@ constexpr std::array<SettingSyntax, SettingCount> Syntaxes{{
      DeviceSettings::EtherTypeLength, Notation::HexBytes},
     {Setting::IpProto, FilterGroup, QLatin1String("ip_proto"), Kind::Pattern, 1,
      Notation::HexBytes},
-    {Setting::IpSrc, FilterGroup, QLatin1String("ip_src"), Kind::Pattern,
-     DeviceSettings::IpLength, Notation::DecimalOctets},
-    {Setting::IpDst, FilterGroup, QLatin1String("ip_dst"), Kind::Pattern,
-     DeviceSettings::IpLength, Notation::DecimalOctets},
-    {Setting::Timestamps, TopLevel, QLatin1String("timestamps"), Kind::Switch, 0,
-     Notation::None},
-    {Setting::CrcErrors, TopLevel, QLatin1String("crc_errors"), Kind::Switch, 0,
-     Notation::None},
+    {Setting::IpSrc, FilterGroup, QLatin1String("ip_src"), Kind::Pattern, DeviceSettings::IpLength,
+     Notation::DecimalOctets},
+    {Setting::IpDst, FilterGroup, QLatin1String("ip_dst"), Kind::Pattern, DeviceSettings::IpLength,
+     Notation::DecimalOctets},
+    {Setting::Timestamps, TopLevel, QLatin1String("timestamps"), Kind::Switch, 0, Notation::None},
+    {Setting::CrcErrors, TopLevel, QLatin1String("crc_errors"), Kind::Switch, 0, Notation::None},
     {Setting::Fcs, TopLevel, QLatin1String("fcs"), Kind::Switch, 0, Notation::None},
 }};
 
@@ -79,7 +77,7 @@ std::optional<uint8_t> parseByte(QStringView text, Notation notation)
     for (const QChar c : text) {
         const bool digit = c.isDigit() && c.unicode() < 0x80;
         const bool hexLetter = (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
-                               || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+            || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
         if (!digit && !(hex && hexLetter))
             return std::nullopt;
     }
@@ -135,7 +133,7 @@ FilterPattern patternOf(const uint8_t *bytes, uint8_t careMask, int width)
     return pattern;
 }
 
-} // namespace
+}  // namespace
 
 const std::array<SettingSyntax, SettingCount> &settingSyntaxes()
 {

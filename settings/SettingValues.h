@@ -52,7 +52,7 @@ struct SettingSyntax
 
     Setting setting;
     QLatin1String group;  // the file's object holding the key; empty at the top level
-    QLatin1String key;    // the file's key
+    QLatin1String key;  // the file's key
     Kind kind;
     int width;  // bytes of a pattern
     Notation notation;

@@ -118,7 +118,7 @@ bool readSetting(const SettingSyntax &syntax, const QJsonObject &group, Settings
     return true;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<SettingsPatch> SettingsFile::load(const QString &path, QString *error)
 {

@@ -86,7 +86,7 @@ bool displayAvailable(int argc, char **argv)
     return false;
 }
 
-} // namespace
+}  // namespace
 
 int runApplication(int &argc, char **argv)
 {
@@ -115,6 +115,6 @@ int runApplication(int &argc, char **argv)
         MainWindow window;
         window.show();
         result = app.exec();
-    } // the window goes before the application object
+    }  // the window goes before the application object
     return result;
 }

@@ -74,7 +74,10 @@ class ByteFieldValidator : public QValidator
 {
 public:
     ByteFieldValidator(int base, qsizetype width, qsizetype index, QObject *parent)
-        : QValidator(parent), m_base(base), m_width(width), m_index(index)
+        : QValidator(parent)
+        , m_base(base)
+        , m_width(width)
+        , m_index(index)
     {
     }
 
@@ -93,18 +96,22 @@ private:
     qsizetype m_index;
 };
 
-} // namespace
+}  // namespace
 
 ByteFieldRow::ByteFieldRow(const QList<QLineEdit *> &fields, int base, QChar separator,
                            QObject *parent)
-    : QObject(parent), m_fields(fields), m_base(base), m_separator(separator)
+    : QObject(parent)
+    , m_fields(fields)
+    , m_base(base)
+    , m_separator(separator)
 {
     for (qsizetype i = 0; i < m_fields.size(); ++i) {
         QLineEdit *field = m_fields[i];
         field->setValidator(new ByteFieldValidator(base, m_fields.size(), i, this));
         field->installEventFilter(this);
         // textEdited: only what people type or paste, never what the window puts there.
-        connect(field, &QLineEdit::textEdited, this, [this, i](const QString &text) { edited(i, text); });
+        connect(field, &QLineEdit::textEdited, this,
+                [this, i](const QString &text) { edited(i, text); });
     }
 }
 

@@ -30,26 +30,63 @@ struct Group
 const std::array<Group, 6> Groups = {{
     {DeviceSettings::MacLength, Hexadecimal, u':',
      QT_TRANSLATE_NOOP("FilterFields", "Ethernet destination address"),
-     [](DeviceSettings &s, const uint8_t *b, uint8_t m) { s.setDstMac(b); s.setDstMacMask(m); },
-     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) { s.dstMac(b); s.dstMacMask(m); }},
+     [](DeviceSettings &s, const uint8_t *b, uint8_t m) {
+         s.setDstMac(b);
+         s.setDstMacMask(m);
+     },
+     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) {
+         s.dstMac(b);
+         s.dstMacMask(m);
+     }},
     {DeviceSettings::MacLength, Hexadecimal, u':',
      QT_TRANSLATE_NOOP("FilterFields", "Ethernet source address"),
-     [](DeviceSettings &s, const uint8_t *b, uint8_t m) { s.setSrcMac(b); s.setSrcMacMask(m); },
-     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) { s.srcMac(b); s.srcMacMask(m); }},
+     [](DeviceSettings &s, const uint8_t *b, uint8_t m) {
+         s.setSrcMac(b);
+         s.setSrcMacMask(m);
+     },
+     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) {
+         s.srcMac(b);
+         s.srcMacMask(m);
+     }},
     {DeviceSettings::EtherTypeLength, Hexadecimal, u':',
      QT_TRANSLATE_NOOP("FilterFields", "EtherType"),
-     [](DeviceSettings &s, const uint8_t *b, uint8_t m) { s.setEtherType(b); s.setEtherTypeMask(m); },
-     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) { s.etherType(b); s.etherTypeMask(m); }},
+     [](DeviceSettings &s, const uint8_t *b, uint8_t m) {
+         s.setEtherType(b);
+         s.setEtherTypeMask(m);
+     },
+     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) {
+         s.etherType(b);
+         s.etherTypeMask(m);
+     }},
     {1, Hexadecimal, u':', QT_TRANSLATE_NOOP("FilterFields", "IPv4 protocol"),
-     [](DeviceSettings &s, const uint8_t *b, uint8_t m) { s.setProtocol(b[0]); s.setProtocolMask(m); },
-     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) { s.protocol(b); s.protocolMask(m); }},
-    {DeviceSettings::IpLength, Decimal, u'.', QT_TRANSLATE_NOOP("FilterFields", "IPv4 source address"),
-     [](DeviceSettings &s, const uint8_t *b, uint8_t m) { s.setSrcIp(b); s.setSrcIpMask(m); },
-     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) { s.srcIp(b); s.srcIpMask(m); }},
+     [](DeviceSettings &s, const uint8_t *b, uint8_t m) {
+         s.setProtocol(b[0]);
+         s.setProtocolMask(m);
+     },
+     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) {
+         s.protocol(b);
+         s.protocolMask(m);
+     }},
+    {DeviceSettings::IpLength, Decimal, u'.',
+     QT_TRANSLATE_NOOP("FilterFields", "IPv4 source address"),
+     [](DeviceSettings &s, const uint8_t *b, uint8_t m) {
+         s.setSrcIp(b);
+         s.setSrcIpMask(m);
+     },
+     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) {
+         s.srcIp(b);
+         s.srcIpMask(m);
+     }},
     {DeviceSettings::IpLength, Decimal, u'.',
      QT_TRANSLATE_NOOP("FilterFields", "IPv4 destination address"),
-     [](DeviceSettings &s, const uint8_t *b, uint8_t m) { s.setDstIp(b); s.setDstIpMask(m); },
-     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) { s.dstIp(b); s.dstIpMask(m); }},
+     [](DeviceSettings &s, const uint8_t *b, uint8_t m) {
+         s.setDstIp(b);
+         s.setDstIpMask(m);
+     },
+     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) {
+         s.dstIp(b);
+         s.dstIpMask(m);
+     }},
 }};
 
 // Care bits run from the group's highest (first byte) down to 0x01 (last byte).
@@ -60,8 +97,9 @@ uint8_t careBit(qsizetype index, qsizetype width)
 
 QString byteText(uint8_t byte, int base)
 {
-    return base == Hexadecimal ? QStringLiteral("%1").arg(byte, HexDigitsPerByte, Hexadecimal, QLatin1Char('0'))
-                               : QString::number(byte);
+    return base == Hexadecimal
+        ? QStringLiteral("%1").arg(byte, HexDigitsPerByte, Hexadecimal, QLatin1Char('0'))
+        : QString::number(byte);
 }
 
 // Equal when both are wildcards or both name the same byte ("a" and "0a" do).
@@ -72,15 +110,17 @@ bool sameValue(const QString &a, const QString &b, int base)
     return a.toUInt(nullptr, base) == b.toUInt(nullptr, base);
 }
 
-} // namespace
+}  // namespace
 
 FilterFields::FilterFields(const QList<QLineEdit *> &fields, QObject *parent)
-    : QObject(parent), m_fields(fields)
+    : QObject(parent)
+    , m_fields(fields)
 {
     Q_ASSERT(m_fields.size() == FieldCount);
     qsizetype first = 0;
     for (const Group &group : Groups) {
-        m_rows << new ByteFieldRow(m_fields.mid(first, group.width), group.base, group.separator, this);
+        m_rows << new ByteFieldRow(m_fields.mid(first, group.width), group.base, group.separator,
+                                   this);
         first += group.width;
     }
 }
@@ -110,7 +150,8 @@ QStringList FilterFields::textsOf(const DeviceSettings &settings) const
         uint8_t mask = 0;
         group.load(settings, bytes.data(), &mask);
         for (qsizetype i = 0; i < group.width; ++i)
-            texts << ((mask & careBit(i, group.width)) ? byteText(bytes[i], group.base) : QString());
+            texts << ((mask & careBit(i, group.width)) ? byteText(bytes[i], group.base)
+                                                       : QString());
     }
     return texts;
 }
@@ -149,8 +190,9 @@ void FilterFields::nameForAccessibility()
         const QString name = tr(Groups[g].name);
         const QList<QLineEdit *> &row = m_rows[g]->fields();
         for (qsizetype i = 0; i < row.size(); ++i) {
-            row[i]->setAccessibleName(row.size() == 1 ? name
-                                                      : tr("%1, byte %2 of %3").arg(name).arg(i + 1).arg(row.size()));
+            row[i]->setAccessibleName(
+                row.size() == 1 ? name
+                                : tr("%1, byte %2 of %3").arg(name).arg(i + 1).arg(row.size()));
         }
     }
 }

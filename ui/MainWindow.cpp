@@ -71,7 +71,7 @@ bool nextToSimulatedTap()
     return !qEnvironmentVariableIsEmpty("KALVESSA_SIMULATED_TAP");
 }
 
-} // namespace
+}  // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -107,18 +107,19 @@ MainWindow::MainWindow(QWidget *parent)
     strong.setBold(true);
     m_ui->label_32->setFont(strong);
 
-    m_fields = new FilterFields({m_ui->lineEdit, m_ui->lineEdit_2, m_ui->lineEdit_3, m_ui->lineEdit_4,
-                                 m_ui->lineEdit_5, m_ui->lineEdit_6, m_ui->lineEdit_7, m_ui->lineEdit_8,
-                                 m_ui->lineEdit_9, m_ui->lineEdit_10, m_ui->lineEdit_11, m_ui->lineEdit_12,
-                                 m_ui->lineEdit_13, m_ui->lineEdit_14, m_ui->lineEdit_15, m_ui->lineEdit_16,
-                                 m_ui->lineEdit_17, m_ui->lineEdit_18, m_ui->lineEdit_19, m_ui->lineEdit_20,
-                                 m_ui->lineEdit_21, m_ui->lineEdit_22, m_ui->lineEdit_23},
-                                this);
+    m_fields = new FilterFields(
+        {m_ui->lineEdit,    m_ui->lineEdit_2,  m_ui->lineEdit_3,  m_ui->lineEdit_4,
+         m_ui->lineEdit_5,  m_ui->lineEdit_6,  m_ui->lineEdit_7,  m_ui->lineEdit_8,
+         m_ui->lineEdit_9,  m_ui->lineEdit_10, m_ui->lineEdit_11, m_ui->lineEdit_12,
+         m_ui->lineEdit_13, m_ui->lineEdit_14, m_ui->lineEdit_15, m_ui->lineEdit_16,
+         m_ui->lineEdit_17, m_ui->lineEdit_18, m_ui->lineEdit_19, m_ui->lineEdit_20,
+         m_ui->lineEdit_21, m_ui->lineEdit_22, m_ui->lineEdit_23},
+        this);
     for (QLineEdit *field : m_fields->fields())
         connect(field, &QLineEdit::textChanged, this, &MainWindow::renderEditedMarks);
     for (QAbstractButton *box : std::initializer_list<QAbstractButton *>{
-             m_ui->checkBox, m_ui->checkBox_2, m_ui->checkBox_3, m_ui->checkBox_4, m_ui->radioButton,
-             m_ui->radioButton_2})
+             m_ui->checkBox, m_ui->checkBox_2, m_ui->checkBox_3, m_ui->checkBox_4,
+             m_ui->radioButton, m_ui->radioButton_2})
         connect(box, &QAbstractButton::toggled, this, &MainWindow::renderEditedMarks);
     connect(m_ui->checkBox, &QAbstractButton::toggled, this, &MainWindow::render);
 
@@ -182,8 +183,8 @@ void MainWindow::updateFailed()
 
 void MainWindow::present(const TapSnapshot &snapshot, const QList<TapOutcome> &outcomes)
 {
-    const bool newlyFound = snapshot.present
-        && (!m_tap.present || snapshot.interfaceName != m_tap.interfaceName);
+    const bool newlyFound =
+        snapshot.present && (!m_tap.present || snapshot.interfaceName != m_tap.interfaceName);
     m_tap = snapshot;
     if (newlyFound) {
         m_done.reset();  // said of the tap before this one
@@ -230,8 +231,8 @@ void MainWindow::takeOutcome(const TapOutcome &outcome)
     m_failure = outcome;
     std::fprintf(stderr, "%s\n", qUtf8Printable(failureLine(outcome)));
     std::fflush(stderr);
-    const bool write = outcome.action == TapOutcome::Action::Write
-        || outcome.action == TapOutcome::Action::Store;
+    const bool write =
+        outcome.action == TapOutcome::Action::Write || outcome.action == TapOutcome::Action::Store;
     if (write) {
         showMessage(tr("Settings not acknowledged"),
                     tr("The tap did not acknowledge the settings (%1), so they may not be in "
@@ -275,7 +276,8 @@ void MainWindow::showInForm(const DeviceSettings &settings)
 
 void MainWindow::settingsFromForm(DeviceSettings &settings) const
 {
-    settings.setFilterMode(m_ui->checkBox->isChecked() ? 1 : 0, m_ui->radioButton->isChecked() ? 1 : 0);
+    settings.setFilterMode(m_ui->checkBox->isChecked() ? 1 : 0,
+                           m_ui->radioButton->isChecked() ? 1 : 0);
     settings.setTimestampsEnabled(m_ui->checkBox_2->isChecked() ? 1 : 0);
     settings.setCaptureCrcErrorFrames(m_ui->checkBox_3->isChecked() ? 1 : 0);
     settings.setCaptureFcs(m_ui->checkBox_4->isChecked() ? 1 : 0);
@@ -317,7 +319,8 @@ void MainWindow::renderStatus()
     m_ui->label_8->setText(present ? firmwareVersionShown() : NoValue);
 
     m_ui->checkBox->setEnabled(present);
-    for (QWidget *w : std::initializer_list<QWidget *>{m_ui->checkBox_2, m_ui->checkBox_3, m_ui->checkBox_4})
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{m_ui->checkBox_2, m_ui->checkBox_3, m_ui->checkBox_4})
         w->setEnabled(present);
     const bool filterOn = present && m_ui->checkBox->isChecked();
     m_fields->setEnabled(filterOn);
@@ -335,7 +338,9 @@ QString MainWindow::firmwareVersionShown() const
     const uint16_t version = m_tap.settings.firmwareVersion();
     if (!firmwarestatus::recognised(m_tap.settings))
         return UnrecognisedVersionShown;
-    return QStringLiteral("%1.%2").arg(firmwarestatus::major(version)).arg(firmwarestatus::minor(version));
+    return QStringLiteral("%1.%2")
+        .arg(firmwarestatus::major(version))
+        .arg(firmwarestatus::minor(version));
 }
 
 QString MainWindow::failureLine(const TapOutcome &outcome) const
@@ -394,8 +399,9 @@ void MainWindow::renderLines()
 {
     QString line;
     if (m_update == UpdateShown::Updating)
-        line = m_endAfterUpdate ? tr("Updating: do not unplug the adapter. The program ends afterwards.")
-                                : tr("Updating: do not unplug the adapter");
+        line = m_endAfterUpdate
+            ? tr("Updating: do not unplug the adapter. The program ends afterwards.")
+            : tr("Updating: do not unplug the adapter");
     else if (m_failure)
         line = failureLine(*m_failure);
     else
@@ -409,12 +415,14 @@ void MainWindow::renderButtons()
     const bool present = m_tap.present;
     const bool idle = present && !busy();
     const bool readable = m_tap.generation == ReadableGeneration;
-    const QString why = !present ? tr("No Kalvessa 100 is attached.")
+    const QString why = !present            ? tr("No Kalvessa 100 is attached.")
         : m_update == UpdateShown::Updating ? tr("Not while the firmware is being updated.")
-        : busy() ? tr("Waiting for the tap to finish the last request.")
-                 : QString();
+        : busy()                            ? tr("Waiting for the tap to finish the last request.")
+                                            : QString();
     const auto tell = [](QPushButton *button, const QString &purpose, const QString &reason) {
-        button->setToolTip(button->isEnabled() || reason.isEmpty() ? purpose : purpose + QLatin1Char('\n') + reason);
+        button->setToolTip(button->isEnabled() || reason.isEmpty()
+                               ? purpose
+                               : purpose + QLatin1Char('\n') + reason);
     };
 
     QString updateText;
@@ -466,10 +474,14 @@ void MainWindow::renderButtons()
 
     tell(m_ui->pushButton, tr("Fill the form with the settings the tap holds."),
          present && !busy() && !readable ? tr("A generation-3 tap cannot be read back.") : why);
-    tell(m_ui->pushButton_2, tr("Send the settings to the tap; they last until it is switched off."), why);
-    tell(m_ui->pushButton_3, tr("Send the settings to the tap and store them there, so they survive a power cycle."),
+    tell(m_ui->pushButton_2,
+         tr("Send the settings to the tap; they last until it is switched off."), why);
+    tell(m_ui->pushButton_3,
+         tr("Send the settings to the tap and store them there, so they survive a power cycle."),
          why);
-    tell(m_ui->pushButton_4, updatePurpose.isEmpty() ? tr("Updates the tap's firmware when it needs it.") : updatePurpose,
+    tell(m_ui->pushButton_4,
+         updatePurpose.isEmpty() ? tr("Updates the tap's firmware when it needs it.")
+                                 : updatePurpose,
          why);
 }
 
@@ -503,15 +515,17 @@ bool MainWindow::edited() const
 void MainWindow::renderEditedMarks()
 {
     const DeviceSettings held = m_formSource.value_or(DeviceSettings());
-    const QList<QLineEdit *> differing = m_formSource ? m_fields->differingFrom(held) : QList<QLineEdit *>();
+    const QList<QLineEdit *> differing =
+        m_formSource ? m_fields->differingFrom(held) : QList<QLineEdit *>();
     const QString mark = tr("changed, not in the tap yet");
     for (QLineEdit *field : m_fields->fields()) {
         const bool marked = differing.contains(field);
         QPalette palette;  // an empty palette: the field follows the window's again
         if (marked) {
             palette = field->parentWidget()->palette();
-            palette.setColor(QPalette::Base, blend(palette.color(QPalette::Base),
-                                                   palette.color(QPalette::Highlight), EditedTint));
+            palette.setColor(QPalette::Base,
+                             blend(palette.color(QPalette::Base),
+                                   palette.color(QPalette::Highlight), EditedTint));
         }
         field->setPalette(palette);
         field->setAccessibleDescription(marked ? mark : QString());
@@ -553,9 +567,10 @@ void MainWindow::nameMenu()
 {
     m_fileMenu->setTitle(tr("F&ile"));  // Alt+F is the Filter tab's
     m_openSettings->setText(tr("&Open Settings..."));
-    const QString openPurpose = tr("Fill the form with settings from a file. Nothing reaches the tap "
-                                   "until Apply or Flash; settings the file leaves out stay as the "
-                                   "form shows them.");
+    const QString openPurpose =
+        tr("Fill the form with settings from a file. Nothing reaches the tap "
+           "until Apply or Flash; settings the file leaves out stay as the "
+           "form shows them.");
     m_openSettings->setToolTip(openPurpose);
     m_openSettings->setStatusTip(openPurpose);
     m_saveSettings->setText(tr("&Save Settings As..."));
@@ -573,9 +588,10 @@ void MainWindow::fitPanel()
     QPushButton *update = m_ui->pushButton_4;
     const QString shown = update->text();
     QSize largest;
-    for (const QString &text : {tr("Update to 4.0"), tr("Firmware up-to-date\nVersion 4.0"),
-                                tr("Updating...\nDo not unplug the adapter"),
-                                tr("Update completed\nPlease reset the adapter"), tr("Update failed\n")}) {
+    for (const QString &text :
+         {tr("Update to 4.0"), tr("Firmware up-to-date\nVersion 4.0"),
+          tr("Updating...\nDo not unplug the adapter"),
+          tr("Update completed\nPlease reset the adapter"), tr("Update failed\n")}) {
         update->setText(text);
         largest = largest.expandedTo(update->sizeHint());
     }
@@ -583,16 +599,17 @@ void MainWindow::fitPanel()
     update->setMinimumSize(largest);
 
     const QFontMetrics metrics(m_ui->label_2->font());
-    m_ui->label_2->setMinimumWidth(std::max(metrics.horizontalAdvance(tr("Kalvessa 100 found")),
-                                            metrics.horizontalAdvance(tr("Kalvessa 100 not found"))));
+    m_ui->label_2->setMinimumWidth(
+        std::max(metrics.horizontalAdvance(tr("Kalvessa 100 found")),
+                 metrics.horizontalAdvance(tr("Kalvessa 100 not found"))));
 }
 
 void MainWindow::setLogo()
 {
     // The window's own palette: its children learn of a new one only after the window does.
     const QColor behind = palette().color(QPalette::Window);
-    m_ui->logo->setPixmap(QPixmap(behind.lightness() < DarkBelowLightness ? ResourcePaths::LogoOnDark
-                                                                          : ResourcePaths::Logo));
+    m_ui->logo->setPixmap(QPixmap(
+        behind.lightness() < DarkBelowLightness ? ResourcePaths::LogoOnDark : ResourcePaths::Logo));
 }
 
 // ---- actions ----
@@ -641,7 +658,8 @@ void MainWindow::startUpdate()
 void MainWindow::keepFocusInForm()
 {
     QWidget *page = m_ui->tabWidget->currentWidget();
-    QWidget *target = m_lastFormFocus && page->isAncestorOf(m_lastFormFocus) ? m_lastFormFocus.data() : nullptr;
+    QWidget *target =
+        m_lastFormFocus && page->isAncestorOf(m_lastFormFocus) ? m_lastFormFocus.data() : nullptr;
     if (!target || !target->isEnabled()) {
         target = nullptr;
         for (QWidget *w = page->nextInFocusChain(); w != page; w = w->nextInFocusChain()) {
@@ -664,8 +682,9 @@ void MainWindow::openSettings()
     QString error;
     const std::optional<SettingsPatch> patch = SettingsFile::load(path, &error);
     if (!patch) {
-        showMessage(tr("Settings not opened"),
-                    tr("The settings file was not opened:\n%1\n\nThe form is left as it was.").arg(error));
+        showMessage(
+            tr("Settings not opened"),
+            tr("The settings file was not opened:\n%1\n\nThe form is left as it was.").arg(error));
         return;
     }
     showInForm(patch->appliedTo(formSettings()));
@@ -688,7 +707,8 @@ void MainWindow::saveSettings()
 QString MainWindow::askForSettingsFile(QFileDialog::AcceptMode mode)
 {
     const bool opening = mode == QFileDialog::AcceptOpen;
-    QFileDialog dialog(this, opening ? tr("Open Settings") : tr("Save Settings As"), m_settingsFolder);
+    QFileDialog dialog(this, opening ? tr("Open Settings") : tr("Save Settings As"),
+                       m_settingsFolder);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(opening ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setNameFilters({tr("Kalvessa 100 settings (*.json)"), tr("All files (*)")});
@@ -710,18 +730,21 @@ bool MainWindow::confirmUpdate()
     const QString type = m_ui->label_6->text();
     const QString version = m_ui->label_8->text();
     QStringList text;
-    text << (type == NoValue ? tr("The tap runs a firmware this program does not recognise (shown as version %1).")
+    text << (type == NoValue ? tr("The tap runs a firmware this program does not recognise (shown "
+                                  "as version %1).")
                                    .arg(version)
                              : tr("The tap runs firmware %1, version %2.").arg(type, version));
     text << tr("The update writes firmware 4.0 into it.");
     if (firmwareImageIsStandIn) {
-        text << tr("This build carries a stand-in firmware image, not the tap's firmware. Flashing it "
-                   "into a real Kalvessa 100 would leave the tap unusable. Build with the real image "
-                   "(see the README, \"Firmware image\") to update a real tap.");
+        text << tr(
+            "This build carries a stand-in firmware image, not the tap's firmware. Flashing it "
+            "into a real Kalvessa 100 would leave the tap unusable. Build with the real image "
+            "(see the README, \"Firmware image\") to update a real tap.");
     }
     text << tr("Keep the tap plugged in until the update has completed: an interrupted update can "
                "leave it unusable.");
-    text << (firmwareImageIsStandIn ? tr("Flash the stand-in anyway?") : tr("Update the firmware now?"));
+    text << (firmwareImageIsStandIn ? tr("Flash the stand-in anyway?")
+                                    : tr("Update the firmware now?"));
 
     QMessageBox box(QMessageBox::Warning, tr("Firmware update"), text.join(QStringLiteral("\n\n")),
                     QMessageBox::Yes | QMessageBox::No, this);
@@ -766,14 +789,15 @@ void MainWindow::tellProblem()
             m_messageBox->close();
         return;
     }
-    showMessage(tr("The tap cannot be reached"),
-                tr("The tap is attached as %1, but this program cannot capture on that interface:\n%2\n\n"
-                   "Capturing needs a privilege. With the program installed from its Debian package, "
-                   "join the group \"kalvessa\" and log in again:\n"
-                   "    sudo usermod -aG kalvessa $USER\n\n"
-                   "For a program built from source, grant the privilege to the program itself:\n"
-                   "    sudo setcap cap_net_raw,cap_net_admin=eip %3")
-                    .arg(problem.interfaceName, problem.reason, QCoreApplication::applicationFilePath()));
+    showMessage(
+        tr("The tap cannot be reached"),
+        tr("The tap is attached as %1, but this program cannot capture on that interface:\n%2\n\n"
+           "Capturing needs a privilege. With the program installed from its Debian package, "
+           "join the group \"kalvessa\" and log in again:\n"
+           "    sudo usermod -aG kalvessa $USER\n\n"
+           "For a program built from source, grant the privilege to the program itself:\n"
+           "    sudo setcap cap_net_raw,cap_net_admin=eip %3")
+            .arg(problem.interfaceName, problem.reason, QCoreApplication::applicationFilePath()));
     m_messageBox->setProperty("problem", true);
 }
 
@@ -840,7 +864,6 @@ void MainWindow::changeEvent(QEvent *event)
         setLogo();
         renderEditedMarks();
         break;
-    default:
-        break;
+    default: break;
     }
 }

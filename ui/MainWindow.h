@@ -108,15 +108,15 @@ private:
     QAction *m_saveSettings = nullptr;
     QAction *m_quit = nullptr;
 
-    TapSnapshot m_tap;                            // as last taken in
-    std::optional<DeviceSettings> m_formSource;   // what the tap held when the form was filled
-    bool m_formFromFile = false;                  // opened from a file, not yet given to a tap
-    QString m_settingsFolder;                     // of the last settings file, for this session
-    std::array<bool, ActionCount> m_pending{};    // requests posted whose outcome is still due
+    TapSnapshot m_tap;  // as last taken in
+    std::optional<DeviceSettings> m_formSource;  // what the tap held when the form was filled
+    bool m_formFromFile = false;  // opened from a file, not yet given to a tap
+    QString m_settingsFolder;  // of the last settings file, for this session
+    std::array<bool, ActionCount> m_pending{};  // requests posted whose outcome is still due
     UpdateShown m_update = UpdateShown::Nothing;
-    int m_progress = -1;                          // percent of the update, -1 before the first
-    std::optional<TapOutcome> m_failure;          // shown until the next action
-    std::optional<TapOutcome> m_done;             // the last request that went through
+    int m_progress = -1;  // percent of the update, -1 before the first
+    std::optional<TapOutcome> m_failure;  // shown until the next action
+    std::optional<TapOutcome> m_done;  // the last request that went through
     bool m_endAfterUpdate = false;
     bool m_ending = false;
     TapProblem m_toldProblem;

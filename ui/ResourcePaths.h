@@ -12,4 +12,4 @@ inline const QString AppIcon = QStringLiteral(":/icons/org.kalvessa.Kalvessa100.
 // The name the installed icon has in the desktop's icon theme (hicolor).
 inline const QString ThemeIcon = QStringLiteral("org.kalvessa.Kalvessa100");
 inline const QString Translations = QStringLiteral(":/i18n");
-} // namespace ResourcePaths
+}  // namespace ResourcePaths

@@ -11,7 +11,8 @@ Translations::Translations(const QLocale &locale)
     m_qtLoaded = m_qt.load(locale, QStringLiteral("qtbase"), prefix,
                            QLibraryInfo::path(QLibraryInfo::TranslationsPath))
         && QCoreApplication::installTranslator(&m_qt);
-    m_ownLoaded = m_own.load(locale, QStringLiteral("kalvessa100"), prefix, ResourcePaths::Translations)
+    m_ownLoaded =
+        m_own.load(locale, QStringLiteral("kalvessa100"), prefix, ResourcePaths::Translations)
         && QCoreApplication::installTranslator(&m_own);
 }
 

@@ -63,7 +63,7 @@ const QStringList ProfileOptions{QStringLiteral("--filter=on"),
 // The 23 match bytes in register order; "*" is a byte not compared, written as 0.
 const char *const ProfileMatch = "00 0e c6 * * *  * * * * * *  08 00  11  c0 a8 01 *  * * * *";
 constexpr uint8_t ProfileFlags = 0x0B;  // filter on, keep, capture CRC-error frames
-constexpr uint8_t ControlByte = 0xFF;   // as the window writes it
+constexpr uint8_t ControlByte = 0xFF;  // as the window writes it
 // Generation 3: drop-CRC, strip-FCS, no-timestamps and filter-mode registers.
 const QByteArray ProfileV3Flags = QByteArray::fromHex("00ffff f0");
 
@@ -90,10 +90,11 @@ const QByteArray ProfileV4 =
 
 QList<Access> writeAndVerify(int writeOp, int readOp)
 {
-    return writesOf(writeOp, settingsRegisters(false), ProfileV4) + readsOf(readOp, settingsRegisters(false));
+    return writesOf(writeOp, settingsRegisters(false), ProfileV4)
+        + readsOf(readOp, settingsRegisters(false));
 }
 
-} // namespace
+}  // namespace
 
 class TestCli : public QObject
 {
@@ -336,9 +337,10 @@ private slots:
         if (setpriv.isEmpty())
             QSKIP("setpriv is needed to take the capture privilege away");
         QProcess unprivileged;
-        unprivileged.start(setpriv, {QStringLiteral("--bounding-set=-net_raw,-net_admin"),
-                                     QStringLiteral(KALVESSA100CTL), QStringLiteral("apply"),
-                                     QStringLiteral("--fcs=on")});
+        unprivileged.start(setpriv,
+                           {QStringLiteral("--bounding-set=-net_raw,-net_admin"),
+                            QStringLiteral(KALVESSA100CTL), QStringLiteral("apply"),
+                            QStringLiteral("--fcs=on")});
         const Run run = finished(unprivileged);
         QCOMPARE(run.code, 4);
         QVERIFY2(run.err.contains(QStringLiteral("usermod -aG kalvessa"))

@@ -17,7 +17,7 @@ constexpr int RequestLength = 300;
 constexpr int PageFrameLength = 1500;
 constexpr int OpcodeAt = 15;
 constexpr int AddressAt = 16;
-constexpr int ValueAt = 19;    // register value; also where page data starts
+constexpr int ValueAt = 19;  // register value; also where page data starts
 constexpr int PageSize = 256;
 
 inline uint8_t byteAt(const QByteArray &frame, int offset)
@@ -28,7 +28,7 @@ inline uint8_t byteAt(const QByteArray &frame, int offset)
 inline int addressOf(const QByteArray &frame)
 {
     return (byteAt(frame, AddressAt) << 16) | (byteAt(frame, AddressAt + 1) << 8)
-           | byteAt(frame, AddressAt + 2);
+        | byteAt(frame, AddressAt + 2);
 }
 
 // A request of `length` zero bytes with opcode, 24-bit address and payload filled in.
@@ -122,4 +122,4 @@ inline char *toString(const Access &a)
                        .constData());
 }
 
-} // namespace wire
+}  // namespace wire

@@ -78,7 +78,7 @@ struct Watched : QObject
     Detection worker;  // last, so it is gone before what its signals reach
 };
 
-} // namespace
+}  // namespace
 
 class DetectionTest : public QObject
 {
@@ -102,9 +102,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w.events, (Events{"changed", "failed"}), Wait);
         w.worker.requestWrite(sampleSettings(0x15), true);
         const QString name = QStringLiteral("kvtap0123456789");
-        QVERIFY(ip({"link", "add", name, "address", TapMac, "type", "veth", "peer", "name", "kvpeer"}));
+        QVERIFY(
+            ip({"link", "add", name, "address", TapMac, "type", "veth", "peer", "name", "kvpeer"}));
         const auto remove = qScopeGuard([&] { ip({"link", "del", name}); });
-        QTRY_COMPARE_WITH_TIMEOUT(w.events, (Events{"changed", "failed", "changed", "changed"}), Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(w.events, (Events{"changed", "failed", "changed", "changed"}),
+                                  Wait);
         QVERIFY(w.progress.isEmpty());
         QCOMPARE(failuresOf(w.worker.takeOutcomes()).size(), 3);
         QString reported;
@@ -137,8 +139,8 @@ private slots:
         w.worker.requestRead();
         w.worker.requestUpdate();
         w.worker.requestWrite(sampleSettings(0x0A), false);
-        QTRY_COMPARE_WITH_TIMEOUT(w.events, (Events{"changed", "failed", "failed", "changed", "changed"}),
-                                  Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            w.events, (Events{"changed", "failed", "failed", "changed", "changed"}), Wait);
         QCOMPARE(runsOf(bed.frames()), "b0 b1+ b0 b1+ 70+ 71+");
         QCOMPARE(failuresOf(w.worker.takeOutcomes()),
                  QStringList(2, QStringLiteral("page 100 of 768 refused 20 times")));
@@ -201,7 +203,8 @@ private slots:
         QVERIFY(a.plug() && b.plug() && a.startTap() && b.startTap());
         bool aFirst = false;
         const InterfaceListPtr list = listInterfaces();
-        for (pcap_if_t *e = list ? list->head : nullptr; e && qstrcmp(e->name, "kvtapb"); e = e->next)
+        for (pcap_if_t *e = list ? list->head : nullptr; e && qstrcmp(e->name, "kvtapb");
+             e = e->next)
             aFirst = aFirst || !qstrcmp(e->name, "kvtapa");
         Watched w;
         QTRY_COMPARE_WITH_TIMEOUT(w.events, Events{"changed"}, Wait);

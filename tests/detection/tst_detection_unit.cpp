@@ -20,7 +20,8 @@ private slots:
         connect(&worker, &Detection::MV1UpdateProgress, this, [&](int p) { percent << p; });
         // Truncated, never rounded; a stage of no steps has no percentage (and dividing by
         // it would be undefined), so it gives no signal at all.
-        const int steps[][2] = {{384, 768}, {1, 3}, {0, 0}, {2, 3}, {5, 0}, {768, 768}, {1, -3}, {0, 768}};
+        const int steps[][2] = {{384, 768}, {1, 3},     {0, 0},  {2, 3},
+                                {5, 0},     {768, 768}, {1, -3}, {0, 768}};
         for (const auto &[p, m] : steps)
             worker.UpdateProgressChanged(p, m);
         QCOMPARE(percent, (QList<int>{50, 33, 66, 100, 0}));
@@ -41,7 +42,8 @@ private slots:
 
     void tapAddressIsRecognisedByItsWholePrefixOnly()
     {
-        const uint8_t tap[] = {0x00, 0x0E, 0xC6, 1, 2, 3}, nextVendor[] = {0x00, 0x0E, 0xC7, 1, 2, 3},
+        const uint8_t tap[] = {0x00, 0x0E, 0xC6, 1, 2, 3},
+                      nextVendor[] = {0x00, 0x0E, 0xC7, 1, 2, 3},
                       firstByteOff[] = {0x01, 0x0E, 0xC6, 1, 2, 3};
         QVERIFY(isTapAddress(tap));
         QVERIFY(!isTapAddress(nextVendor) && !isTapAddress(firstByteOff) && !isTapAddress(nullptr));

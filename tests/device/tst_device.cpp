@@ -19,7 +19,10 @@ namespace {
 using Mac = std::array<uint8_t, HardwareAddressLength>;
 constexpr Mac Untouched{0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5};
 
-const uint8_t *bytes(const QByteArray &f) { return reinterpret_cast<const uint8_t *>(f.constData()); }
+const uint8_t *bytes(const QByteArray &f)
+{
+    return reinterpret_cast<const uint8_t *>(f.constData());
+}
 
 // Match bytes in register order: dstMac, srcMac, EtherType, protocol, srcIp, dstIp.
 const QByteArray Match = QByteArray::fromHex("001b213c4d5e f0e1d2c3b4a5 86dd 3a ac10fe01 e00000fb");
@@ -59,7 +62,7 @@ QList<QByteArray> drain(PacketSession &session)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 class TestDevice : public QObject
 {
@@ -96,20 +99,20 @@ private slots:
         QVERIFY(dev->readRegister(0x70200, &value, true));
         QCOMPARE(value, uint8_t(0x3C));
         QVERIFY(dev->eraseSettings());
-        QVERIFY(!dev->commitSettings());   // carries no verdict
-        QVERIFY(dev->eraseSector(0x1234567));   // bits above 23 dropped
-        QVERIFY(dev->writeFirmwarePage(0x500, bytes(page)));   // sends nothing
+        QVERIFY(!dev->commitSettings());  // carries no verdict
+        QVERIFY(dev->eraseSector(0x1234567));  // bits above 23 dropped
+        QVERIFY(dev->writeFirmwarePage(0x500, bytes(page)));  // sends nothing
         QVERIFY(dev->beginProgramming());
         QVERIFY(dev->programPage(5, bytes(page)));
         QVERIFY(dev->endProgramming());
 
         const QList<QByteArray> got = bytesOf(bed->frames());
-        QCOMPARE(got, (QList<QByteArray>{
-                          request(0x70, 0x70001, 0x5A), request(0x71, 0x70001),
-                          request(0x80, 0x70200, 0x3C), request(0x81, 0x70200),
-                          request(0xE0, 0x70000), request(0x8F, 0), request(0xE0, 0x234567),
-                          request(0xB0, 0), request(0xB1, 5, page, PageFrameLength),
-                          request(0xB2, 0)}));
+        QCOMPARE(got,
+                 (QList<QByteArray>{request(0x70, 0x70001, 0x5A), request(0x71, 0x70001),
+                                    request(0x80, 0x70200, 0x3C), request(0x81, 0x70200),
+                                    request(0xE0, 0x70000), request(0x8F, 0),
+                                    request(0xE0, 0x234567), request(0xB0, 0),
+                                    request(0xB1, 5, page, PageFrameLength), request(0xB2, 0)}));
         QCOMPARE(got[1].mid(15, 4), QByteArray::fromHex("71070001"));
         QCOMPARE(got[8].size(), 1500);
         QCOMPARE(got[8].mid(16, 3 + 256), QByteArray::fromHex("000005") + page);
@@ -138,7 +141,8 @@ private slots:
         QTest::newRow("silent") << "--silent" << false << 10;
         QTest::newRow("copy never taken") << "--wrong-code 71:71" << false << 10;
         QTest::newRow("another reply code refuses") << "--wrong-code 71:18" << false << 1;
-        QTest::newRow("a code the tap never sends is foreign") << "--wrong-code 71:05" << false << 10;
+        QTest::newRow("a code the tap never sends is foreign")
+            << "--wrong-code 71:05" << false << 10;
         QTest::newRow("no byte 19") << "--reply-length 19" << false << 1;
     }
 
@@ -150,7 +154,7 @@ private slots:
         QVERIFY(startTap(options));
         uint8_t value = 0xA5;
         QCOMPARE(dev->readRegister(0x70001, &value, false), ok);
-        QCOMPARE(value, ok ? uint8_t(0xFF) : uint8_t(0xA5));   // a fresh tap reads 0xFF
+        QCOMPARE(value, ok ? uint8_t(0xFF) : uint8_t(0xA5));  // a fresh tap reads 0xFF
         // An attempt that runs out leaves its answer on the way; the next attempt takes it.
         QCOMPARE(bytesOf(bed->frames()), QList<QByteArray>(sends, request(0x71, 0x70001)));
     }
@@ -158,7 +162,7 @@ private slots:
     void wrongCodesAreNotRetried()
     {
         QVERIFY(startTap(QStringLiteral("--wrong-code 80:7 --wrong-code 8f:0")));
-        QVERIFY(!dev->writeRegister(0x70001, 0x12, true));   // 7 answers a working-copy write
+        QVERIFY(!dev->writeRegister(0x70001, 0x12, true));  // 7 answers a working-copy write
         QVERIFY(!dev->commitSettings());
         QCOMPARE(bed->frames().size(), 2);
     }
@@ -214,7 +218,8 @@ private slots:
         QVERIFY(startTap(QStringLiteral("--wrong-code 70:18 --wrong-code 71:07")));
         QVERIFY(!dev->writeSettings(DeviceSettings(), false));
         QCOMPARE(bed->frames().size(), 28);
-        QCOMPARE(dev->lastFailure().text(), QStringLiteral("register 0x70000, refused with code 0x18"));
+        QCOMPARE(dev->lastFailure().text(),
+                 QStringLiteral("register 0x70000, refused with code 0x18"));
 
         bed->clearFrames();
         DeviceSettings back;
@@ -233,8 +238,9 @@ private slots:
         StdoutCapture out;
         QVERIFY(!session.open());
         QVERIFY(!session.lastError().empty());
-        QCOMPARE(out.text(), "Cannot open interface : "
-                                 + QByteArray::fromStdString(session.lastError()) + '\n');
+        QCOMPARE(out.text(),
+                 "Cannot open interface : " + QByteArray::fromStdString(session.lastError())
+                     + '\n');
         session.close();
         QCOMPARE(send(session), -1);
         pcap_pkthdr *h = nullptr;
@@ -256,7 +262,7 @@ private slots:
         QCOMPARE(byteAt(got.last(), OpcodeAt), uint8_t(23));
         pcap_pkthdr *h = nullptr;
         const u_char *d = nullptr;
-        QCOMPARE(session.receive(&h, &d), 0);   // a quiet line ends the read
+        QCOMPARE(session.receive(&h, &d), 0);  // a quiet line ends the read
     }
 
     // A closed session delivers nothing of what arrived while it was closed, and works again.

@@ -24,8 +24,8 @@ constexpr int LessJunk = 100;
 struct Kind
 {
     const char *name;
-    const char *kinds;      // --junk-kinds
-    bool canPassForReply;   // without replies to copy, only random frames can
+    const char *kinds;  // --junk-kinds
+    bool canPassForReply;  // without replies to copy, only random frames can
 };
 
 const Kind Kinds[] = {
@@ -35,17 +35,25 @@ const Kind Kinds[] = {
     {"mixed", "random,runt,replay", true},
 };
 
-enum class Op { RegisterWrite, RegisterRead, SettingsWrite, SilentSettingsWrite, SettingsRead,
-                RefusedUpdate, Probe4, Probe3 };
+enum class Op {
+    RegisterWrite,
+    RegisterRead,
+    SettingsWrite,
+    SilentSettingsWrite,
+    SettingsRead,
+    RefusedUpdate,
+    Probe4,
+    Probe3
+};
 
 struct Operation
 {
     const char *name;
     Op op;
-    const char *tap;     // what the tap does besides the junk
+    const char *tap;  // what the tap does besides the junk
     int rate;
     int repeats;
-    bool answersNothing; // a tap that sends nothing a replay could copy
+    bool answersNothing;  // a tap that sends nothing a replay could copy
 };
 
 const Operation Operations[] = {
@@ -82,7 +90,7 @@ DeviceSettings held(const QByteArray &sector)
     return s;
 }
 
-} // namespace
+}  // namespace
 
 // Zero-address junk from the monitored network against every operation. Whatever it does, an
 // operation ends (the test's timeout is the bound), never reports a success it did not have,
@@ -108,7 +116,7 @@ private slots:
         for (const Operation &o : Operations) {
             for (const Kind &k : Kinds) {
                 if (o.answersNothing && !k.canPassForReply)
-                    continue;   // nothing on the line could pass for an answer: a quiet tap
+                    continue;  // nothing on the line could pass for an answer: a quiet tap
                 QTest::addRow("%s, %s", o.name, k.name)
                     << (QStringList{"--junk-rate", QString::number(o.rate), "--junk-kinds", k.kinds}
                         + QString::fromLatin1(o.tap).split(QLatin1Char(' '), Qt::SkipEmptyParts))

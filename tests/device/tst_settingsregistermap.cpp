@@ -30,7 +30,7 @@ DeviceSettings flags(uint8_t filter, uint8_t keep, uint8_t timestamps, uint8_t c
     return s;
 }
 
-} // namespace
+}  // namespace
 
 class TestSettingsRegisterMap : public QObject
 {

@@ -25,7 +25,7 @@ std::unique_ptr<uint8_t[]> heapImage(int length, bool embedded)
     return image;
 }
 
-} // namespace
+}  // namespace
 
 class FirmwarePagesTest : public QObject
 {
@@ -88,8 +88,8 @@ void FirmwarePagesTest::pageFill()
     for (int i = 0; i < Page && index * Page + i < length; ++i)
         expected[i] = char((image[index * Page + i] * 0x0202020202ULL & 0x010884422010ULL) % 1023);
     QByteArray page(Page, '\xA5');  // the fill must overwrite every byte
-    const int remaining = fillFirmwarePage(reinterpret_cast<uint8_t *>(page.data()), image.get(),
-                                           length, index);
+    const int remaining =
+        fillFirmwarePage(reinterpret_cast<uint8_t *>(page.data()), image.get(), length, index);
     QCOMPARE(page, expected);
     QCOMPARE(remaining, length - index * Page);
 }

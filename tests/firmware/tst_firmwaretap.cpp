@@ -30,14 +30,14 @@ Progress countUp(int last, int total)
 QByteArray imageThenZeros(int pages)
 {
     return QByteArray(reinterpret_cast<const char *>(firmwareImage), firmwareImageLength)
-           + QByteArray(pages * Page - firmwareImageLength, '\0');
+        + QByteArray(pages * Page - firmwareImageLength, '\0');
 }
 
 QByteArray longFrame(uint8_t opcode, int address, const QByteArray &payload = {})
 {
     return wire::request(opcode, address, payload, wire::PageFrameLength);
 }
-} // namespace
+}  // namespace
 
 class FirmwareTapTest : public QObject
 {
@@ -139,8 +139,8 @@ void FirmwareTapTest::v3Update()
     QList<int> sends(Pages + 1, 0);
     for (const TapFrame &f : frames.mid(3))
         ++sends[wire::addressOf(f.bytes) / Page];
-    QCOMPARE(sends, QList<int>(FullImagePages, 2) + QList<int>(Pages - FullImagePages, 1)
-                        + QList<int>{0});
+    QCOMPARE(sends,
+             QList<int>(FullImagePages, 2) + QList<int>(Pages - FullImagePages, 1) + QList<int>{0});
     // The unwritten last page keeps what the erase left.
     QCOMPARE(m_bed.flash(), imageThenZeros(Pages) + QByteArray(Page, '\xFF'));
 }

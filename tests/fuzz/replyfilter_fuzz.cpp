@@ -31,12 +31,12 @@ using Outcome = ReplyFilter::Outcome;
 constexpr int SetUpLength = 10;
 constexpr int MaxBudget = 64;
 constexpr int MaxAttempts = 4;
-constexpr int MaxFrameLength = 1600;   // beyond what a 1500-byte MTU carries
+constexpr int MaxFrameLength = 1600;  // beyond what a 1500-byte MTU carries
 constexpr int SmallRequestLengths = 256;
 constexpr int AnswerCopyLength = frame::RequestLength;
 constexpr int ProtocolCodeCount = sizeof reply::ProtocolCodes;
-constexpr uint8_t AnyCodeBelow = 32;      // expectation bytes below this: any frame answers
-constexpr uint8_t RawCodeFrom = 160;      // from this on: byte 7 is the expected code as it is
+constexpr uint8_t AnyCodeBelow = 32;  // expectation bytes below this: any frame answers
+constexpr uint8_t RawCodeFrom = 160;  // from this on: byte 7 is the expected code as it is
 // Frames an attempt can take: every one counts against the budget but its first answer, and it
 // ends once the count passes the budget.
 constexpr int FreeFramesPerAttempt = 2;
@@ -90,8 +90,8 @@ bool repeatsAddress(const Bytes &f, const Bytes &request)
     if (request.size() < AddressEnd)
         return true;
     return f.size() >= AddressEnd
-           && std::equal(request.begin() + frame::AddressOffset, request.begin() + AddressEnd,
-                         f.begin() + frame::AddressOffset);
+        && std::equal(request.begin() + frame::AddressOffset, request.begin() + AddressEnd,
+                      f.begin() + frame::AddressOffset);
 }
 
 // What a frame must be taken for, from its bytes alone.
@@ -113,7 +113,7 @@ Verdict verdictFor(const Bytes &f, bool present, const Bytes &request, int expec
 struct Event
 {
     bool quiet = false;
-    bool present = true;   // false: the capture handed over no data
+    bool present = true;  // false: the capture handed over no data
     Bytes bytes;
 };
 
@@ -121,7 +121,9 @@ class Line
 {
 public:
     Line(Input &in, const Bytes &request, int expected)
-        : m_in(in), m_request(request), m_expected(expected)
+        : m_in(in)
+        , m_request(request)
+        , m_expected(expected)
     {
     }
 
@@ -158,13 +160,13 @@ private:
         const uint8_t value = m_in.byte();
         const size_t copied = std::min<size_t>(m_request.size(), AnswerCopyLength);
         Bytes f(m_request.begin(), m_request.begin() + static_cast<long>(copied));
-        const int length = frame::MinReplyLength
-                           + m_in.word() % (MaxFrameLength - frame::MinReplyLength);
+        const int length =
+            frame::MinReplyLength + m_in.word() % (MaxFrameLength - frame::MinReplyLength);
         f.resize(static_cast<size_t>(length), 0);
         std::memset(f.data(), 0, frame::HeaderLength);
         f[frame::OpcodeOffset] = which < 128 && m_expected != ReplyFilter::AnyCode
-                                     ? static_cast<uint8_t>(m_expected)
-                                     : reply::ProtocolCodes[which % ProtocolCodeCount];
+            ? static_cast<uint8_t>(m_expected)
+            : reply::ProtocolCodes[which % ProtocolCodeCount];
         if (f.size() > static_cast<size_t>(frame::ValueOffset))
             f[frame::ValueOffset] = value;
         return f;
@@ -241,7 +243,7 @@ void checkOutcome(const ReplyFilter &filter, const Seen &seen, const Bytes &requ
     }
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -249,9 +251,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     Input in(data, size);
     const uint8_t shape = in.byte();
-    const size_t requestLength = shape % 3 == 0   ? frame::RequestLength
-                                 : shape % 3 == 1 ? frame::PageFrameLength
-                                                  : 1 + shape % SmallRequestLengths;
+    const size_t requestLength = shape % 3 == 0 ? frame::RequestLength
+        : shape % 3 == 1                        ? frame::PageFrameLength
+                                                : 1 + shape % SmallRequestLengths;
     Bytes request(requestLength, 0);
     const uint8_t fields[] = {in.byte(), in.byte(), in.byte(), in.byte(), in.byte()};
     for (size_t i = 0; i < sizeof fields && frame::OpcodeOffset + i < request.size(); ++i)
@@ -259,9 +261,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t expectation = in.byte();
     const uint8_t code = in.byte();
     const uint8_t protocolCode = reply::ProtocolCodes[expectation % ProtocolCodeCount];
-    const int expected = expectation < AnyCodeBelow  ? ReplyFilter::AnyCode
-                         : expectation >= RawCodeFrom ? code
-                                                      : protocolCode;
+    const int expected = expectation < AnyCodeBelow ? ReplyFilter::AnyCode
+        : expectation >= RawCodeFrom                ? code
+                                                    : protocolCode;
     const int budget = in.byte() % MaxBudget;
     const uint8_t attemptByte = in.byte();
     const int attempts = 1 + attemptByte % MaxAttempts;
@@ -287,9 +289,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }
             const uint8_t *bytes = e.present ? e.bytes.data() : nullptr;
             const int captured = static_cast<int>(e.bytes.size());
-            const Verdict v = ReplyFilter::judge(bytes, captured, request.data(),
-                                                 static_cast<int>(request.size()), expected,
-                                                 mustEcho);
+            const Verdict v =
+                ReplyFilter::judge(bytes, captured, request.data(),
+                                   static_cast<int>(request.size()), expected, mustEcho);
             require(v == verdictFor(e.bytes, e.present, request, expected, mustEcho),
                     "each frame is judged by its bytes alone");
             if (v == Verdict::Answer)

@@ -43,7 +43,8 @@ private slots:
         copy.srcIp(ipBack);
         copy.dstIp(dstBack);
         QCOMPARE(QByteArray(reinterpret_cast<char *>(typeBack), 2), QByteArray("\x08\x00", 2));
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(ipBack), 4), QByteArray("\xc0\xa8\x01\x07", 4));
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(ipBack), 4),
+                 QByteArray("\xc0\xa8\x01\x07", 4));
         QCOMPARE(QByteArray(reinterpret_cast<char *>(dstBack), 4), QByteArray(4, '\0'));
         QCOMPARE(copy.firmwareVersion(), uint16_t(0x0004));
         QCOMPARE(copy.firmwareTypeCode(), uint16_t(0x220C));

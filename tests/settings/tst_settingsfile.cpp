@@ -31,7 +31,7 @@ QByteArray file(const char *body)
     return QByteArray(R"({"format": "kalvessa100-settings", "version": 1, )") + body + '}';
 }
 
-} // namespace
+}  // namespace
 
 class TestSettingsFile : public QObject
 {

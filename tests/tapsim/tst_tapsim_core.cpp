@@ -23,17 +23,29 @@ Frame command(uint8_t opcode, int address, uint8_t value = 0, int length = 0)
 {
     const bool paged = opcode == 0xB1 || opcode == 0xDD || opcode == 0xEE;
     Frame f(1500, 0);
-    const uint8_t fields[] = {opcode, uint8_t(address >> 16), uint8_t(address >> 8), uint8_t(address)};
+    const uint8_t fields[] = {opcode, uint8_t(address >> 16), uint8_t(address >> 8),
+                              uint8_t(address)};
     std::copy(std::begin(fields), std::end(fields), f.begin() + 15);
     for (int i = 0; i < (paged ? 256 : 1); ++i)
         f[size_t(19 + i)] = uint8_t(value + i);
     return Frame(f.begin(), f.begin() + (length ? length : paged ? 1500 : 300));
 }
 
-std::optional<Reply> send(TapProtocol &tap, const Frame &f) { return tap.handle(f.data(), int(f.size())); }
+std::optional<Reply> send(TapProtocol &tap, const Frame &f)
+{
+    return tap.handle(f.data(), int(f.size()));
+}
 
 // A request and what the tap answers: its code and, where given, the byte read back.
-struct Step { uint8_t opcode; int address; uint8_t value; uint8_t code; int read = -1; int length = 0; };
+struct Step
+{
+    uint8_t opcode;
+    int address;
+    uint8_t value;
+    uint8_t code;
+    int read = -1;
+    int length = 0;
+};
 
 void play(TapProtocol &tap, const std::vector<Step> &steps)
 {
@@ -53,7 +65,7 @@ void play(TapProtocol &tap, const std::vector<Step> &steps)
     }
 }
 
-} // namespace
+}  // namespace
 
 class TestTapsimCore : public QObject
 {
@@ -69,39 +81,69 @@ private slots:
         source[6] = etherType[13] = reserved[14] = 1;
         for (const Frame &f : {command(0x70, 0x70002, 1, 15), source, etherType, reserved})
             QVERIFY(!send(tap, f));
-        play(tap, {
-            {0x71, 0x70002, 0, 23, 0xFF}, {0x42, 0, 0, 0xFF}, {0x70, 0x70000, 0x0B, 7, -1, 20},
-            // Too short for their fields: refused, not carried out, nothing read past the end.
-            {0x70, 0x70009, 1, 0xFF, -1, 19}, {0x81, 0x70009, 0, 0xFF, -1, 17},
-            {0xE0, 0x70000, 0, 0xFF, -1, 18}, {0x71, 0x70009, 0, 23, 0xFF},
-            // The commit copies the working sector, but not over a persistent write since the last.
-            {0x70, 0x70200, 0x11, 7}, {0x80, 0x70200, 0x22, 8}, {0x81, 0x70000, 0, 24, 0xFF},
-            {0x8F, 0, 0, 0xF8}, {0x81, 0x70000, 0, 24, 0x0B}, {0x81, 0x70200, 0, 24, 0x22},
-            {0x71, 0x70200, 0, 23, 0x11}, {0x70, 0x70200, 0x33, 7}, {0x8F, 0, 0, 0xF8},
-            {0x81, 0x70200, 0, 24, 0x33},
-            // An erase (any address in the sector) clears the stored copy and its persistent writes.
-            {0x80, 0x70001, 2, 8}, {0xE0, 0x7FFFF, 0, 14}, {0x81, 0x70000, 0, 24, 0xFF},
-            {0x71, 0x70000, 0, 23, 0x0B}, {0x70, 0x70001, 1, 7}, {0x8F, 0, 0, 0xF8},
-            {0x81, 0x70001, 0, 24, 1},
-            // Outside the sector writes are dropped; the status registers ignore them.
-            {0x70, 0xFFFFFF, 1, 7}, {0x71, 0xFFFFFF, 0, 23, 0xFF},
-            {0x70, 0x70300, 9, 7}, {0x71, 0x70300, 0, 23, 4},
-        });
+        play(
+            tap,
+            {
+                {0x71, 0x70002, 0, 23, 0xFF},
+                {0x42, 0, 0, 0xFF},
+                {0x70, 0x70000, 0x0B, 7, -1, 20},
+                // Too short for their fields: refused, not carried out, nothing read past the end.
+                {0x70, 0x70009, 1, 0xFF, -1, 19},
+                {0x81, 0x70009, 0, 0xFF, -1, 17},
+                {0xE0, 0x70000, 0, 0xFF, -1, 18},
+                {0x71, 0x70009, 0, 23, 0xFF},
+                // The commit copies the working sector, but not over a persistent write since the last.
+                {0x70, 0x70200, 0x11, 7},
+                {0x80, 0x70200, 0x22, 8},
+                {0x81, 0x70000, 0, 24, 0xFF},
+                {0x8F, 0, 0, 0xF8},
+                {0x81, 0x70000, 0, 24, 0x0B},
+                {0x81, 0x70200, 0, 24, 0x22},
+                {0x71, 0x70200, 0, 23, 0x11},
+                {0x70, 0x70200, 0x33, 7},
+                {0x8F, 0, 0, 0xF8},
+                {0x81, 0x70200, 0, 24, 0x33},
+                // An erase (any address in the sector) clears the stored copy and its persistent writes.
+                {0x80, 0x70001, 2, 8},
+                {0xE0, 0x7FFFF, 0, 14},
+                {0x81, 0x70000, 0, 24, 0xFF},
+                {0x71, 0x70000, 0, 23, 0x0B},
+                {0x70, 0x70001, 1, 7},
+                {0x8F, 0, 0, 0xF8},
+                {0x81, 0x70001, 0, 24, 1},
+                // Outside the sector writes are dropped; the status registers ignore them.
+                {0x70, 0xFFFFFF, 1, 7},
+                {0x71, 0xFFFFFF, 0, 23, 0xFF},
+                {0x70, 0x70300, 9, 7},
+                {0x71, 0x70300, 0, 23, 4},
+            });
     }
 
     void programmingStatusAndFaults()
     {
         TapState state(FirmwareStatus{0, 0, 0});
         TapProtocol tap(4, state, ProtocolFaults{{{0x70, 8}}, {{10, 1}}}, true);
-        play(tap, {
-            {0xB1, 0, 0x48, 0xFF}, {0xB2, 0, 0, 0xFF},   // no run open
-            {0xB0, 0, 0, 11}, {0xB1, 0, 0x48, 27}, {0xB1, 767, 0x01, 27}, {0xB1, 768, 0x01, 0xFF},
-            {0xB1, 5, 0x01, 0xFF, -1, 274}, {0xB1, 10, 0x01, 0xFF}, {0xB1, 10, 0x01, 27},   // refused once
-            {0x70, 0x70001, 5, 8}, {0x71, 0x70001, 0, 23, 0xFF},   // a wrong code: not carried out
-            // Closing the run restarts the tap into the new image, as the status registers show.
-            {0x71, 0x70300, 0, 23, 0}, {0xB2, 0, 0, 43}, {0x80, 0x70303, 9, 8}, {0x71, 0x70300, 0, 23, 4},
-            {0x81, 0x70303, 0, 24, 0x22},
-        });
+        play(
+            tap,
+            {
+                {0xB1, 0, 0x48, 0xFF},
+                {0xB2, 0, 0, 0xFF},  // no run open
+                {0xB0, 0, 0, 11},
+                {0xB1, 0, 0x48, 27},
+                {0xB1, 767, 0x01, 27},
+                {0xB1, 768, 0x01, 0xFF},
+                {0xB1, 5, 0x01, 0xFF, -1, 274},
+                {0xB1, 10, 0x01, 0xFF},
+                {0xB1, 10, 0x01, 27},  // refused once
+                {0x70, 0x70001, 5, 8},
+                {0x71, 0x70001, 0, 23, 0xFF},  // a wrong code: not carried out
+                // Closing the run restarts the tap into the new image, as the status registers show.
+                {0x71, 0x70300, 0, 23, 0},
+                {0xB2, 0, 0, 43},
+                {0x80, 0x70303, 9, 8},
+                {0x71, 0x70300, 0, 23, 4},
+                {0x81, 0x70303, 0, 24, 0x22},
+            });
         // Wire bytes 0x48 0x49 0x01 0x03 back in image bit order; refused pages are not kept.
         const std::vector<uint8_t> f = state.programmedArea();
         QCOMPARE((Frame{f[0], f[1], f[767 * 256], f[767 * 256 + 2], f[5 * 256], f[10 * 256]}),
@@ -138,7 +180,7 @@ private slots:
                             "--junk-kinds=random,runt,replay"}));
         const TapOptions &o = line.options();
         JunkSource a(o.junkKinds, o.junkRate, o.seed), b(o.junkKinds, o.junkRate, o.seed);
-        QCOMPARE(JunkSource({JunkKind::Replay}, 1, 1).next().length, 0);   // nothing sent yet
+        QCOMPARE(JunkSource({JunkKind::Replay}, 1, 1).next().length, 0);  // nothing sent yet
         Reply sent;
         sent.length = 300;
         sent.bytes[15] = 23;
@@ -158,11 +200,13 @@ private slots:
             gaps += gap;
             const bool zeroHeader = std::all_of(f.bytes.begin(), f.bytes.begin() + 15,
                                                 [](uint8_t x) { return x == 0; });
-            QVERIFY(std::all_of(f.bytes.begin(), f.bytes.begin() + 12, [](uint8_t x) { return x == 0; }));
+            QVERIFY(std::all_of(f.bytes.begin(), f.bytes.begin() + 12,
+                                [](uint8_t x) { return x == 0; }));
             if (f.length < 16) {
                 QVERIFY(f.length >= 14);
                 ++runts;
-            } else if (std::equal(f.bytes.begin(), f.bytes.end(), sent.bytes.begin()) && f.length == 300) {
+            } else if (std::equal(f.bytes.begin(), f.bytes.end(), sent.bytes.begin())
+                       && f.length == 300) {
                 ++replays;
             } else {
                 QVERIFY(zeroHeader && f.length <= 1514);

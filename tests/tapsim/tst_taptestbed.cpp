@@ -18,14 +18,21 @@ struct HostLink
     {
         bpf_program filter{};
         open = p && pcap_set_promisc(p, 1) == 0 && pcap_set_immediate_mode(p, 1) == 0
-               && pcap_activate(p) >= 0 && pcap_setdirection(p, PCAP_D_IN) == 0
-               && pcap_compile(p, &filter, "ether dst 0:0:0:0:0:0", 1, PCAP_NETMASK_UNKNOWN) == 0
-               && pcap_setfilter(p, &filter) == 0 && pcap_setnonblock(p, 1, err) == 0;
+            && pcap_activate(p) >= 0 && pcap_setdirection(p, PCAP_D_IN) == 0
+            && pcap_compile(p, &filter, "ether dst 0:0:0:0:0:0", 1, PCAP_NETMASK_UNKNOWN) == 0
+            && pcap_setfilter(p, &filter) == 0 && pcap_setnonblock(p, 1, err) == 0;
         pcap_freecode(&filter);
     }
-    ~HostLink() { if (p) pcap_close(p); }
+    ~HostLink()
+    {
+        if (p)
+            pcap_close(p);
+    }
     Q_DISABLE_COPY(HostLink)
-    bool send(const QByteArray &f) { return pcap_inject(p, f.constData(), size_t(f.size())) == f.size(); }
+    bool send(const QByteArray &f)
+    {
+        return pcap_inject(p, f.constData(), size_t(f.size())) == f.size();
+    }
     // The next frame, or an empty one after two seconds. Read without blocking: a blocking read
     // does not come back on a quiet line with every libpcap.
     QByteArray next()
@@ -44,9 +51,12 @@ struct HostLink
     bool open = false;
 };
 
-uint8_t at(const QByteArray &f, int i) { return i < f.size() ? uint8_t(f[i]) : 0; }
+uint8_t at(const QByteArray &f, int i)
+{
+    return i < f.size() ? uint8_t(f[i]) : 0;
+}
 
-} // namespace
+}  // namespace
 
 class TestTapTestBed : public QObject
 {
@@ -58,14 +68,17 @@ private slots:
     void servesRecordsAndComesBackAfterReplugging()
     {
         TapTestBed bed;
-        QVERIFY(bed.plug() && bed.startTap({"--false-echo", "--junk-before-reply", "1", "--junk-field",
-                                            "reserved", "--short-before-reply", "1", "--reply-length", "18"}));
+        QVERIFY(bed.plug()
+                && bed.startTap({"--false-echo", "--junk-before-reply", "1", "--junk-field",
+                                 "reserved", "--short-before-reply", "1", "--reply-length", "18"}));
         HostLink host(bed.hostInterface());
-        const QByteArray write = request(0x70, 0x70009, 0x3C), persistent = request(0x80, 0x70200, 0xA5);
+        const QByteArray write = request(0x70, 0x70009, 0x3C),
+                         persistent = request(0x80, 0x70200, 0xA5);
         QVERIFY(host.open && host.send(write));
         // Before the reply, in this order: the false echo, junk (a copy with byte 14 set), a short
         // frame.
-        const QByteArray reply = QByteArray(wire::OpcodeAt, '\0') + '\x07' + write.mid(wire::AddressAt, 2);
+        const QByteArray reply =
+            QByteArray(wire::OpcodeAt, '\0') + '\x07' + write.mid(wire::AddressAt, 2);
         QCOMPARE(host.next(), write);
         QCOMPARE(host.next(), QByteArray(reply).replace(14, 1, "\x01"));
         QCOMPARE(host.next(), QByteArray(15, '\0'));
@@ -76,7 +89,7 @@ private slots:
         QCOMPARE(at(working, 9), uint8_t(0x3C));
         QCOMPARE(at(stored, 9), uint8_t(0xFF));
         QCOMPARE(at(stored, 0x200), uint8_t(0xA5));
-        QCOMPARE(working.mid(0x300, 4), QByteArray::fromHex("04000c22"));   // status registers
+        QCOMPARE(working.mid(0x300, 4), QByteArray::fromHex("04000c22"));  // status registers
 
         // Unplugging ends the tap; plugged in again, a fresh one serves. Generation 3 answers
         // nothing, so nothing paces the sender, yet frames() returns every frame sent before it.
@@ -86,11 +99,13 @@ private slots:
         HostLink again(bed.hostInterface());
         QVERIFY(again.open);
         QList<QByteArray> sent;
-        for (int i = 0; i < 300; ++i)   // every third a page, its wire bytes 0x01 image bytes 0x80
-            QVERIFY(again.send(sent.emplace_back(i % 3 ? request(0x70, 0x70000 + i, uint8_t(i))
-                                                       : request(0xDD, i * 256, QByteArray(256, 1), 1500))));
+        for (int i = 0; i < 300; ++i)  // every third a page, its wire bytes 0x01 image bytes 0x80
+            QVERIFY(again.send(
+                sent.emplace_back(i % 3 ? request(0x70, 0x70000 + i, uint8_t(i))
+                                        : request(0xDD, i * 256, QByteArray(256, 1), 1500))));
         QCOMPARE(wire::bytesOf(bed.frames()), sent);
-        const QByteArray fresh = bed.settingsSector(false), flash = bed.flash(), erased(256, '\xFF');
+        const QByteArray fresh = bed.settingsSector(false), flash = bed.flash(),
+                         erased(256, '\xFF');
         QCOMPARE(at(fresh, 9), uint8_t(0xFF));
         QCOMPARE(at(fresh, 299), uint8_t(299 % 256));
         QCOMPARE(flash.size(), 196608);

@@ -22,10 +22,14 @@ class MainWindowTestAccess
 public:
     MainWindow *w = nullptr;
 
-    template <typename T = QWidget> T *get(const char *name) const { return w->findChild<T *>(QLatin1String(name)); }
+    template <typename T = QWidget> T *get(const char *name) const
+    {
+        return w->findChild<T *>(QLatin1String(name));
+    }
     QLineEdit *edit(int i) const
     {
-        return w->findChild<QLineEdit *>(i == 1 ? QStringLiteral("lineEdit") : QStringLiteral("lineEdit_%1").arg(i));
+        return w->findChild<QLineEdit *>(i == 1 ? QStringLiteral("lineEdit")
+                                                : QStringLiteral("lineEdit_%1").arg(i));
     }
     QString text(const char *label) const { return get<QLabel>(label)->text(); }
     QPushButton *update() const { return get<QPushButton>("pushButton_4"); }
@@ -33,7 +37,9 @@ public:
     // Whether the status light shows this image.
     bool shows(const QString &light) const
     {
-        const auto argb = [](const QPixmap &p) { return p.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied); };
+        const auto argb = [](const QPixmap &p) {
+            return p.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        };
         return argb(get<QLabel>("label")->pixmap()) == argb(QPixmap(light));
     }
 
@@ -45,7 +51,10 @@ public:
         w->m_detection->wait();
         QCoreApplication::sendPostedEvents();
     }
-    void report(const TapSnapshot &snapshot, const QList<TapOutcome> &outcomes = {}) { w->present(snapshot, outcomes); }
+    void report(const TapSnapshot &snapshot, const QList<TapOutcome> &outcomes = {})
+    {
+        w->present(snapshot, outcomes);
+    }
     void progress(int percent) { w->updateProgress(percent); }
 };
 

@@ -7,7 +7,9 @@
 
 static void scheduleExit()
 {
-    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(qEnvironmentVariableIntValue("KALVESSA_TEST_EXIT_CODE")); });
+    QTimer::singleShot(0, qApp, [] {
+        QCoreApplication::exit(qEnvironmentVariableIntValue("KALVESSA_TEST_EXIT_CODE"));
+    });
 }
 Q_COREAPP_STARTUP_FUNCTION(scheduleExit)
 

@@ -31,7 +31,8 @@ private slots:
             // the stand-in note comes first, once
             const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
             QCOMPARE(out.startsWith(QStringLiteral("Note: ")), firmwareImageIsStandIn);
-            QCOMPARE(out.count(QStringLiteral("stand-in firmware image")), firmwareImageIsStandIn ? 1 : 0);
+            QCOMPARE(out.count(QStringLiteral("stand-in firmware image")),
+                     firmwareImageIsStandIn ? 1 : 0);
         }
 
         for (const char *var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -40,7 +41,9 @@ private slots:
         QVERIFY(run(p, env));
         QVERIFY(p.exitCode() != 0);
         const QString err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
-        QVERIFY2(err.contains(QStringLiteral("no display")) && err.contains(QStringLiteral("xvfb-run")), qPrintable(err));
+        QVERIFY2(err.contains(QStringLiteral("no display"))
+                     && err.contains(QStringLiteral("xvfb-run")),
+                 qPrintable(err));
         QCOMPARE(err.count(QLatin1Char('\n')), 0);
     }
 
@@ -52,11 +55,14 @@ private slots:
         QTest::addColumn<QString>("firstLine");
         QTest::newRow("--version") << QStringList{QStringLiteral("--version")}
                                    << QStringLiteral("kalvessa100 " KALVESSA_VERSION);
-        QTest::newRow("-platform x -v") << QStringList{QStringLiteral("-platform"), QStringLiteral("x"), QStringLiteral("-v")}
-                                        << QStringLiteral("kalvessa100 " KALVESSA_VERSION);
-        QTest::newRow("-h") << QStringList{QStringLiteral("-h")} << QStringLiteral("Usage: kalvessa100 [options]");
-        QTest::newRow("-reverse --help") << QStringList{QStringLiteral("-reverse"), QStringLiteral("--help")}
-                                         << QStringLiteral("Usage: kalvessa100 [options]");
+        QTest::newRow("-platform x -v")
+            << QStringList{QStringLiteral("-platform"), QStringLiteral("x"), QStringLiteral("-v")}
+            << QStringLiteral("kalvessa100 " KALVESSA_VERSION);
+        QTest::newRow("-h") << QStringList{QStringLiteral("-h")}
+                            << QStringLiteral("Usage: kalvessa100 [options]");
+        QTest::newRow("-reverse --help")
+            << QStringList{QStringLiteral("-reverse"), QStringLiteral("--help")}
+            << QStringLiteral("Usage: kalvessa100 [options]");
     }
     void helpAndVersionNeedNoDisplay()
     {
@@ -70,7 +76,8 @@ private slots:
         QCOMPARE(p.exitCode(), 0);
         const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
         QCOMPARE(out.section(QLatin1Char('\n'), 0, 0), firstLine);
-        QCOMPARE(out.contains(QStringLiteral("stand-in")), firmwareImageIsStandIn && firstLine.startsWith(QStringLiteral("kalvessa100")));
+        QCOMPARE(out.contains(QStringLiteral("stand-in")),
+                 firmwareImageIsStandIn && firstLine.startsWith(QStringLiteral("kalvessa100")));
     }
 };
 

@@ -78,11 +78,14 @@ bool writeFile(const QString &path, const QByteArray &content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
-const char *const Switches[] = {"checkBox", "radioButton", "radioButton_2", "checkBox_2", "checkBox_3", "checkBox_4"};
+const char *const Switches[] = {"checkBox",   "radioButton", "radioButton_2",
+                                "checkBox_2", "checkBox_3",  "checkBox_4"};
 
-} // namespace
+}  // namespace
 
-class TestMainWindow : public QObject, public MainWindowTestAccess
+class TestMainWindow
+    : public QObject
+    , public MainWindowTestAccess
 {
     Q_OBJECT
 
@@ -159,7 +162,8 @@ private slots:
         QCOMPARE(w->windowTitle(), QStringLiteral("Kalvessa 100 - " KALVESSA_VERSION "[*]"));
         QVERIFY(!w->isWindowModified());
         // The application's icon, not the status light (no icon theme here has it).
-        QCOMPARE(w->windowIcon().pixmap(64, 64).toImage(), QIcon(ResourcePaths::AppIcon).pixmap(64, 64).toImage());
+        QCOMPARE(w->windowIcon().pixmap(64, 64).toImage(),
+                 QIcon(ResourcePaths::AppIcon).pixmap(64, 64).toImage());
         QVERIFY(!QPixmap(ResourcePaths::AppIcon).isNull() && shows(ResourcePaths::RedLight));
 
         // The wordmark follows the palette: the light one on a dark window.
@@ -188,43 +192,79 @@ private slots:
             {"start, before the worker's first report", [] {},
              "Kalvessa 100 not found |  |  | ---- No Kalvessa 100 is attached. |  | 100/0"},
             {"generation 4 with 4.0 found", [this] { report(tap(4, 4)); },
-             "Kalvessa 100 found |  | The form shows what the tap holds. | RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
+             "Kalvessa 100 found |  | The form shows what the tap holds. | RAF-  | Firmware "
+             "up-to-date/Version 4.0 | 100/0"},
             {"Apply clicked", [this] { click("pushButton_2"); },
-             "Kalvessa 100 found |  |  | ---- Waiting for the tap to finish the last request. | Firmware up-to-date/Version 4.0 | 0/0"},
+             "Kalvessa 100 found |  |  | ---- Waiting for the tap to finish the last request. | "
+             "Firmware up-to-date/Version 4.0 | 0/0"},
             {"Apply acknowledged", [this] { report(tap(4, 4), {outcome(Action::Write)}); },
-             "Kalvessa 100 found |  | Applied at 14:02:11. The form shows what the tap holds. | RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
-            {"Flash not acknowledged", [this] { click("pushButton_3"); report(tap(4, 4), {outcome(Action::Store, NoReply)}); },
-             "Kalvessa 100 found | Settings not acknowledged: register 0x7020C, no reply after 10 sends | The form shows what the tap holds. | RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
+             "Kalvessa 100 found |  | Applied at 14:02:11. The form shows what the tap holds. | "
+             "RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
+            {"Flash not acknowledged",
+             [this] {
+                 click("pushButton_3");
+                 report(tap(4, 4), {outcome(Action::Store, NoReply)});
+             },
+             "Kalvessa 100 found | Settings not acknowledged: register 0x7020C, no reply after 10 "
+             "sends | The form shows what the tap holds. | RAF-  | Firmware up-to-date/Version 4.0 "
+             "| 100/0"},
             {"Read clicked: the failure goes", [this] { click("pushButton"); },
-             "Kalvessa 100 found |  |  | ---- Waiting for the tap to finish the last request. | Firmware up-to-date/Version 4.0 | 0/0"},
+             "Kalvessa 100 found |  |  | ---- Waiting for the tap to finish the last request. | "
+             "Firmware up-to-date/Version 4.0 | 0/0"},
             {"Read done", [this] { report(tap(4, 4), {outcome(Action::Read)}); },
-             "Kalvessa 100 found |  | Read from the tap at 14:02:11. The form shows what the tap holds. | RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
+             "Kalvessa 100 found |  | Read from the tap at 14:02:11. The form shows what the tap "
+             "holds. | RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
             {"tap gone", [this] { report(none()); },
-             "Kalvessa 100 not found |  | Read from the tap at 14:02:11. | ---- No Kalvessa 100 is attached. |  | 100/0"},
+             "Kalvessa 100 not found |  | Read from the tap at 14:02:11. | ---- No Kalvessa 100 is "
+             "attached. |  | 100/0"},
             {"old firmware found", [this] { report(tap(4, 0)); },
-             "Kalvessa 100 found |  | The form shows what the tap holds. | RAFU  | Update to 4.0 | 100/0"},
+             "Kalvessa 100 found |  | The form shows what the tap holds. | RAFU  | Update to 4.0 | "
+             "100/0"},
             {"Update clicked", [this] { click("pushButton_4"); },
-             "Kalvessa 100 found | Updating: do not unplug the adapter |  | ---- Not while the firmware is being updated. | Updating.../Do not unplug the adapter | 0/0"},
+             "Kalvessa 100 found | Updating: do not unplug the adapter |  | ---- Not while the "
+             "firmware is being updated. | Updating.../Do not unplug the adapter | 0/0"},
             {"40 percent written", [this] { progress(40); },
-             "Kalvessa 100 found | Updating: do not unplug the adapter |  | ---- Not while the firmware is being updated. | Updating.../Do not unplug the adapter | 100/40"},
-            {"update failed as the tap went away", [this] { report(none(), {outcome(Action::Update, Refused)}); },
-             "Kalvessa 100 not found | Update failed: page 10 of 768 refused 20 times |  | ---- No Kalvessa 100 is attached. | Update failed/ | 100/0"},
+             "Kalvessa 100 found | Updating: do not unplug the adapter |  | ---- Not while the "
+             "firmware is being updated. | Updating.../Do not unplug the adapter | 100/40"},
+            {"update failed as the tap went away",
+             [this] { report(none(), {outcome(Action::Update, Refused)}); },
+             "Kalvessa 100 not found | Update failed: page 10 of 768 refused 20 times |  | ---- No "
+             "Kalvessa 100 is attached. | Update failed/ | 100/0"},
             {"found again: the update can be tried again", [this] { report(tap(4, 0)); },
-             "Kalvessa 100 found | Update failed: page 10 of 768 refused 20 times | The form shows what the tap holds. | RAFU  | Update failed/ | 100/0"},
-            {"Apply clicked: the failure goes, nothing else can start", [this] { click("pushButton_2"); },
-             "Kalvessa 100 found |  |  | ---- Waiting for the tap to finish the last request. | Update to 4.0 | 0/0"},
-            {"Apply acknowledged: the update is offered", [this] { report(tap(4, 0), {outcome(Action::Write)}); },
-             "Kalvessa 100 found |  | Applied at 14:02:11. The form shows what the tap holds. | RAFU  | Update to 4.0 | 100/0"},
-            {"update completed", [this] { click("pushButton_4"); report(tap(4, 0), {outcome(Action::Update)}); },
-             "Kalvessa 100 found |  | Firmware written at 14:02:11. The form shows what the tap holds. | RAF-  | Update completed/Please reset the adapter | 100/100"},
+             "Kalvessa 100 found | Update failed: page 10 of 768 refused 20 times | The form shows "
+             "what the tap holds. | RAFU  | Update failed/ | 100/0"},
+            {"Apply clicked: the failure goes, nothing else can start",
+             [this] { click("pushButton_2"); },
+             "Kalvessa 100 found |  |  | ---- Waiting for the tap to finish the last request. | "
+             "Update to 4.0 | 0/0"},
+            {"Apply acknowledged: the update is offered",
+             [this] { report(tap(4, 0), {outcome(Action::Write)}); },
+             "Kalvessa 100 found |  | Applied at 14:02:11. The form shows what the tap holds. | "
+             "RAFU  | Update to 4.0 | 100/0"},
+            {"update completed",
+             [this] {
+                 click("pushButton_4");
+                 report(tap(4, 0), {outcome(Action::Update)});
+             },
+             "Kalvessa 100 found |  | Firmware written at 14:02:11. The form shows what the tap "
+             "holds. | RAF-  | Update completed/Please reset the adapter | 100/100"},
             {"tap reset: gone", [this] { report(none()); },
-             "Kalvessa 100 not found |  | Firmware written at 14:02:11. | ---- No Kalvessa 100 is attached. | Update completed/Please reset the adapter | 100/100"},
+             "Kalvessa 100 not found |  | Firmware written at 14:02:11. | ---- No Kalvessa 100 is "
+             "attached. | Update completed/Please reset the adapter | 100/100"},
             {"back with 4.0", [this] { report(tap(4, 4)); },
-             "Kalvessa 100 found |  | The form shows what the tap holds. | RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
-            {"a generation-3 tap instead", [this] { report(none()); report(tap(3, 0)); },
-             "Kalvessa 100 found |  | A generation-3 tap cannot be read back. | -AFU A generation-3 tap cannot be read back. | Update to 4.0 | 100/0"},
-            {"another program holds the tap", [this] { report(none(TapProblem::Kind::InUse, 4242)); },
-             "Kalvessa 100 not found | Tap in use by another program (PID 4242) |  | ---- No Kalvessa 100 is attached. |  | 100/0"},
+             "Kalvessa 100 found |  | The form shows what the tap holds. | RAF-  | Firmware "
+             "up-to-date/Version 4.0 | 100/0"},
+            {"a generation-3 tap instead",
+             [this] {
+                 report(none());
+                 report(tap(3, 0));
+             },
+             "Kalvessa 100 found |  | A generation-3 tap cannot be read back. | -AFU A "
+             "generation-3 tap cannot be read back. | Update to 4.0 | 100/0"},
+            {"another program holds the tap",
+             [this] { report(none(TapProblem::Kind::InUse, 4242)); },
+             "Kalvessa 100 not found | Tap in use by another program (PID 4242) |  | ---- No "
+             "Kalvessa 100 is attached. |  | 100/0"},
         };
 
         QWidget *panel = get("frame");
@@ -235,7 +275,9 @@ private slots:
             step.act();
             QCOMPARE(shown(), QString::fromUtf8(step.shows).trimmed());
             QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-            QVERIFY2(panel->geometry().width() == panelAt.width() && update()->width() == updateWidth, step.what);
+            QVERIFY2(panel->geometry().width() == panelAt.width()
+                         && update()->width() == updateWidth,
+                     step.what);
             QCOMPARE(w->isWindowModified(), false);
         }
         QCOMPARE(get("label")->accessibleDescription(), QStringLiteral("tap not found"));
@@ -244,7 +286,8 @@ private slots:
     void formToRecordAndBack()
     {
         report(tap(4, 4));
-        DeviceSettings expected = tap(4, 4).settings;  // empty fields: nothing compared, every flag off
+        DeviceSettings expected =
+            tap(4, 4).settings;  // empty fields: nothing compared, every flag off
         expected.setCaptureCrcErrorFrames(0);
         expected.setCaptureFcs(0);
         expected.setControlByte(255);
@@ -259,15 +302,20 @@ private slots:
 
         // a hex digit alone, "0" (not empty), half the EtherType, three octets of four;
         // filter on and keep, CRC-error frames but no FCS
-        for (auto [i, typed] : {std::pair{1, "a"}, {6, "0"}, {13, "12"}, {16, "192"}, {17, "168"}, {18, "1"}})
+        for (auto [i, typed] :
+             {std::pair{1, "a"}, {6, "0"}, {13, "12"}, {16, "192"}, {17, "168"}, {18, "1"}})
             edit(i)->setText(QLatin1String(typed));
         get<QAbstractButton>("checkBox")->setChecked(true);
         get<QAbstractButton>("radioButton")->setChecked(true);
         get<QAbstractButton>("checkBox_3")->setChecked(true);
-        const uint8_t mac[6] = {0x0A, 0, 0, 0, 0, 0}, type[2] = {0x12, 0x00}, ip[4] = {192, 168, 1, 0};
-        expected.setDstMac(mac); expected.setDstMacMask(0x21);
-        expected.setEtherType(type); expected.setEtherTypeMask(0x02);
-        expected.setSrcIp(ip); expected.setSrcIpMask(0x0E);
+        const uint8_t mac[6] = {0x0A, 0, 0, 0, 0, 0}, type[2] = {0x12, 0x00},
+                      ip[4] = {192, 168, 1, 0};
+        expected.setDstMac(mac);
+        expected.setDstMacMask(0x21);
+        expected.setEtherType(type);
+        expected.setEtherTypeMask(0x02);
+        expected.setSrcIp(ip);
+        expected.setSrcIpMask(0x0E);
         expected.setFilterMode(1, 1);
         expected.setCaptureCrcErrorFrames(1);
         w->settingsFromForm(s);
@@ -313,10 +361,12 @@ private slots:
     {
         QTest::addColumn<bool>("attached");
         QTest::addColumn<QString>("typed");
-        QTest::newRow("a filter with wildcards, tap attached") << true
-            << "00|0e|c6|||||||||ff|08|00|11|192|168||1||||0 checkBox radioButton checkBox_2 checkBox_4";
-        QTest::newRow("every byte a wildcard, no tap") << false
-            << "|||||||||||||||||||||| radioButton_2 checkBox_3";
+        QTest::newRow("a filter with wildcards, tap attached")
+            << true
+            << "00|0e|c6|||||||||ff|08|00|11|192|168||1||||0 checkBox radioButton checkBox_2 "
+               "checkBox_4";
+        QTest::newRow("every byte a wildcard, no tap")
+            << false << "|||||||||||||||||||||| radioButton_2 checkBox_3";
     }
     void settingsFileRoundTrip()
     {
@@ -333,7 +383,8 @@ private slots:
         QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier);
         QVERIFY(QFile::exists(path));
 
-        showInForm(QStringLiteral("1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1 checkBox radioButton_2 checkBox_2 checkBox_3"));
+        showInForm(QStringLiteral("1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1|1 checkBox "
+                                  "radioButton_2 checkBox_2 checkBox_3"));
         QApplication::setActiveWindow(w);  // back from the dialog
         QVERIFY(QTest::qWaitForWindowActive(w));
         QString openedIn;
@@ -355,7 +406,8 @@ private slots:
         showInForm(QStringLiteral("|||||||||||||08|||||||||| radioButton_2 checkBox_2 checkBox_4"));
         answerNextFileDialog(path);
         action("openSettings")->trigger();
-        const QString fromFile = QStringLiteral("00|0e|c6|||||||||||||||||||| checkBox radioButton_2 checkBox_2");
+        const QString fromFile =
+            QStringLiteral("00|0e|c6|||||||||||||||||||| checkBox radioButton_2 checkBox_2");
         QCOMPARE(formShown(), fromFile);
         QVERIFY(!w->isWindowModified());  // nothing to differ from yet
 
@@ -373,7 +425,8 @@ private slots:
         QVERIFY(!action("openSettings")->isEnabled());  // the answer will refill the form
         report(tap(4, 4), {outcome(Action::Write)});
         QVERIFY(action("openSettings")->isEnabled());
-        QCOMPARE(formShown(), QStringLiteral("|||||||||||||||||||||| radioButton_2 checkBox_3 checkBox_4"));
+        QCOMPARE(formShown(),
+                 QStringLiteral("|||||||||||||||||||||| radioButton_2 checkBox_3 checkBox_4"));
         QVERIFY(!w->isWindowModified());
     }
 
@@ -382,12 +435,17 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("named");
-        QTest::newRow("unknown key") << QByteArray(R"({"format": "kalvessa100-settings", "version": 1,
-            "timestamps": true, "filter": {"enabled": true, "eth_dts": "00:0e:c6:*:*:*"}})") << "\"filter.eth_dts\"";
-        QTest::newRow("value of the wrong form") << QByteArray(R"({"format": "kalvessa100-settings", "version": 1,
-            "filter": {"enabled": true, "ip_src": "192.168.1.300"}})") << "\"filter.ip_src\"";
-        QTest::newRow("cut short") << QByteArray(R"({"format": "kalvessa100-settings", "version": 1, "fcs": tr)")
-                                   << "line 1, column";
+        QTest::newRow("unknown key")
+            << QByteArray(R"({"format": "kalvessa100-settings", "version": 1,
+            "timestamps": true, "filter": {"enabled": true, "eth_dts": "00:0e:c6:*:*:*"}})")
+            << "\"filter.eth_dts\"";
+        QTest::newRow("value of the wrong form")
+            << QByteArray(R"({"format": "kalvessa100-settings", "version": 1,
+            "filter": {"enabled": true, "ip_src": "192.168.1.300"}})")
+            << "\"filter.ip_src\"";
+        QTest::newRow("cut short")
+            << QByteArray(R"({"format": "kalvessa100-settings", "version": 1, "fcs": tr)")
+            << "line 1, column";
     }
     void unusableFilesChangeNothing()
     {
@@ -397,13 +455,15 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("broken.json"));
         QVERIFY(writeFile(path, content));
-        const QString before = QStringLiteral("00|0e|c6|||||||||||||||||||| radioButton checkBox_3");
+        const QString before =
+            QStringLiteral("00|0e|c6|||||||||||||||||||| radioButton checkBox_3");
         showInForm(before);
         answerNextFileDialog(path);
         action("openSettings")->trigger();
         QCOMPARE(formShown(), before);
         QVERIFY(message());
-        QVERIFY2(message()->text().contains(path) && message()->text().contains(named), qPrintable(message()->text()));
+        QVERIFY2(message()->text().contains(path) && message()->text().contains(named),
+                 qPrintable(message()->text()));
     }
 
     void failedSaveIsTold()
@@ -472,7 +532,8 @@ private slots:
         get("pushButton_2")->setFocus();
         QTest::keyClick(get("pushButton_2"), Qt::Key_Return);
         QVERIFY(!get("pushButton_2")->isEnabled());  // Apply was pressed and waits
-        QCOMPARE(QApplication::focusWidget(), get("checkBox"));  // back in the form, not on the tab bar
+        QCOMPARE(QApplication::focusWidget(),
+                 get("checkBox"));  // back in the form, not on the tab bar
 
         report(tap(4, 4), {outcome(Action::Write)});
         get("pushButton_3")->setFocus();
@@ -486,7 +547,8 @@ private slots:
         // The menu has a letter of its own; the Filter tab keeps Alt+F.
         QTest::keyClick(w, Qt::Key_I, Qt::AltModifier);
         auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-        QVERIFY(menu && menu->actions().contains(action("openSettings")) && menu->actions().contains(action("saveSettings")));
+        QVERIFY(menu && menu->actions().contains(action("openSettings"))
+                && menu->actions().contains(action("saveSettings")));
         QTest::keyClick(menu, Qt::Key_Escape);
         QTest::keyClick(w, Qt::Key_F, Qt::AltModifier);
         QCOMPARE(get<QTabWidget>("tabWidget")->currentIndex(), 0);
@@ -499,9 +561,10 @@ private slots:
         report(tap(4, 4));
         QStringList named;
         QList<QAccessibleInterface *> todo{QAccessible::queryAccessibleInterface(w)};
-        const QList<QAccessible::Role> needNames{QAccessible::EditableText, QAccessible::PushButton, QAccessible::CheckBox,
-                                                 QAccessible::RadioButton, QAccessible::PageTab, QAccessible::ProgressBar,
-                                                 QAccessible::Graphic};
+        const QList<QAccessible::Role> needNames{
+            QAccessible::EditableText, QAccessible::PushButton, QAccessible::CheckBox,
+            QAccessible::RadioButton,  QAccessible::PageTab,    QAccessible::ProgressBar,
+            QAccessible::Graphic};
         while (!todo.isEmpty()) {
             QAccessibleInterface *item = todo.takeFirst();
             for (int i = 0; i < item->childCount(); ++i)
@@ -509,22 +572,29 @@ private slots:
             if (!needNames.contains(item->role()) || item->state().invisible)
                 continue;
             const QString name = item->text(QAccessible::Name);
-            QVERIFY2(!name.isEmpty(), qPrintable(QStringLiteral("role %1 of %2").arg(item->role())
-                                                 .arg(item->object() ? item->object()->objectName() : QString())));
+            QVERIFY2(
+                !name.isEmpty(),
+                qPrintable(QStringLiteral("role %1 of %2")
+                               .arg(item->role())
+                               .arg(item->object() ? item->object()->objectName() : QString())));
             named << name;
         }
-        for (const char *name : {"Ethernet destination address, byte 3 of 6", "Ethernet source address, byte 6 of 6",
-                                 "EtherType, byte 1 of 2", "IPv4 protocol", "IPv4 destination address, byte 4 of 4",
-                                 "Status light", "Progress", "Apply"})
+        for (const char *name :
+             {"Ethernet destination address, byte 3 of 6", "Ethernet source address, byte 6 of 6",
+              "EtherType, byte 1 of 2", "IPv4 protocol", "IPv4 destination address, byte 4 of 4",
+              "Status light", "Progress", "Apply"})
             QVERIFY2(named.contains(QLatin1String(name)), name);
         QCOMPARE(named.count(QStringLiteral("IPv4 source address, byte 1 of 4")), 1);
-        QCOMPARE(QAccessible::queryAccessibleInterface(get("label"))->text(QAccessible::Description),
-                 QStringLiteral("tap found"));
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(get("label"))->text(QAccessible::Description),
+            QStringLiteral("tap found"));
         progress(0);
         report(tap(4, 0));
         click("pushButton_4");
         progress(40);
-        QCOMPARE(QAccessible::queryAccessibleInterface(bar())->valueInterface()->currentValue().toInt(), 40);
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(bar())->valueInterface()->currentValue().toInt(),
+            40);
     }
 
     // In German, with the device layer's failure translated too; back in English the state is
@@ -540,21 +610,28 @@ private slots:
             QVERIFY(german.loaded());
             QCoreApplication::sendPostedEvents();  // the language change reaches the widgets
             QCOMPARE(text("label_2"), QStringLiteral("Kalvessa 100 gefunden"));
-            QCOMPARE(text("feedbackLine"), QStringLiteral("Übernommen um 14:02:11. Das Formular zeigt, was der Tap enthält."));
+            QCOMPARE(
+                text("feedbackLine"),
+                QStringLiteral("Übernommen um 14:02:11. Das Formular zeigt, was der Tap enthält."));
             QCOMPARE(text("label_15"), QStringLiteral("IPv4-Zieladresse :"));
             QCOMPARE(get<QPushButton>("pushButton_2")->text(), QStringLiteral("&Übernehmen"));
             QCOMPARE(update()->text(), QStringLiteral("Firmware aktuell\nVersion 4.0"));
             QCOMPARE(get<QTabWidget>("tabWidget")->tabText(1), QStringLiteral("&Zeitstempel"));
-            QCOMPARE(edit(3)->accessibleName(), QStringLiteral("Ethernet-Zieladresse, Byte 3 von 6"));
+            QCOMPARE(edit(3)->accessibleName(),
+                     QStringLiteral("Ethernet-Zieladresse, Byte 3 von 6"));
             QCOMPARE(action("openSettings")->text(), QStringLiteral("Einstellungen ö&ffnen..."));
             QCOMPARE(failure.text(), QStringLiteral("Seite 10 von 768 20-mal abgelehnt"));
             click("pushButton_3");
             report(tap(4, 4), {outcome(Action::Store, failure.text())});
-            QCOMPARE(text("label_32"), QStringLiteral("Einstellungen nicht bestätigt: Seite 10 von 768 20-mal abgelehnt"));
+            QCOMPARE(
+                text("label_32"),
+                QStringLiteral("Einstellungen nicht bestätigt: Seite 10 von 768 20-mal abgelehnt"));
         }
         QCoreApplication::sendPostedEvents();
-        QCOMPARE(QStringList({text("label_2"), text("label_4"), text("label_8"), text("label_32").section(QLatin1Char(':'), 0, 0)}),
-                 QStringList({"Kalvessa 100 found", "00:0e:c6:ab:cd:ef", "4.0", "Settings not acknowledged"}));
+        QCOMPARE(QStringList({text("label_2"), text("label_4"), text("label_8"),
+                              text("label_32").section(QLatin1Char(':'), 0, 0)}),
+                 QStringList({"Kalvessa 100 found", "00:0e:c6:ab:cd:ef", "4.0",
+                              "Settings not acknowledged"}));
         QCOMPARE(failure.text(), Refused);
     }
 };

@@ -11,9 +11,12 @@
 
 namespace {
 
-QString field(int i) { return i == 1 ? QStringLiteral("lineEdit") : QStringLiteral("lineEdit_%1").arg(i); }
+QString field(int i)
+{
+    return i == 1 ? QStringLiteral("lineEdit") : QStringLiteral("lineEdit_%1").arg(i);
+}
 
-} // namespace
+}  // namespace
 
 class TestMainWindowForm : public QObject
 {
@@ -31,8 +34,10 @@ private slots:
         QStringList expected{QStringLiteral("tabWidget"), QStringLiteral("checkBox")};
         for (int i = 1; i <= 23; ++i)
             expected << field(i);
-        expected << QStringLiteral("radioButton radioButton_2 checkBox_2 checkBox_3 checkBox_4 pushButton pushButton_2 "
-                                   "pushButton_3 pushButton_4").split(QLatin1Char(' '));
+        expected << QStringLiteral("radioButton radioButton_2 checkBox_2 checkBox_3 checkBox_4 "
+                                   "pushButton pushButton_2 "
+                                   "pushButton_3 pushButton_4")
+                        .split(QLatin1Char(' '));
         QStringList seen;
         QWidget *w = form.tabWidget;
         do {
@@ -57,10 +62,12 @@ private slots:
     void labelsReadAlikeAndMnemonicsAreUnique()
     {
         for (int i = 10; i <= 15; ++i) {
-            const QString text = window->findChild<QLabel *>(QStringLiteral("label_%1").arg(i))->text();
+            const QString text =
+                window->findChild<QLabel *>(QStringLiteral("label_%1").arg(i))->text();
             QVERIFY2(text.endsWith(QStringLiteral(" :")), qPrintable(text));
         }
-        QStringList texts{form.pushButton->text(), form.pushButton_2->text(), form.pushButton_3->text()};
+        QStringList texts{form.pushButton->text(), form.pushButton_2->text(),
+                          form.pushButton_3->text()};
         for (int i = 0; i < form.tabWidget->count(); ++i)
             texts << form.tabWidget->tabText(i);
         QSet<QChar> keys;

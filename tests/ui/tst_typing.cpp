@@ -17,30 +17,66 @@ private slots:
     {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("base");
-        QTest::addColumn<int>("into");     // the field that has focus first
+        QTest::addColumn<int>("into");  // the field that has focus first
         QTest::addColumn<QString>("how");  // keys, ctrl+v, or menu (QLineEdit::paste)
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("fields");
-        QTest::addColumn<int>("focus");    // the field with focus afterwards
+        QTest::addColumn<int>("focus");  // the field with focus afterwards
 
-        QTest::newRow("upper case, shown lower") << 6 << 16 << 0 << "keys" << "FF" << "ff|||||" << 1;
-        QTest::newRow("0x starts a number") << 2 << 16 << 0 << "keys" << "0x8" << "8|" << 0;
-        QTest::newRow("comma refused") << 6 << 16 << 0 << "keys" << ",a," << "a|||||" << 0;
-        QTest::newRow("separator moves on") << 6 << 16 << 0 << "keys" << "a:b-c" << "a|b|c|||" << 2;
-        QTest::newRow("typed MAC") << 6 << 16 << 0 << "keys" << "00:0e:C6:12:34:56" << "00|0e|c6|12|34|56" << 5;
-        QTest::newRow("typed bare MAC") << 6 << 16 << 0 << "keys" << "000ec6123456" << "00|0e|c6|12|34|56" << 5;
-        QTest::newRow("MAC pasted into byte 4") << 6 << 16 << 3 << "ctrl+v" << "00:0e:c6:12:34:56" << "00|0e|c6|12|34|56" << 5;
-        QTest::newRow("MAC with dashes") << 6 << 16 << 1 << "ctrl+v" << "00-0E-C6-12-34-56" << "00|0e|c6|12|34|56" << 5;
-        QTest::newRow("bare MAC from the menu") << 6 << 16 << 5 << "menu" << " 000EC6123456 " << "00|0e|c6|12|34|56" << 5;
-        QTest::newRow("two bytes from byte 3") << 6 << 16 << 2 << "ctrl+v" << "12:34" << "||12|34||" << 3;
-        QTest::newRow("too long from byte 5") << 6 << 16 << 4 << "ctrl+v" << "12:34:56" << "|||||" << 4;
-        QTest::newRow("odd digit run") << 6 << 16 << 0 << "menu" << "0ec61" << "|||||" << 0;
-        QTest::newRow("EtherType 0x0800") << 2 << 16 << 1 << "ctrl+v" << "0x0800" << "08|00" << 1;
-        QTest::newRow("typed IPv4") << 4 << 10 << 0 << "keys" << "192.168.1.10" << "192|168|1|10" << 3;
-        QTest::newRow("pasted IPv4") << 4 << 10 << 2 << "ctrl+v" << "10.0.0.255" << "10|0|0|255" << 3;
-        QTest::newRow("octet above 255 refused") << 4 << 10 << 0 << "keys" << "256" << "25|||" << 0;
-        QTest::newRow("IPv4 with an octet above 255") << 4 << 10 << 0 << "menu" << "10.0.0.256" << "|||" << 0;
-        QTest::newRow("Backspace moves back") << 6 << 16 << 0 << "keys" << "ab\b\bc" << "ac|||||" << 1;
+        QTest::newRow("upper case, shown lower") << 6 << 16 << 0 << "keys"
+                                                 << "FF"
+                                                 << "ff|||||" << 1;
+        QTest::newRow("0x starts a number") << 2 << 16 << 0 << "keys"
+                                            << "0x8"
+                                            << "8|" << 0;
+        QTest::newRow("comma refused") << 6 << 16 << 0 << "keys"
+                                       << ",a,"
+                                       << "a|||||" << 0;
+        QTest::newRow("separator moves on") << 6 << 16 << 0 << "keys"
+                                            << "a:b-c"
+                                            << "a|b|c|||" << 2;
+        QTest::newRow("typed MAC") << 6 << 16 << 0 << "keys"
+                                   << "00:0e:C6:12:34:56"
+                                   << "00|0e|c6|12|34|56" << 5;
+        QTest::newRow("typed bare MAC") << 6 << 16 << 0 << "keys"
+                                        << "000ec6123456"
+                                        << "00|0e|c6|12|34|56" << 5;
+        QTest::newRow("MAC pasted into byte 4") << 6 << 16 << 3 << "ctrl+v"
+                                                << "00:0e:c6:12:34:56"
+                                                << "00|0e|c6|12|34|56" << 5;
+        QTest::newRow("MAC with dashes") << 6 << 16 << 1 << "ctrl+v"
+                                         << "00-0E-C6-12-34-56"
+                                         << "00|0e|c6|12|34|56" << 5;
+        QTest::newRow("bare MAC from the menu") << 6 << 16 << 5 << "menu"
+                                                << " 000EC6123456 "
+                                                << "00|0e|c6|12|34|56" << 5;
+        QTest::newRow("two bytes from byte 3") << 6 << 16 << 2 << "ctrl+v"
+                                               << "12:34"
+                                               << "||12|34||" << 3;
+        QTest::newRow("too long from byte 5") << 6 << 16 << 4 << "ctrl+v"
+                                              << "12:34:56"
+                                              << "|||||" << 4;
+        QTest::newRow("odd digit run") << 6 << 16 << 0 << "menu"
+                                       << "0ec61"
+                                       << "|||||" << 0;
+        QTest::newRow("EtherType 0x0800") << 2 << 16 << 1 << "ctrl+v"
+                                          << "0x0800"
+                                          << "08|00" << 1;
+        QTest::newRow("typed IPv4") << 4 << 10 << 0 << "keys"
+                                    << "192.168.1.10"
+                                    << "192|168|1|10" << 3;
+        QTest::newRow("pasted IPv4") << 4 << 10 << 2 << "ctrl+v"
+                                     << "10.0.0.255"
+                                     << "10|0|0|255" << 3;
+        QTest::newRow("octet above 255 refused") << 4 << 10 << 0 << "keys"
+                                                 << "256"
+                                                 << "25|||" << 0;
+        QTest::newRow("IPv4 with an octet above 255") << 4 << 10 << 0 << "menu"
+                                                      << "10.0.0.256"
+                                                      << "|||" << 0;
+        QTest::newRow("Backspace moves back") << 6 << 16 << 0 << "keys"
+                                              << "ab\b\bc"
+                                              << "ac|||||" << 1;
     }
 
     void typing()

@@ -17,12 +17,15 @@ constexpr int UpdateMs = 120000;
 const QString Host = QStringLiteral("kvtap0");
 
 // What is typed into lineEdit ... lineEdit_23, as the form shows it again; empty: not compared.
-const char *const Typed[23] = {"00", "0e", "c6", "", "", "ff", "", "", "", "", "", "", "08", "", "11",
-                               "192", "168", "1", "", "10", "", "", "9"};
+const char *const Typed[23] = {"00", "0e", "c6", "",    "",    "ff", "", "",   "", "", "", "",
+                               "08", "",   "11", "192", "168", "1",  "", "10", "", "", "9"};
 
 // Filter on, keep, timestamps, no CRC-error frames, FCS; a fresh tap reports every flag set.
-const std::pair<const char *, bool> Flags[] = {
-    {"checkBox", true}, {"radioButton", true}, {"checkBox_2", true}, {"checkBox_3", false}, {"checkBox_4", true}};
+const std::pair<const char *, bool> Flags[] = {{"checkBox", true},
+                                               {"radioButton", true},
+                                               {"checkBox_2", true},
+                                               {"checkBox_3", false},
+                                               {"checkBox_4", true}};
 
 // The opcodes of the requests the tap received since the frames were last cleared.
 QList<int> opcodes(TapTestBed &bed)
@@ -33,9 +36,11 @@ QList<int> opcodes(TapTestBed &bed)
     return out;
 }
 
-} // namespace
+}  // namespace
 
-class TestWindowTap : public QObject, public MainWindowTestAccess
+class TestWindowTap
+    : public QObject
+    , public MainWindowTestAccess
 {
     Q_OBJECT
 
@@ -51,7 +56,8 @@ class TestWindowTap : public QObject, public MainWindowTestAccess
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
         if (!linkDown)
-            QTRY_COMPARE_WITH_TIMEOUT(text("label_2"), QStringLiteral("Kalvessa 100 found"), FoundMs);
+            QTRY_COMPARE_WITH_TIMEOUT(text("label_2"), QStringLiteral("Kalvessa 100 found"),
+                                      FoundMs);
     }
 
     // Busy from the click until the worker's answer has been shown.
@@ -90,10 +96,13 @@ class TestWindowTap : public QObject, public MainWindowTestAccess
         if (generation == 4)
             QCOMPARE(QList<int>({at(0), at(1)}), QList<int>({0x17, 0xFF}));
         else
-            QCOMPARE(QList<int>({at(2), at(3), at(4), at(5)}), QList<int>({0xFF, 0x00, 0x00, 0xF0}));
+            QCOMPARE(QList<int>({at(2), at(3), at(4), at(5)}),
+                     QList<int>({0xFF, 0x00, 0x00, 0xF0}));
         int care = 0;
         for (int k = 0; k < 23; ++k) {
-            QVERIFY2(at(0x200 + k) == QString::fromLatin1(Typed[k]).toInt(nullptr, k < 15 ? 16 : 10), qPrintable(QString::number(k)));
+            QVERIFY2(at(0x200 + k)
+                         == QString::fromLatin1(Typed[k]).toInt(nullptr, k < 15 ? 16 : 10),
+                     qPrintable(QString::number(k)));
             care |= *Typed[k] ? 1 << (22 - k) : 0;
         }
         QCOMPARE((at(7) << 16) | (at(8) << 8) | at(9), care);
@@ -128,7 +137,8 @@ private slots:
         verifyNotFound();
         QTRY_COMPARE(w->findChildren<QMessageBox *>().size(), 1);
         const QString details = w->findChild<QMessageBox *>()->text();
-        for (const QString &says : {Host, QStringLiteral("sudo usermod -aG kalvessa $USER"), QStringLiteral("setcap")})
+        for (const QString &says :
+             {Host, QStringLiteral("sudo usermod -aG kalvessa $USER"), QStringLiteral("setcap")})
             QVERIFY2(details.contains(says), qPrintable(details));
 
         QVERIFY(setLink("up"));
@@ -161,7 +171,8 @@ private slots:
 
         bed->stopTap();
         QVERIFY(bed->unplug());
-        QTRY_COMPARE_WITH_TIMEOUT(text("label_2"), QStringLiteral("Kalvessa 100 not found"), FoundMs);
+        QTRY_COMPARE_WITH_TIMEOUT(text("label_2"), QStringLiteral("Kalvessa 100 not found"),
+                                  FoundMs);
         verifyNotFound();
         QCOMPARE(edit(1)->text(), QStringLiteral("00"));  // the texts stay, disabled
         for (int i = 1; i <= 23; ++i)
@@ -187,8 +198,9 @@ private slots:
         QTest::addColumn<QString>("result");
         QTest::newRow("completed") << QStringList{"--firmware-version", "0"}
                                    << "Update completed\nPlease reset the adapter |  | off | 100";
-        QTest::newRow("refused") << QStringList{"--firmware-version", "0", "--refuse-page", "3:1000"}
-                                 << "Update failed\n | Update failed: page 3 of 768 refused 20 times | on | 0";
+        QTest::newRow("refused") << QStringList{
+            "--firmware-version", "0", "--refuse-page",
+            "3:1000"} << "Update failed\n | Update failed: page 3 of 768 refused 20 times | on | 0";
     }
     void firmwareUpdate()
     {
@@ -198,8 +210,9 @@ private slots:
         QCOMPARE(update()->text(), QStringLiteral("Updating...\nDo not unplug the adapter"));
         QCOMPARE(text("label_32"), QStringLiteral("Updating: do not unplug the adapter"));
         QTRY_VERIFY_WITH_TIMEOUT(!w->firmwareUpdateRunning(), UpdateMs);
-        QTEST(QStringLiteral("%1 | %2 | %3 | %4").arg(update()->text(), text("label_32"),
-                                                      update()->isEnabled() ? "on" : "off").arg(bar()->value()),
+        QTEST(QStringLiteral("%1 | %2 | %3 | %4")
+                  .arg(update()->text(), text("label_32"), update()->isEnabled() ? "on" : "off")
+                  .arg(bar()->value()),
               "result");
     }
 
@@ -230,7 +243,9 @@ private slots:
         openWindow({"--wrong-code", "80:07"});
         for (int attempt = 0; attempt < 2; ++attempt) {
             clickAndWaitForAnswer("pushButton_3");
-            QVERIFY2(text("label_32").startsWith(QStringLiteral("Settings not acknowledged: register 0x")), qPrintable(text("label_32")));
+            QVERIFY2(text("label_32")
+                         .startsWith(QStringLiteral("Settings not acknowledged: register 0x")),
+                     qPrintable(text("label_32")));
             QTRY_COMPARE(w->findChildren<QMessageBox *>().size(), 1);
             w->findChild<QMessageBox *>()->close();
             QTRY_COMPARE(w->findChildren<QMessageBox *>().size(), 0);

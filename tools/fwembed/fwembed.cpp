@@ -79,8 +79,8 @@ std::string renderSource(const std::vector<uint8_t> &image, bool standIn)
     }
     text += "};\n";
     text += "const int firmwareImageLength = " + std::to_string(image.size()) + ";\n";
-    text += std::string("const bool firmwareImageIsStandIn = ") + (standIn ? "true" : "false")
-            + ";\n";
+    text +=
+        std::string("const bool firmwareImageIsStandIn = ") + (standIn ? "true" : "false") + ";\n";
     return text;
 }
 
@@ -103,7 +103,7 @@ std::size_t parseLength(const char *text)
     return static_cast<std::size_t>(value);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -53,9 +53,9 @@ public:
         QTest::qWait(SettleMs);  // let the last repaint land
         const QString path = dir.filePath(QLatin1String(name) + QStringLiteral(".png"));
         const QRect area = w.frameGeometry();
-        const QPixmap picture = fromScreen
-            ? QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height())
-            : w.grab();
+        const QPixmap picture = fromScreen ? QGuiApplication::primaryScreen()->grabWindow(
+                                    0, area.x(), area.y(), area.width(), area.height())
+                                           : w.grab();
         const bool saved = picture.save(path);
         std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
         return saved;
@@ -75,7 +75,8 @@ public:
     bool detach(std::unique_ptr<TapTestBed> &bed)
     {
         bed.reset();
-        return waitFor([this] { return label("label_2") == QLatin1String("Kalvessa 100 not found"); });
+        return waitFor(
+            [this] { return label("label_2") == QLatin1String("Kalvessa 100 not found"); });
     }
 
     // A filter for IPv4 UDP from 192.168.1.x to one MAC vendor prefix, applied to the tap.
@@ -83,11 +84,11 @@ public:
     {
         if (!get<QAbstractButton>("checkBox")->isChecked())
             get<QAbstractButton>("checkBox")->click();
-        const char *typed[23] = {"00", "0e", "c6", "", "", "", "", "", "", "", "", "",
+        const char *typed[23] = {"00", "0e", "c6", "",    "",    "",  "", "", "", "", "", "",
                                  "08", "00", "11", "192", "168", "1", "", "", "", "", ""};
         for (int i = 0; i < 23; ++i) {
-            auto *field = w.findChild<QLineEdit *>(i == 0 ? QStringLiteral("lineEdit")
-                                                          : QStringLiteral("lineEdit_%1").arg(i + 1));
+            auto *field = w.findChild<QLineEdit *>(
+                i == 0 ? QStringLiteral("lineEdit") : QStringLiteral("lineEdit_%1").arg(i + 1));
             field->clear();
             QTest::keyClicks(field, QLatin1String(typed[i]));
         }
@@ -118,15 +119,21 @@ public:
         return p;
     }
 
-    QString label(const char *name) const { return w.findChild<QLabel *>(QLatin1String(name))->text(); }
-    template <typename T> T *get(const char *name) const { return w.findChild<T *>(QLatin1String(name)); }
+    QString label(const char *name) const
+    {
+        return w.findChild<QLabel *>(QLatin1String(name))->text();
+    }
+    template <typename T> T *get(const char *name) const
+    {
+        return w.findChild<T *>(QLatin1String(name));
+    }
 
 private:
     MainWindow &w;
     QDir dir;
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -156,14 +163,17 @@ int main(int argc, char **argv)
         bed = std::make_unique<TapTestBed>(Host);
         ok = bed->plug() && bed->startTap({})
             && QProcess::execute(QStringLiteral("ip"), {"link", "set", Host, "down"}) == 0
-            && waitFor([&shooter] { return shooter.label("label_32") == QLatin1String("Tap not reachable"); })
+            && waitFor([&shooter] {
+                   return shooter.label("label_32") == QLatin1String("Tap not reachable");
+               })
             && shooter.shoot("tap-not-reachable", true);
         bed.reset();
         QTest::qWait(1500);  // the worker notices the interface has gone
     }
 
     // Generation 4, up to date, with a filter applied; then edited, in German, on a dark desktop.
-    ok = ok && shooter.attach(bed, {}) && shooter.applyExample() && shooter.shoot("generation4-up-to-date");
+    ok = ok && shooter.attach(bed, {}) && shooter.applyExample()
+        && shooter.shoot("generation4-up-to-date");
     if (ok) {
         QTest::keyClicks(shooter.get<QLineEdit>("lineEdit_6"), QStringLiteral("FF"));
         shooter.get<QAbstractButton>("checkBox_2")->click();
@@ -203,7 +213,8 @@ int main(int argc, char **argv)
     ok = ok && shooter.attach(bed, {"--firmware-version", "0", "--refuse-page", "3:1000"});
     if (ok) {
         QTest::mouseClick(shooter.get<QPushButton>("pushButton_4"), Qt::LeftButton);
-        ok = waitFor([&w] { return !w.firmwareUpdateRunning(); }, 300000) && shooter.shoot("generation4-update-failed");
+        ok = waitFor([&w] { return !w.firmwareUpdateRunning(); }, 300000)
+            && shooter.shoot("generation4-update-failed");
     }
     ok = ok && shooter.detach(bed);
 

@@ -3,9 +3,9 @@
 namespace tapsim {
 
 namespace {
-constexpr int ReadTimeoutMs = 10;   // unused while non-blocking, but pcap wants one
+constexpr int ReadTimeoutMs = 10;  // unused while non-blocking, but pcap wants one
 constexpr int DispatchAll = -1;
-} // namespace
+}  // namespace
 
 bool CaptureLink::fail(const std::string &what)
 {
@@ -29,7 +29,8 @@ bool CaptureLink::open(const std::string &interfaceName)
         return fail("cannot configure the capture on " + interfaceName);
     const int activated = pcap_activate(p);
     if (activated < 0)
-        return fail("cannot capture on " + interfaceName + " (" + pcap_statustostr(activated) + ")");
+        return fail("cannot capture on " + interfaceName + " (" + pcap_statustostr(activated)
+                    + ")");
     if (pcap_setdirection(p, PCAP_D_IN) != 0)
         return fail("cannot restrict the capture to incoming frames");
     bpf_program program{};
@@ -75,4 +76,4 @@ bool CaptureLink::send(const uint8_t *bytes, int length)
     return m_handle && pcap_inject(m_handle.get(), bytes, static_cast<size_t>(length)) == length;
 }
 
-} // namespace tapsim
+}  // namespace tapsim

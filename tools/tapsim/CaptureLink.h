@@ -34,9 +34,12 @@ public:
 
 private:
     bool fail(const std::string &what);
-    struct Closer { void operator()(pcap_t *p) const { pcap_close(p); } };
+    struct Closer
+    {
+        void operator()(pcap_t *p) const { pcap_close(p); }
+    };
     std::unique_ptr<pcap_t, Closer> m_handle;
     std::string m_error;
 };
 
-} // namespace tapsim
+}  // namespace tapsim

@@ -5,7 +5,8 @@
 namespace tapsim {
 
 FrameRecorder::FrameRecorder(const std::string &path)
-    : m_path(path), m_file(std::fopen(path.c_str(), "w"))
+    : m_path(path)
+    , m_file(std::fopen(path.c_str(), "w"))
 {
 }
 
@@ -37,4 +38,4 @@ void FrameRecorder::record(const timeval &time, int wireLength, const uint8_t *b
     std::fflush(m_file.get());
 }
 
-} // namespace tapsim
+}  // namespace tapsim

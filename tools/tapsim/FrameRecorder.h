@@ -25,9 +25,12 @@ public:
                                   int capturedLength);
 
 private:
-    struct Closer { void operator()(FILE *f) const { std::fclose(f); } };
+    struct Closer
+    {
+        void operator()(FILE *f) const { std::fclose(f); }
+    };
     std::string m_path;
     std::unique_ptr<FILE, Closer> m_file;
 };
 
-} // namespace tapsim
+}  // namespace tapsim

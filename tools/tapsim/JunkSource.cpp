@@ -5,13 +5,14 @@
 namespace tapsim {
 
 namespace {
-constexpr int AddressesLength = 12;   // destination and source MAC
+constexpr int AddressesLength = 12;  // destination and source MAC
 constexpr int MaxByte = 0xFF;
-} // namespace
+}  // namespace
 
 JunkSource::JunkSource(std::vector<JunkKind> kinds, double framesPerSecond, uint32_t seed)
-    : m_kinds(std::move(kinds)), m_random(seed),
-      m_gapSeconds(framesPerSecond > 0.0 ? framesPerSecond : 1.0)
+    : m_kinds(std::move(kinds))
+    , m_random(seed)
+    , m_gapSeconds(framesPerSecond > 0.0 ? framesPerSecond : 1.0)
 {
     m_replies.reserve(RepliesKept);
 }
@@ -26,8 +27,7 @@ void JunkSource::remember(const Reply &reply)
     m_nextSlot = (m_nextSlot + 1) % m_replies.size();
 }
 
-template <typename T>
-T JunkSource::draw(T from, T to)
+template <typename T> T JunkSource::draw(T from, T to)
 {
     return std::uniform_int_distribution<T>(from, to)(m_random);
 }
@@ -66,4 +66,4 @@ JunkSource::Clock::duration JunkSource::nextGap()
         std::chrono::duration<double>(m_gapSeconds(m_random)));
 }
 
-} // namespace tapsim
+}  // namespace tapsim

@@ -15,7 +15,7 @@ namespace tapsim {
 // filter; random frames and replays also pass the header test a reply must pass.
 enum class JunkKind {
     Random,  // zero header, random length of 16 or more, random code and payload
-    Runt,    // zero addresses, shorter than a frame that can carry a code
+    Runt,  // zero addresses, shorter than a frame that can carry a code
     Replay,  // an exact copy of a reply the tap sent before
 };
 
@@ -26,7 +26,7 @@ class JunkSource
 {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr int MinRuntLength = 14;   // the kernel sends nothing shorter than a header
+    static constexpr int MinRuntLength = 14;  // the kernel sends nothing shorter than a header
     static constexpr int RepliesKept = 64;
 
     JunkSource(std::vector<JunkKind> kinds, double framesPerSecond, uint32_t seed);
@@ -41,14 +41,13 @@ public:
 
 private:
     void randomBytes(Reply &frame, int from);
-    template <typename T>
-    T draw(T from, T to);   // evenly, both ends included
+    template <typename T> T draw(T from, T to);  // evenly, both ends included
 
     const std::vector<JunkKind> m_kinds;
     std::mt19937 m_random;
     std::exponential_distribution<double> m_gapSeconds;
-    std::vector<Reply> m_replies;   // a ring of the last RepliesKept replies
+    std::vector<Reply> m_replies;  // a ring of the last RepliesKept replies
     size_t m_nextSlot = 0;
 };
 
-} // namespace tapsim
+}  // namespace tapsim

@@ -24,7 +24,7 @@ constexpr int ForeignFrameLength = MinReplyFrameLength;
 // Source address of the junk copies and of foreign traffic: locally administered, never zero.
 constexpr uint8_t ForeignSource[6] = {0x02, 0x4B, 0x56, 0x4A, 0x4E, 0x4B};
 constexpr uint8_t Broadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-constexpr uint8_t ForeignEtherType[2] = {0x88, 0xB6};   // IEEE local experimental 2
+constexpr uint8_t ForeignEtherType[2] = {0x88, 0xB6};  // IEEE local experimental 2
 constexpr int MacLength = 6;
 constexpr int SourceOffset = 6;
 constexpr int EtherTypeOffset = 12;
@@ -61,7 +61,8 @@ public:
     {
         signalfd_siginfo info{};
         return ::read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)
-                   ? static_cast<int>(info.ssi_signo) : 0;
+            ? static_cast<int>(info.ssi_signo)
+            : 0;
     }
 
 private:
@@ -76,13 +77,17 @@ timespec toTimespec(std::chrono::steady_clock::duration d)
     return timespec{static_cast<time_t>(ns / NanosecondsPerSecond),
                     static_cast<long>(ns % NanosecondsPerSecond)};
 }
-} // namespace
+}  // namespace
 
 SimulatedTap::SimulatedTap(const TapOptions &options, CaptureLink &link, TapState &state,
                            FrameRecorder *recorder, const StateFiles *stateFiles)
-    : m_options(options), m_link(link), m_state(state),
-      m_protocol(options.generation, state, options.faults, options.resetAfterUpdate),
-      m_recorder(recorder), m_stateFiles(stateFiles), m_random(options.seed)
+    : m_options(options)
+    , m_link(link)
+    , m_state(state)
+    , m_protocol(options.generation, state, options.faults, options.resetAfterUpdate)
+    , m_recorder(recorder)
+    , m_stateFiles(stateFiles)
+    , m_random(options.seed)
 {
     if (options.backgroundRate > 0.0)
         m_backgroundPeriod = std::chrono::duration_cast<Clock::duration>(
@@ -101,7 +106,8 @@ int SimulatedTap::finish(int exitCode)
 {
     saveState();
     if (const unsigned dropped = m_link.dropped())
-        std::fprintf(stderr, "kalvessa-tapsim: the capture buffer overflowed; %u frames were lost\n",
+        std::fprintf(stderr,
+                     "kalvessa-tapsim: the capture buffer overflowed; %u frames were lost\n",
                      dropped);
     return exitCode;
 }
@@ -216,7 +222,7 @@ void SimulatedTap::handleFrame(const pcap_pkthdr &header, const uint8_t *bytes)
     pending.due = Clock::now() + std::chrono::milliseconds(m_options.delayMs);
     pending.reply = *reply;
     if (m_options.replyLength > 0)
-        pending.reply.length = m_options.replyLength;   // the bytes beyond the reply are zero
+        pending.reply.length = m_options.replyLength;  // the bytes beyond the reply are zero
     pending.requestLength = std::min(length, MaxFrameLength);
     std::memcpy(pending.request.data(), bytes, static_cast<size_t>(pending.requestLength));
     m_pending.push_back(pending);
@@ -243,11 +249,10 @@ void SimulatedTap::sendReply(const PendingReply &pending)
             std::memcpy(junk.bytes.data() + SourceOffset, ForeignSource, MacLength);
             break;
         case TapOptions::JunkField::EtherType:
-            std::memcpy(junk.bytes.data() + EtherTypeOffset, ForeignEtherType, sizeof ForeignEtherType);
+            std::memcpy(junk.bytes.data() + EtherTypeOffset, ForeignEtherType,
+                        sizeof ForeignEtherType);
             break;
-        case TapOptions::JunkField::Reserved:
-            junk.bytes[ReservedOffset] = JunkReserved;
-            break;
+        case TapOptions::JunkField::Reserved: junk.bytes[ReservedOffset] = JunkReserved; break;
         }
         for (int i = 0; i < m_options.junkBeforeReply; ++i)
             m_link.send(junk.bytes.data(), junk.length);
@@ -267,7 +272,7 @@ void SimulatedTap::sendBackground(Clock::time_point now)
     if (m_backgroundPeriod.count() <= 0)
         return;
     if (now - m_nextBackground > MaxBackgroundLag)
-        m_nextBackground = now;   // after a stall, carry on at the rate instead of bursting
+        m_nextBackground = now;  // after a stall, carry on at the rate instead of bursting
     std::array<uint8_t, ForeignFrameLength> foreign{};
     std::memcpy(foreign.data(), Broadcast, MacLength);
     std::memcpy(foreign.data() + SourceOffset, ForeignSource, MacLength);
@@ -285,7 +290,7 @@ void SimulatedTap::sendJunk(Clock::time_point now)
     if (!m_junk)
         return;
     if (now - m_nextJunk > MaxBackgroundLag)
-        m_nextJunk = now;   // after a stall, carry on at the rate instead of bursting
+        m_nextJunk = now;  // after a stall, carry on at the rate instead of bursting
     for (int sent = 0; sent < MaxJunkPerTurn && m_nextJunk <= now; ++sent) {
         const Reply junk = m_junk->next();
         if (junk.length > 0)
@@ -294,4 +299,4 @@ void SimulatedTap::sendJunk(Clock::time_point now)
     }
 }
 
-} // namespace tapsim
+}  // namespace tapsim

@@ -67,9 +67,9 @@ private:
     Clock::duration m_backgroundPeriod{};
     Clock::time_point m_nextBackground;
     uint32_t m_backgroundSequence = 0;
-    std::optional<JunkSource> m_junk;   // only with a junk rate
+    std::optional<JunkSource> m_junk;  // only with a junk rate
     Clock::time_point m_nextJunk;
     unsigned m_stateSaves = 0;
 };
 
-} // namespace tapsim
+}  // namespace tapsim

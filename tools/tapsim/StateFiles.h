@@ -25,4 +25,4 @@ private:
     std::string m_directory;
 };
 
-} // namespace tapsim
+}  // namespace tapsim

@@ -12,12 +12,12 @@ namespace syncmarker {
 constexpr uint8_t Source[6] = {0x02, 0x4B, 0x56, 0x53, 0x59, 0x4E};
 constexpr int SourceOffset = 6;
 constexpr int EtherTypeOffset = 12;
-constexpr uint8_t EtherType[2] = {0x88, 0xB5};   // IEEE local experimental
+constexpr uint8_t EtherType[2] = {0x88, 0xB5};  // IEEE local experimental
 constexpr int MagicOffset = 14;
 constexpr char Magic[6] = {'K', 'V', 'S', 'Y', 'N', 'C'};
-constexpr int NonceOffset = 20;                   // 4 bytes, big-endian
+constexpr int NonceOffset = 20;  // 4 bytes, big-endian
 constexpr int FlagsOffset = 24;
-constexpr uint8_t SaveState = 0x01;               // write the state files before answering
+constexpr uint8_t SaveState = 0x01;  // write the state files before answering
 constexpr int Length = 60;
 
 inline void build(uint8_t *out, uint32_t nonce, uint8_t flags)
@@ -45,4 +45,4 @@ inline bool parse(const uint8_t *bytes, int length, uint32_t *nonce, uint8_t *fl
     return true;
 }
 
-} // namespace syncmarker
+}  // namespace syncmarker

@@ -26,7 +26,7 @@ const JunkKindName JunkKindNames[] = {
 struct OptionInfo
 {
     const char *name;
-    const char *value;   // nullptr: a flag
+    const char *value;  // nullptr: a flag
     const char *help;
 };
 
@@ -35,8 +35,10 @@ const OptionInfo OptionList[] = {
     {"generation", "4|3", "4 answers every request; 3 answers nothing (default 4)."},
     {"firmware-version", "X.Y",
      "Reported version: register 0x70300 = X, 0x70301 = Y; \"0\" reports 0 (default 4.0)."},
-    {"firmware-type", "HEX", "Reported type code, 0x70302 low byte, 0x70303 high byte (default 220c)."},
-    {"reset-after-update", nullptr, "After a completed programming run report version 4.0, type 220c."},
+    {"firmware-type", "HEX",
+     "Reported type code, 0x70302 low byte, 0x70303 high byte (default 220c)."},
+    {"reset-after-update", nullptr,
+     "After a completed programming run report version 4.0, type 220c."},
     {"record", "FILE", "Record every frame received, one line per frame (see README)."},
     {"state-dir", "DIR", "Write flash.bin, settings-working.bin and settings-stored.bin here."},
     {"silent", nullptr, "Generation 4 that carries out commands but answers nothing."},
@@ -49,13 +51,16 @@ const OptionInfo OptionList[] = {
      "Refuse program-page PAGE (decimal index) COUNT times, then accept (repeatable)."},
     {"delay-ms", "MS", "Delay every reply by MS milliseconds."},
     {"false-echo", nullptr, "Before each reply, send back an exact copy of the request."},
-    {"junk-before-reply", "N", "Before each reply, send N copies of it with a non-zero source MAC."},
+    {"junk-before-reply", "N",
+     "Before each reply, send N copies of it with a non-zero source MAC."},
     {"junk-field", "source|ethertype|reserved",
      "Which header field the junk copies make non-zero (default source: the source MAC)."},
     {"reply-length", "N", "Cut or zero-pad every reply to N bytes (16 to 1514)."},
     {"short-before-reply", "N", "Before each reply, send N zero-header frames of 15 bytes."},
-    {"background-rate", "PPS", "Send foreign frames (non-zero addresses) at PPS frames per second."},
-    {"junk-rate", "PPS", "Send zero-address junk at PPS frames per second on average, at random times."},
+    {"background-rate", "PPS",
+     "Send foreign frames (non-zero addresses) at PPS frames per second."},
+    {"junk-rate", "PPS",
+     "Send zero-address junk at PPS frames per second on average, at random times."},
     {"junk-kinds", "random,runt,replay",
      "Which junk --junk-rate sends, drawn evenly frame by frame (default random)."},
 };
@@ -67,10 +72,12 @@ void addOptions(QCommandLineParser &parser)
     parser.addHelpOption();
     for (const OptionInfo &s : OptionList) {
         if (s.value)
-            parser.addOption(QCommandLineOption(QString::fromLatin1(s.name), QString::fromLatin1(s.help),
-                                               QString::fromLatin1(s.value)));
+            parser.addOption(QCommandLineOption(QString::fromLatin1(s.name),
+                                                QString::fromLatin1(s.help),
+                                                QString::fromLatin1(s.value)));
         else
-            parser.addOption(QCommandLineOption(QString::fromLatin1(s.name), QString::fromLatin1(s.help)));
+            parser.addOption(
+                QCommandLineOption(QString::fromLatin1(s.name), QString::fromLatin1(s.help)));
     }
 }
 
@@ -98,8 +105,9 @@ bool toJunkKinds(const QString &text, std::vector<JunkKind> *out)
 {
     out->clear();
     for (const QString &name : text.split(QLatin1Char(','))) {
-        const auto *known = std::find_if(std::begin(JunkKindNames), std::end(JunkKindNames),
-                                         [&](const JunkKindName &k) { return name == QLatin1String(k.name); });
+        const auto *known =
+            std::find_if(std::begin(JunkKindNames), std::end(JunkKindNames),
+                         [&](const JunkKindName &k) { return name == QLatin1String(k.name); });
         if (known == std::end(JunkKindNames))
             return false;
         out->push_back(known->kind);
@@ -111,9 +119,9 @@ bool toPair(const QString &text, int base, int maxFirst, int maxSecond, int *fir
 {
     const QStringList parts = text.split(QLatin1Char(':'));
     return parts.size() == 2 && toInt(parts[0], base, 0, maxFirst, first)
-           && toInt(parts[1], base, 0, maxSecond, second);
+        && toInt(parts[1], base, 0, maxSecond, second);
 }
-} // namespace
+}  // namespace
 
 QString TapCommandLine::helpText()
 {
@@ -139,7 +147,8 @@ bool TapCommandLine::parse(const QStringList &arguments)
         return true;
     }
     if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first()));
+        return fail(
+            QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first()));
 
     TapOptions &o = m_options;
     const auto value = [&](const char *name) { return parser.value(QString::fromLatin1(name)); };
@@ -225,17 +234,21 @@ bool TapCommandLine::parse(const QStringList &arguments)
     if (isSet("reply-length")
         && !toInt(value("reply-length"), 10, frame::MinReplyLength, MaxFrameLength, &o.replyLength))
         return fail(QStringLiteral("--reply-length takes %1 to %2")
-                        .arg(frame::MinReplyLength).arg(MaxFrameLength));
+                        .arg(frame::MinReplyLength)
+                        .arg(MaxFrameLength));
     if (isSet("short-before-reply")
         && !toInt(value("short-before-reply"), 10, 0, MaxFramesBeforeReply, &o.shortBeforeReply))
         return fail(QStringLiteral("--short-before-reply takes 0 to %1").arg(MaxFramesBeforeReply));
     if (isSet("background-rate") && !toRate(value("background-rate"), &o.backgroundRate))
-        return fail(QStringLiteral("--background-rate takes 0 to %1 frames per second").arg(MaxFrameRate));
+        return fail(
+            QStringLiteral("--background-rate takes 0 to %1 frames per second").arg(MaxFrameRate));
     if (isSet("junk-rate") && !toRate(value("junk-rate"), &o.junkRate))
-        return fail(QStringLiteral("--junk-rate takes 0 to %1 frames per second").arg(MaxFrameRate));
+        return fail(
+            QStringLiteral("--junk-rate takes 0 to %1 frames per second").arg(MaxFrameRate));
     if (isSet("junk-kinds") && !toJunkKinds(value("junk-kinds"), &o.junkKinds))
-        return fail(QStringLiteral("--junk-kinds takes a comma-separated list of random, runt, replay"));
+        return fail(
+            QStringLiteral("--junk-kinds takes a comma-separated list of random, runt, replay"));
     return true;
 }
 
-} // namespace tapsim
+}  // namespace tapsim

@@ -19,7 +19,7 @@ struct TapOptions
     QString stateDirectory;
 
     bool silent = false;
-    int dropEvery = 0;            // 0: drop nothing
+    int dropEvery = 0;  // 0: drop nothing
     double dropFraction = 0.0;
     quint32 seed = 1;
     ProtocolFaults faults;
@@ -27,12 +27,12 @@ struct TapOptions
     bool falseEcho = false;
     int junkBeforeReply = 0;
     enum class JunkField { Source, EtherType, Reserved };
-    JunkField junkField = JunkField::Source;   // the header field the junk copies make non-zero
-    int replyLength = 0;                        // 0: as built; else cut or zero-padded to this
+    JunkField junkField = JunkField::Source;  // the header field the junk copies make non-zero
+    int replyLength = 0;  // 0: as built; else cut or zero-padded to this
     int shortBeforeReply = 0;
     double backgroundRate = 0.0;  // frames per second
-    double junkRate = 0.0;        // zero-address junk, frames per second
-    std::vector<JunkKind> junkKinds{JunkKind::Random};   // drawn from evenly, frame by frame
+    double junkRate = 0.0;  // zero-address junk, frames per second
+    std::vector<JunkKind> junkKinds{JunkKind::Random};  // drawn from evenly, frame by frame
 };
 
 // The command line of kalvessa-tapsim.
@@ -54,4 +54,4 @@ private:
     bool m_help = false;
 };
 
-} // namespace tapsim
+}  // namespace tapsim

@@ -11,7 +11,7 @@ constexpr int RegisterFrameMinimum = frame::ValueOffset + 1;
 constexpr int PageFrameMinimum = frame::PageDataOffset + frame::PageSize;
 constexpr int AddressFrameMinimum = frame::AddressOffset + frame::AddressLength;
 constexpr FirmwareStatus StatusAfterReset{4, 0, firmwarestatus::RecognisedType};
-} // namespace
+}  // namespace
 
 bool isCommandFrame(const uint8_t *bytes, int length)
 {
@@ -32,8 +32,10 @@ uint8_t mirrorBits(uint8_t byte)
 
 TapProtocol::TapProtocol(int generation, TapState &state, ProtocolFaults faults,
                          bool resetAfterUpdate)
-    : m_generation(generation), m_state(state), m_faults(std::move(faults)),
-      m_resetAfterUpdate(resetAfterUpdate)
+    : m_generation(generation)
+    , m_state(state)
+    , m_faults(std::move(faults))
+    , m_resetAfterUpdate(resetAfterUpdate)
 {
 }
 
@@ -65,12 +67,13 @@ std::optional<Reply> TapProtocol::handleGeneration4(const uint8_t *bytes, int le
     } else {
         replyCode = carryOut(opcode, bytes, length, &value);
         hasValue = (opcode == opcode::ReadRegister || opcode == opcode::ReadRegisterPersistent)
-                   && replyCode != code::Refused;
+            && replyCode != code::Refused;
     }
 
     Reply reply;
     reply.length = std::max(MinReplyFrameLength, std::min(length, frame::RequestLength));
-    std::memcpy(reply.bytes.data(), bytes, static_cast<size_t>(std::min(length, frame::RequestLength)));
+    std::memcpy(reply.bytes.data(), bytes,
+                static_cast<size_t>(std::min(length, frame::RequestLength)));
     reply.bytes[frame::OpcodeOffset] = replyCode;
     if (hasValue)
         reply.bytes[frame::ValueOffset] = value;
@@ -103,14 +106,9 @@ uint8_t TapProtocol::carryOut(uint8_t opcode, const uint8_t *bytes, int length, 
             return code::Refused;
         m_state.eraseSector(frame::getAddress(bytes));
         return reply::EraseSector;
-    case opcode::CommitSettings:
-        m_state.commit();
-        return code::Commit;
-    case opcode::BeginProgramming:
-        m_state.beginProgramming();
-        return reply::BeginProgramming;
-    case opcode::ProgramPage:
-        return programPage(bytes, length);
+    case opcode::CommitSettings: m_state.commit(); return code::Commit;
+    case opcode::BeginProgramming: m_state.beginProgramming(); return reply::BeginProgramming;
+    case opcode::ProgramPage: return programPage(bytes, length);
     case opcode::EndProgramming:
         if (!m_state.isProgramming())
             return code::Refused;
@@ -119,8 +117,7 @@ uint8_t TapProtocol::carryOut(uint8_t opcode, const uint8_t *bytes, int length, 
             m_state.setStatus(StatusAfterReset);
         m_programmingCompleted = true;
         return reply::EndProgramming;
-    default:
-        return code::Refused;
+    default: return code::Refused;
     }
 }
 
@@ -162,9 +159,8 @@ void TapProtocol::handleGeneration3(const uint8_t *bytes, int length)
             m_state.writeFlash(frame::getAddress(bytes), page.data(), frame::PageSize);
         }
         break;
-    default:
-        break;   // a generation-3 tap has nothing else to carry out
+    default: break;  // a generation-3 tap has nothing else to carry out
     }
 }
 
-} // namespace tapsim
+}  // namespace tapsim

@@ -14,11 +14,11 @@ namespace tapsim {
 // the nibbles swapped; the commit's code follows the same rule although the host ignores it.
 namespace code {
 constexpr uint8_t Commit = 0xF8;
-constexpr uint8_t Refused = 0xFF;   // unknown opcode, page outside the area or outside a run
-} // namespace code
+constexpr uint8_t Refused = 0xFF;  // unknown opcode, page outside the area or outside a run
+}  // namespace code
 
-constexpr int MinReplyFrameLength = 60;   // Ethernet minimum without FCS
-constexpr int MaxFrameLength = 1514;      // 1500-byte MTU plus the Ethernet header
+constexpr int MinReplyFrameLength = 60;  // Ethernet minimum without FCS
+constexpr int MaxFrameLength = 1514;  // 1500-byte MTU plus the Ethernet header
 
 // Is this frame addressed to the tap as a command: all-zero header and room for an opcode.
 bool isCommandFrame(const uint8_t *bytes, int length);
@@ -29,14 +29,14 @@ uint8_t mirrorBits(uint8_t byte);
 
 struct Reply
 {
-    std::array<uint8_t, MaxFrameLength> bytes{};   // zero beyond the length
+    std::array<uint8_t, MaxFrameLength> bytes{};  // zero beyond the length
     int length = 0;
 };
 
 struct ProtocolFaults
 {
-    std::map<uint8_t, uint8_t> wrongCodes;   // opcode -> code answered instead of the right one
-    std::map<int, int> refusedPages;         // page index -> how many more times to refuse it
+    std::map<uint8_t, uint8_t> wrongCodes;  // opcode -> code answered instead of the right one
+    std::map<int, int> refusedPages;  // page index -> how many more times to refuse it
 };
 
 // Carries out one command frame on the tap's state and says what the tap answers.
@@ -66,4 +66,4 @@ private:
     bool m_programmingCompleted = false;
 };
 
-} // namespace tapsim
+}  // namespace tapsim

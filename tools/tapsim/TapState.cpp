@@ -6,10 +6,16 @@
 namespace tapsim {
 
 namespace {
-int sectorBase(int address) { return address & ~(SectorSize - 1); }
-int sectorOffset(int address) { return address & (SectorSize - 1); }
+int sectorBase(int address)
+{
+    return address & ~(SectorSize - 1);
+}
+int sectorOffset(int address)
+{
+    return address & (SectorSize - 1);
+}
 constexpr int StatusRegisterCount = 4;
-} // namespace
+}  // namespace
 
 uint8_t FlashMemory::read(int address) const
 {
@@ -46,7 +52,8 @@ FlashMemory::Sector &FlashMemory::sectorFor(int address)
 }
 
 TapState::TapState(const FirmwareStatus &status)
-    : m_status(status), m_working(SectorSize, ErasedByte)
+    : m_status(status)
+    , m_working(SectorSize, ErasedByte)
 {
 }
 
@@ -151,4 +158,4 @@ std::vector<uint8_t> TapState::settingsSector(bool stored) const
     return out;
 }
 
-} // namespace tapsim
+}  // namespace tapsim

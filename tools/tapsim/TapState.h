@@ -14,18 +14,18 @@
 namespace tapsim {
 
 constexpr int SectorSize = 0x10000;
-constexpr int AddressSpace = frame::AddressMask + 1;   // 16 MiB of flash behind 24-bit addresses
+constexpr int AddressSpace = frame::AddressMask + 1;  // 16 MiB of flash behind 24-bit addresses
 constexpr uint8_t ErasedByte = 0xFF;
-constexpr int ProgramPageCount = 768;                   // three 64 KiB sectors of 256-byte pages
+constexpr int ProgramPageCount = 768;  // three 64 KiB sectors of 256-byte pages
 constexpr int ProgramAreaLength = ProgramPageCount * frame::PageSize;
 constexpr int ProgramAreaSectors = ProgramAreaLength / SectorSize;
 
 // What the status registers 0x70300..0x70303 report.
 struct FirmwareStatus
 {
-    uint8_t major = 4;       // 0x70300, the low byte of the version word
-    uint8_t minor = 0;       // 0x70301
-    uint16_t typeCode = firmwarestatus::RecognisedType;   // 0x70302 low byte, 0x70303 high byte
+    uint8_t major = 4;  // 0x70300, the low byte of the version word
+    uint8_t minor = 0;  // 0x70301
+    uint16_t typeCode = firmwarestatus::RecognisedType;  // 0x70302 low byte, 0x70303 high byte
 };
 
 // NOR flash behind the 24-bit address space. Sectors are allocated on first write; a sector
@@ -35,7 +35,7 @@ class FlashMemory
 public:
     uint8_t read(int address) const;
     void write(int address, uint8_t value);
-    void eraseSector(int address);             // the whole sector that holds the address
+    void eraseSector(int address);  // the whole sector that holds the address
     std::vector<uint8_t> copy(int address, int length) const;
 
 private:
@@ -89,10 +89,10 @@ private:
     std::optional<uint8_t> statusRegister(int address) const;
 
     FirmwareStatus m_status;
-    FlashMemory m_flash;                          // the stored settings live in it at 0x70000
+    FlashMemory m_flash;  // the stored settings live in it at 0x70000
     std::vector<uint8_t> m_working;
     std::bitset<SectorSize> m_storedSinceCommit;
     bool m_programming = false;
 };
 
-} // namespace tapsim
+}  // namespace tapsim

@@ -13,7 +13,7 @@
 namespace {
 constexpr int ExitUsage = 2;
 constexpr int ExitSetup = 1;
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -37,7 +37,8 @@ int main(int argc, char **argv)
     if (!options.recordPath.isEmpty()) {
         recorder = std::make_unique<tapsim::FrameRecorder>(options.recordPath.toStdString());
         if (!recorder->isOpen()) {
-            std::fprintf(stderr, "kalvessa-tapsim: cannot create %s\n", qPrintable(options.recordPath));
+            std::fprintf(stderr, "kalvessa-tapsim: cannot create %s\n",
+                         qPrintable(options.recordPath));
             return ExitSetup;
         }
     }

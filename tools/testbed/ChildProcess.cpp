@@ -17,7 +17,7 @@ namespace {
 constexpr int ReadChunk = 4096;
 constexpr int ReapPollMs = 5;
 constexpr int ExecFailed = 127;
-} // namespace
+}  // namespace
 
 ChildProcess::~ChildProcess()
 {
@@ -135,7 +135,8 @@ int ChildProcess::run(const QString &program, const QStringList &arguments, QByt
     const QDeadlineTimer deadline(timeoutMs);
     QByteArray all;
     for (;;) {
-        const QByteArray got = child.read(static_cast<int>(qMax<qint64>(0, deadline.remainingTime())));
+        const QByteArray got =
+            child.read(static_cast<int>(qMax<qint64>(0, deadline.remainingTime())));
         all += got;
         if (got.isEmpty() && (!child.running() || deadline.hasExpired()))
             break;

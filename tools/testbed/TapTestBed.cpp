@@ -37,9 +37,10 @@ bool runIp(const QStringList &arguments, QString *error)
     if (code == 0)
         return true;
     if (error)
-        *error = QStringLiteral("ip %1: %2").arg(arguments.join(QLatin1Char(' ')),
-                                                 code < 0 ? QStringLiteral("could not be run")
-                                                          : QString::fromLocal8Bit(output).trimmed());
+        *error = QStringLiteral("ip %1: %2")
+                     .arg(arguments.join(QLatin1Char(' ')),
+                          code < 0 ? QStringLiteral("could not be run")
+                                   : QString::fromLocal8Bit(output).trimmed());
     return false;
 }
 
@@ -54,7 +55,8 @@ bool insidePrivateNamespace()
     const QString expected = qEnvironmentVariable("KALVESSA_NETNS_ID");
     char link[64] = {};
     const ssize_t n = ::readlink("/proc/self/ns/net", link, sizeof link - 1);
-    return !expected.isEmpty() && n > 0 && expected == QString::fromLatin1(link, static_cast<int>(n));
+    return !expected.isEmpty() && n > 0
+        && expected == QString::fromLatin1(link, static_cast<int>(n));
 }
 
 // A send-only packet socket (protocol 0 receives nothing).
@@ -81,17 +83,19 @@ public:
         if (to.sll_ifindex == 0)
             return false;
         return ::sendto(m_fd, bytes, static_cast<size_t>(length), 0,
-                        reinterpret_cast<const sockaddr *>(&to), sizeof to) == length;
+                        reinterpret_cast<const sockaddr *>(&to), sizeof to)
+            == length;
     }
 
 private:
     int m_fd;
 };
 
-} // namespace
+}  // namespace
 
 TapTestBed::TapTestBed(const QString &hostInterface, const QString &mac)
-    : m_host(hostInterface), m_mac(mac)
+    : m_host(hostInterface)
+    , m_mac(mac)
 {
 }
 
@@ -104,7 +108,7 @@ TapTestBed::~TapTestBed()
 
 bool TapTestBed::namespaceReady(QString *why)
 {
-    static int ready = -1;   // -1 not probed yet
+    static int ready = -1;  // -1 not probed yet
     static QString reason;
     if (ready < 0) {
         if (!insidePrivateNamespace()) {
@@ -121,7 +125,9 @@ bool TapTestBed::namespaceReady(QString *why)
             ready = runIp({QStringLiteral("link"), QStringLiteral("add"), probe,
                            QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"),
                            QStringLiteral("name"), probe + QLatin1Char('s')},
-                          &reason) ? 1 : 0;
+                          &reason)
+                ? 1
+                : 0;
             if (ready)
                 runIp({QStringLiteral("link"), QStringLiteral("del"), probe}, nullptr);
             else
@@ -146,12 +152,15 @@ bool TapTestBed::plug()
     }
     QString error;
     const bool made =
-        runIp({QStringLiteral("link"), QStringLiteral("add"), m_host, QStringLiteral("address"), m_mac,
-               QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"),
-               QStringLiteral("name"), tapInterface()}, &error)
-        && runIp({QStringLiteral("link"), QStringLiteral("set"), tapInterface(), QStringLiteral("up")},
-                 &error)
-        && runIp({QStringLiteral("link"), QStringLiteral("set"), m_host, QStringLiteral("up")}, &error);
+        runIp({QStringLiteral("link"), QStringLiteral("add"), m_host, QStringLiteral("address"),
+               m_mac, QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"),
+               QStringLiteral("name"), tapInterface()},
+              &error)
+        && runIp(
+            {QStringLiteral("link"), QStringLiteral("set"), tapInterface(), QStringLiteral("up")},
+            &error)
+        && runIp({QStringLiteral("link"), QStringLiteral("set"), m_host, QStringLiteral("up")},
+                 &error);
     if (!made) {
         qWarning("TapTestBed: plug: %s", qPrintable(error));
         runIp({QStringLiteral("link"), QStringLiteral("del"), m_host}, nullptr);
@@ -211,11 +220,12 @@ bool TapTestBed::startTap(const QStringList &options)
     m_simOutput.clear();
     m_recordOffset = 0;
     QFile::remove(recordPath());
-    const QStringList arguments = QStringList{QStringLiteral("--interface"), tapInterface(),
-                                              QStringLiteral("--record"), recordPath(),
-                                              QStringLiteral("--state-dir"),
-                                              m_dir.filePath(QString::fromLatin1(StateDirName))}
-                                  + options;
+    const QStringList arguments =
+        QStringList{
+            QStringLiteral("--interface"), tapInterface(),
+            QStringLiteral("--record"),    recordPath(),
+            QStringLiteral("--state-dir"), m_dir.filePath(QString::fromLatin1(StateDirName))}
+        + options;
     // A sim that outlives a crashed test would keep its namespace alive forever.
     if (!m_sim->start(simulatorPath(), arguments, ChildProcess::Errors::Inherited, true)) {
         qWarning("TapTestBed: cannot start %s", qPrintable(simulatorPath()));
@@ -223,8 +233,8 @@ bool TapTestBed::startTap(const QStringList &options)
         return false;
     }
     if (!waitForLine(QStringLiteral("ready"), ReadyTimeoutMs)) {
-        qWarning("TapTestBed: the simulated tap did not come up (%s %s)", qPrintable(simulatorPath()),
-                 qPrintable(arguments.join(QLatin1Char(' '))));
+        qWarning("TapTestBed: the simulated tap did not come up (%s %s)",
+                 qPrintable(simulatorPath()), qPrintable(arguments.join(QLatin1Char(' '))));
         stopTap();
         return false;
     }
@@ -305,7 +315,7 @@ QList<TapFrame> TapTestBed::frames()
     while (!record.atEnd()) {
         const QByteArray line = record.readLine();
         if (!line.endsWith('\n'))
-            break;   // not yet complete
+            break;  // not yet complete
         const QList<QByteArray> fields = line.trimmed().split(' ');
         if (fields.size() < 2)
             continue;
@@ -334,7 +344,8 @@ QByteArray TapTestBed::stateFile(const char *name, int expectedLength)
     }
     QByteArray bytes = file.readAll();
     if (bytes.size() != expectedLength)
-        qWarning("TapTestBed: state file %s has %lld bytes", name, static_cast<long long>(bytes.size()));
+        qWarning("TapTestBed: state file %s has %lld bytes", name,
+                 static_cast<long long>(bytes.size()));
     return bytes;
 }
 

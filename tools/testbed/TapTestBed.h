@@ -13,8 +13,8 @@ class ChildProcess;
 
 struct TapFrame
 {
-    double time;        // capture time at the simulated tap, seconds since the epoch
-    QByteArray bytes;   // the frame as received
+    double time;  // capture time at the simulated tap, seconds since the epoch
+    QByteArray bytes;  // the frame as received
 };
 
 // A simulated tap on one end of a veth pair inside the test's private network namespace.
@@ -27,7 +27,7 @@ class TapTestBed
 public:
     explicit TapTestBed(const QString &hostInterface = QStringLiteral("kvtap0"),
                         const QString &mac = QStringLiteral("00:0e:c6:12:34:56"));
-    ~TapTestBed();                            // stops the sim, removes the veth pair
+    ~TapTestBed();  // stops the sim, removes the veth pair
     TapTestBed(const TapTestBed &) = delete;
     TapTestBed &operator=(const TapTestBed &) = delete;
 
@@ -35,8 +35,8 @@ public:
     // pair can be made there. Otherwise *why says what is missing.
     static bool namespaceReady(QString *why);
 
-    bool plug();                              // create the veth pair, both ends up
-    bool unplug();                            // delete it; the sim dies with its interface
+    bool plug();  // create the veth pair, both ends up
+    bool unplug();  // delete it; the sim dies with its interface
     // Starts the sim on the far end with these extra options; returns once it captures.
     bool startTap(const QStringList &options = {});
     void stopTap();
@@ -48,8 +48,8 @@ public:
     QList<TapFrame> frames();
     void clearFrames();
 
-    QByteArray flash();                       // programmed area, 196,608 bytes, image byte order
-    QByteArray settingsSector(bool stored);   // the 64 KiB settings sector at 0x70000
+    QByteArray flash();  // programmed area, 196,608 bytes, image byte order
+    QByteArray settingsSector(bool stored);  // the 64 KiB settings sector at 0x70000
 
     QString hostInterface() const { return m_host; }
     QString tapInterface() const { return m_host + QLatin1Char('s'); }
@@ -71,19 +71,19 @@ private:
     bool m_plugged = false;
     QTemporaryDir m_dir;
     std::unique_ptr<ChildProcess> m_sim;
-    QByteArray m_simOutput;       // sim's standard output not yet matched
-    qint64 m_recordOffset = 0;    // frames before this byte of the record were cleared
+    QByteArray m_simOutput;  // sim's standard output not yet matched
+    qint64 m_recordOffset = 0;  // frames before this byte of the record were cleared
     quint32 m_nonce = 0;
 };
 
 // For initTestCase(): skip every test of the class with the reason when no private namespace
 // with veth pairs is available, or fail instead when the environment variable CI is set.
-#define REQUIRE_TAP_TEST_BED()                                                                   \
-    do {                                                                                         \
-        QString whyNotReady_;                                                                    \
-        if (!TapTestBed::namespaceReady(&whyNotReady_)) {                                        \
-            if (qEnvironmentVariableIsSet("CI"))                                                 \
-                QFAIL(qPrintable(QStringLiteral("No tap test bed in CI: ") + whyNotReady_));     \
-            QSKIP(qPrintable(QStringLiteral("No tap test bed: ") + whyNotReady_));               \
-        }                                                                                        \
+#define REQUIRE_TAP_TEST_BED()                                                                     \
+    do {                                                                                           \
+        QString whyNotReady_;                                                                      \
+        if (!TapTestBed::namespaceReady(&whyNotReady_)) {                                          \
+            if (qEnvironmentVariableIsSet("CI"))                                                   \
+                QFAIL(qPrintable(QStringLiteral("No tap test bed in CI: ") + whyNotReady_));       \
+            QSKIP(qPrintable(QStringLiteral("No tap test bed: ") + whyNotReady_));                 \
+        }                                                                                          \
     } while (false)
