@@ -159,6 +159,20 @@ private slots:
         QCOMPARE(bytesOf(bed->frames()), QList<QByteArray>(sends, request(0x71, 0x70001)));
     }
 
+    // An earlier answer sent again ahead of the real one, as a replay from the monitored
+    // network: once the tap has shown that it repeats the address, the replay is not taken.
+    void anEarlierAnswerReplayedIsNotTaken()
+    {
+        QVERIFY(startTap(QStringLiteral("--replay-before-reply --delay-ms 2")));
+        uint8_t value = 0;
+        QVERIFY(dev->writeRegister(0x70200, 0x11, false));
+        QVERIFY(dev->writeRegister(0x70201, 0x22, false));
+        QVERIFY(dev->readRegister(0x70200, &value, false));  // ahead of it: a write's answer
+        QCOMPARE(value, uint8_t(0x11));
+        QVERIFY(dev->readRegister(0x70201, &value, false));  // ahead of it: 0x11 read back
+        QCOMPARE(value, uint8_t(0x22));
+    }
+
     void wrongCodesAreNotRetried()
     {
         QVERIFY(startTap(QStringLiteral("--wrong-code 80:7 --wrong-code 8f:0")));

@@ -217,6 +217,10 @@ void SimulatedTap::handleFrame(const pcap_pkthdr &header, const uint8_t *bytes)
         saveState();
     if (!reply || m_options.silent)
         return;
+    // Sent at once, ahead of the (possibly delayed) reply: what a replay from the monitored
+    // network looks like to a host waiting for its answer.
+    if (m_options.replayBeforeReply && m_previousReply)
+        m_link.send(m_previousReply->bytes.data(), m_previousReply->length);
 
     PendingReply pending;
     pending.due = Clock::now() + std::chrono::milliseconds(m_options.delayMs);
@@ -263,6 +267,7 @@ void SimulatedTap::sendReply(const PendingReply &pending)
             m_link.send(shortFrame.data(), ShortFrameLength);
     }
     m_link.send(pending.reply.bytes.data(), pending.reply.length);
+    m_previousReply = pending.reply;
     if (m_junk)
         m_junk->remember(pending.reply);
 }

@@ -61,6 +61,7 @@ private:
     const StateFiles *m_stateFiles;
 
     std::deque<PendingReply> m_pending;
+    std::optional<Reply> m_previousReply;
     unsigned long long m_commandCount = 0;
     std::mt19937 m_random;
     std::uniform_real_distribution<double> m_unit{0.0, 1.0};

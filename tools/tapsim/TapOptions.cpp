@@ -51,6 +51,8 @@ const OptionInfo OptionList[] = {
      "Refuse program-page PAGE (decimal index) COUNT times, then accept (repeatable)."},
     {"delay-ms", "MS", "Delay every reply by MS milliseconds."},
     {"false-echo", nullptr, "Before each reply, send back an exact copy of the request."},
+    {"replay-before-reply", nullptr,
+     "On each command, send the previous reply again at once, ahead of the reply itself."},
     {"junk-before-reply", "N",
      "Before each reply, send N copies of it with a non-zero source MAC."},
     {"junk-field", "source|ethertype|reserved",
@@ -186,6 +188,7 @@ bool TapCommandLine::parse(const QStringList &arguments)
     o.stateDirectory = value("state-dir");
     o.silent = isSet("silent");
     o.falseEcho = isSet("false-echo");
+    o.replayBeforeReply = isSet("replay-before-reply");
 
     if (isSet("drop-every") && !toInt(value("drop-every"), 10, 0, INT32_MAX, &o.dropEvery))
         return fail(QStringLiteral("--drop-every takes a count of 0 or more"));

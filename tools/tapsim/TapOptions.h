@@ -25,6 +25,7 @@ struct TapOptions
     ProtocolFaults faults;
     int delayMs = 0;
     bool falseEcho = false;
+    bool replayBeforeReply = false;
     int junkBeforeReply = 0;
     enum class JunkField { Source, EtherType, Reserved };
     JunkField junkField = JunkField::Source;  // the header field the junk copies make non-zero
