@@ -121,6 +121,13 @@ MV1Device_v4::Exchange MV1Device_v4::exchange(const uint8_t *request, int length
     return result;
 }
 
+int MV1Device_v4::programmingSettleMs() const
+{
+    // A tap known to repeat the address is answered only by frames that repeat the page's index,
+    // which no earlier answer carries: nothing is left for the extra wait to catch.
+    return m_echoesAddress ? RegisterSettleMs : ProgrammingSettleMs;
+}
+
 void MV1Device_v4::learnAddressEcho(const uint8_t *request, int length, const Frame &answer)
 {
     constexpr int AddressEnd = frame::AddressOffset + frame::AddressLength;
@@ -305,7 +312,7 @@ bool MV1Device_v4::beginProgramming()
 {
     const RegisterRequest request = registerRequest(opcode::BeginProgramming, 0, 0);
     return command(request.data(), frame::RequestLength, budget::BeginProgramming,
-                   reply::BeginProgramming, ProgrammingSettleMs,
+                   reply::BeginProgramming, programmingSettleMs(),
                    DeviceFailure::during(Step::Begin));
 }
 
@@ -323,14 +330,14 @@ bool MV1Device_v4::programPage(int pageIndex, const uint8_t *page)
     frame::putAddress(request.data(), pageIndex);
     std::memcpy(request.data() + frame::PageDataOffset, page, frame::PageSize);
     return command(request.data(), frame::PageFrameLength, budget::ProgramPage, reply::ProgramPage,
-                   ProgrammingSettleMs, step);
+                   programmingSettleMs(), step);
 }
 
 bool MV1Device_v4::endProgramming()
 {
     const RegisterRequest request = registerRequest(opcode::EndProgramming, 0, 0);
     return command(request.data(), frame::RequestLength, budget::EndProgramming,
-                   reply::EndProgramming, ProgrammingSettleMs, DeviceFailure::during(Step::End));
+                   reply::EndProgramming, programmingSettleMs(), DeviceFailure::during(Step::End));
 }
 
 bool MV1Device_v4::updateFirmware(const uint8_t *image, int length)

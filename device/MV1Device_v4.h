@@ -68,6 +68,7 @@ private:
                  int settleMs, const DeviceFailure &step, Frame *answer = nullptr);
     bool verifySettings(const DeviceSettings &settings, bool persistent);
     void learnAddressEcho(const uint8_t *request, int length, const Frame &answer);
+    int programmingSettleMs() const;
 
     bool m_echoesAddress = false;
 };
