@@ -255,11 +255,6 @@ private slots:
         QCOMPARE(out.text(),
                  "Cannot open interface : " + QByteArray::fromStdString(session.lastError())
                      + '\n');
-        session.close();
-        QCOMPARE(send(session), -1);
-        pcap_pkthdr *h = nullptr;
-        const u_char *d = nullptr;
-        QVERIFY(session.receive(&h, &d) < 0);
     }
 
     // The capture sees the tap's zero-address frames and nothing of the line's other traffic.
@@ -308,11 +303,7 @@ private slots:
         QVERIFY(startTap());
         QVERIFY(dev->writeRegister(0x70001, 0x01, false));
         QVERIFY(bed->unplug());
-        {
-            StdoutCapture out;
-            QVERIFY(!dev->writeRegister(0x70001, 0x02, false));
-            QVERIFY(out.text().startsWith("Cannot open interface : "));
-        }
+        QVERIFY(!dev->writeRegister(0x70001, 0x02, false));
         QVERIFY(bed->plug());
         QVERIFY(bed->startTap());
         QVERIFY(dev->writeRegister(0x70001, 0x03, false));

@@ -1,4 +1,4 @@
-// Firmware without a tap: bit mirroring, page filling at the image's edges, the embedded image,
+// Firmware without a tap: mirrored page filling at the image's edges, the embedded image,
 // and a generation-3 device whose interface cannot be opened.
 
 #include <QFile>
@@ -32,37 +32,11 @@ class FirmwarePagesTest : public QObject
     Q_OBJECT
 
 private slots:
-    void mirroring_data();
-    void mirroring();
     void pageFill_data();
     void pageFill();
     void embeddedImage();
     void unopenableInterfaceReportsFailure();
 };
-
-void FirmwarePagesTest::mirroring_data()
-{
-    QTest::addColumn<int>("in");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("out");
-    QTest::newRow("01") << 0x01 << 1 << 0x80;
-    QTest::newRow("12") << 0x12 << 1 << 0x48;
-    QTest::newRow("0F") << 0x0F << 1 << 0xF0;
-    QTest::newRow("00") << 0x00 << 1 << 0x00;
-    QTest::newRow("FF") << 0xFF << 1 << 0xFF;
-    QTest::newRow("count 0 writes nothing") << 0x01 << 0 << 0xA5;
-}
-
-void FirmwarePagesTest::mirroring()
-{
-    QFETCH(int, in);
-    QFETCH(int, count);
-    QFETCH(int, out);
-    const uint8_t src = static_cast<uint8_t>(in);
-    uint8_t dst = 0xA5;
-    reverseBits(&dst, &src, count);
-    QCOMPARE(int(dst), out);
-}
 
 void FirmwarePagesTest::pageFill_data()
 {

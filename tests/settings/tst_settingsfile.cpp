@@ -116,29 +116,27 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("named");  // what the message must name
 
-        QTest::newRow("not JSON") << QByteArray("{\n\"format\": }") << "line 2, column";
-        QTest::newRow("array") << QByteArray("[1]") << "object";
-        QTest::newRow("no format") << QByteArray(R"({"version": 1})") << "\"format\"";
-        QTest::newRow("other format")
-            << QByteArray(R"({"format": "x", "version": 1})") << "\"format\"";
-        QTest::newRow("newer") << QByteArray(R"({"format": "kalvessa100-settings", "version": 2})")
-                               << "\"version\" 2";
-        QTest::newRow("version text")
-            << QByteArray(R"({"format": "kalvessa100-settings", "version": "1"})") << "\"version\"";
-        QTest::newRow("version 0")
-            << QByteArray(R"({"format": "kalvessa100-settings", "version": 0})") << "\"version\"";
-        QTest::newRow("unknown key") << file(R"("timestamp": true)") << "\"timestamp\"";
-        QTest::newRow("unknown filter key")
-            << file(R"("filter": {"vlan": "*"})") << "\"filter.vlan\"";
-        QTest::newRow("filter not object") << file(R"("filter": true)") << "\"filter\"";
-        QTest::newRow("switch as text") << file(R"("fcs": "on")") << "\"fcs\"";
-        QTest::newRow("match") << file(R"("filter": {"match": "maybe"})") << "\"filter.match\"";
-        QTest::newRow("short mac")
-            << file(R"("filter": {"eth_dst": "00:0e:c6"})") << "\"filter.eth_dst\"";
-        QTest::newRow("octet range")
-            << file(R"("filter": {"ip_dst": "10.0.0.256"})") << "\"filter.ip_dst\"";
-        QTest::newRow("number for text")
-            << file(R"("filter": {"ip_proto": 17})") << "\"filter.ip_proto\"";
+        const auto row = [](const char *name, const QByteArray &content, const char *named) {
+            QTest::newRow(name) << content << QString::fromUtf8(named);
+        };
+        row("not JSON", QByteArray("{\n\"format\": }"), "line 2, column");
+        row("array", QByteArray("[1]"), "object");
+        row("no format", QByteArray(R"({"version": 1})"), "\"format\"");
+        row("other format", QByteArray(R"({"format": "x", "version": 1})"), "\"format\"");
+        row("newer", QByteArray(R"({"format": "kalvessa100-settings", "version": 2})"),
+            "\"version\" 2");
+        row("version text", QByteArray(R"({"format": "kalvessa100-settings", "version": "1"})"),
+            "\"version\"");
+        row("version 0", QByteArray(R"({"format": "kalvessa100-settings", "version": 0})"),
+            "\"version\"");
+        row("unknown key", file(R"("timestamp": true)"), "\"timestamp\"");
+        row("unknown filter key", file(R"("filter": {"vlan": "*"})"), "\"filter.vlan\"");
+        row("filter not object", file(R"("filter": true)"), "\"filter\"");
+        row("switch as text", file(R"("fcs": "on")"), "\"fcs\"");
+        row("match", file(R"("filter": {"match": "maybe"})"), "\"filter.match\"");
+        row("short mac", file(R"("filter": {"eth_dst": "00:0e:c6"})"), "\"filter.eth_dst\"");
+        row("octet range", file(R"("filter": {"ip_dst": "10.0.0.256"})"), "\"filter.ip_dst\"");
+        row("number for text", file(R"("filter": {"ip_proto": 17})"), "\"filter.ip_proto\"");
     }
 
     void refusedFiles()

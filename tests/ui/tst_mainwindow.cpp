@@ -431,30 +431,13 @@ private slots:
     }
 
     // A file that does not read whole leaves the form as it was and says which file and key.
-    void unusableFilesChangeNothing_data()
+    void unusableFileChangesNothing()
     {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("named");
-        QTest::newRow("unknown key")
-            << QByteArray(R"({"format": "kalvessa100-settings", "version": 1,
-            "timestamps": true, "filter": {"enabled": true, "eth_dts": "00:0e:c6:*:*:*"}})")
-            << "\"filter.eth_dts\"";
-        QTest::newRow("value of the wrong form")
-            << QByteArray(R"({"format": "kalvessa100-settings", "version": 1,
-            "filter": {"enabled": true, "ip_src": "192.168.1.300"}})")
-            << "\"filter.ip_src\"";
-        QTest::newRow("cut short")
-            << QByteArray(R"({"format": "kalvessa100-settings", "version": 1, "fcs": tr)")
-            << "line 1, column";
-    }
-    void unusableFilesChangeNothing()
-    {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, named);
         report(tap(4, 4));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("broken.json"));
-        QVERIFY(writeFile(path, content));
+        QVERIFY(writeFile(path, R"({"format": "kalvessa100-settings", "version": 1,
+            "timestamps": true, "filter": {"enabled": true, "eth_dts": "00:0e:c6:*:*:*"}})"));
         const QString before =
             QStringLiteral("00|0e|c6|||||||||||||||||||| radioButton checkBox_3");
         showInForm(before);
@@ -462,7 +445,8 @@ private slots:
         action("openSettings")->trigger();
         QCOMPARE(formShown(), before);
         QVERIFY(message());
-        QVERIFY2(message()->text().contains(path) && message()->text().contains(named),
+        QVERIFY2(message()->text().contains(path)
+                     && message()->text().contains(QStringLiteral("\"filter.eth_dts\"")),
                  qPrintable(message()->text()));
     }
 

@@ -23,60 +23,30 @@ private slots:
         QTest::addColumn<QString>("fields");
         QTest::addColumn<int>("focus");  // the field with focus afterwards
 
-        QTest::newRow("upper case, shown lower") << 6 << 16 << 0 << "keys"
-                                                 << "FF"
-                                                 << "ff|||||" << 1;
-        QTest::newRow("0x starts a number") << 2 << 16 << 0 << "keys"
-                                            << "0x8"
-                                            << "8|" << 0;
-        QTest::newRow("comma refused") << 6 << 16 << 0 << "keys"
-                                       << ",a,"
-                                       << "a|||||" << 0;
-        QTest::newRow("separator moves on") << 6 << 16 << 0 << "keys"
-                                            << "a:b-c"
-                                            << "a|b|c|||" << 2;
-        QTest::newRow("typed MAC") << 6 << 16 << 0 << "keys"
-                                   << "00:0e:C6:12:34:56"
-                                   << "00|0e|c6|12|34|56" << 5;
-        QTest::newRow("typed bare MAC") << 6 << 16 << 0 << "keys"
-                                        << "000ec6123456"
-                                        << "00|0e|c6|12|34|56" << 5;
-        QTest::newRow("MAC pasted into byte 4") << 6 << 16 << 3 << "ctrl+v"
-                                                << "00:0e:c6:12:34:56"
-                                                << "00|0e|c6|12|34|56" << 5;
-        QTest::newRow("MAC with dashes") << 6 << 16 << 1 << "ctrl+v"
-                                         << "00-0E-C6-12-34-56"
-                                         << "00|0e|c6|12|34|56" << 5;
-        QTest::newRow("bare MAC from the menu") << 6 << 16 << 5 << "menu"
-                                                << " 000EC6123456 "
-                                                << "00|0e|c6|12|34|56" << 5;
-        QTest::newRow("two bytes from byte 3") << 6 << 16 << 2 << "ctrl+v"
-                                               << "12:34"
-                                               << "||12|34||" << 3;
-        QTest::newRow("too long from byte 5") << 6 << 16 << 4 << "ctrl+v"
-                                              << "12:34:56"
-                                              << "|||||" << 4;
-        QTest::newRow("odd digit run") << 6 << 16 << 0 << "menu"
-                                       << "0ec61"
-                                       << "|||||" << 0;
-        QTest::newRow("EtherType 0x0800") << 2 << 16 << 1 << "ctrl+v"
-                                          << "0x0800"
-                                          << "08|00" << 1;
-        QTest::newRow("typed IPv4") << 4 << 10 << 0 << "keys"
-                                    << "192.168.1.10"
-                                    << "192|168|1|10" << 3;
-        QTest::newRow("pasted IPv4") << 4 << 10 << 2 << "ctrl+v"
-                                     << "10.0.0.255"
-                                     << "10|0|0|255" << 3;
-        QTest::newRow("octet above 255 refused") << 4 << 10 << 0 << "keys"
-                                                 << "256"
-                                                 << "25|||" << 0;
-        QTest::newRow("IPv4 with an octet above 255") << 4 << 10 << 0 << "menu"
-                                                      << "10.0.0.256"
-                                                      << "|||" << 0;
-        QTest::newRow("Backspace moves back") << 6 << 16 << 0 << "keys"
-                                              << "ab\b\bc"
-                                              << "ac|||||" << 1;
+        const auto row = [](const char *name, int width, int base, int into, const char *how,
+                            const char *input, const char *fields, int focus) {
+            QTest::newRow(name) << width << base << into << QString::fromUtf8(how)
+                                << QString::fromUtf8(input) << QString::fromUtf8(fields) << focus;
+        };
+        row("upper case, shown lower", 6, 16, 0, "keys", "FF", "ff|||||", 1);
+        row("0x starts a number", 2, 16, 0, "keys", "0x8", "8|", 0);
+        row("comma refused", 6, 16, 0, "keys", ",a,", "a|||||", 0);
+        row("separator moves on", 6, 16, 0, "keys", "a:b-c", "a|b|c|||", 2);
+        row("typed MAC", 6, 16, 0, "keys", "00:0e:C6:12:34:56", "00|0e|c6|12|34|56", 5);
+        row("typed bare MAC", 6, 16, 0, "keys", "000ec6123456", "00|0e|c6|12|34|56", 5);
+        row("MAC pasted into byte 4", 6, 16, 3, "ctrl+v", "00:0e:c6:12:34:56", "00|0e|c6|12|34|56",
+            5);
+        row("MAC with dashes", 6, 16, 1, "ctrl+v", "00-0E-C6-12-34-56", "00|0e|c6|12|34|56", 5);
+        row("bare MAC from the menu", 6, 16, 5, "menu", " 000EC6123456 ", "00|0e|c6|12|34|56", 5);
+        row("two bytes from byte 3", 6, 16, 2, "ctrl+v", "12:34", "||12|34||", 3);
+        row("too long from byte 5", 6, 16, 4, "ctrl+v", "12:34:56", "|||||", 4);
+        row("odd digit run", 6, 16, 0, "menu", "0ec61", "|||||", 0);
+        row("EtherType 0x0800", 2, 16, 1, "ctrl+v", "0x0800", "08|00", 1);
+        row("typed IPv4", 4, 10, 0, "keys", "192.168.1.10", "192|168|1|10", 3);
+        row("pasted IPv4", 4, 10, 2, "ctrl+v", "10.0.0.255", "10|0|0|255", 3);
+        row("octet above 255 refused", 4, 10, 0, "keys", "256", "25|||", 0);
+        row("IPv4 with an octet above 255", 4, 10, 0, "menu", "10.0.0.256", "|||", 0);
+        row("Backspace moves back", 6, 16, 0, "keys", "ab\b\bc", "ac|||||", 1);
     }
 
     void typing()
