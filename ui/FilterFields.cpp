@@ -5,88 +5,37 @@
 #include <array>
 
 #include "ByteFieldRow.h"
+#include "SettingValues.h"
 
 namespace {
 
 constexpr int Hexadecimal = 16;
 constexpr int Decimal = 10;
 constexpr int HexDigitsPerByte = 2;
-constexpr qsizetype MostBytes = DeviceSettings::MacLength;
 
-using Bytes = std::array<uint8_t, MostBytes>;
-
-// One address of the filter: how many fields, how they are written, and where the record keeps
-// its bytes and its care bits.
+// The filter's addresses in the form's order; their width and notation come from the settings
+// layer, which also moves their bytes and care bits in and out of the record.
 struct Group
 {
-    qsizetype width;
-    int base;
-    QChar separator;
+    Setting setting;
     const char *name;
-    void (*store)(DeviceSettings &, const uint8_t *bytes, uint8_t mask);
-    void (*load)(const DeviceSettings &, uint8_t *bytes, uint8_t *mask);
+
+    qsizetype width() const { return syntaxOf(setting).width; }
+    int base() const
+    {
+        return syntaxOf(setting).notation == SettingSyntax::Notation::HexBytes ? Hexadecimal
+                                                                               : Decimal;
+    }
+    QChar separator() const { return base() == Hexadecimal ? u':' : u'.'; }
 };
 
 const std::array<Group, 6> Groups = {{
-    {DeviceSettings::MacLength, Hexadecimal, u':',
-     QT_TRANSLATE_NOOP("FilterFields", "Ethernet destination address"),
-     [](DeviceSettings &s, const uint8_t *b, uint8_t m) {
-         s.setDstMac(b);
-         s.setDstMacMask(m);
-     },
-     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) {
-         s.dstMac(b);
-         s.dstMacMask(m);
-     }},
-    {DeviceSettings::MacLength, Hexadecimal, u':',
-     QT_TRANSLATE_NOOP("FilterFields", "Ethernet source address"),
-     [](DeviceSettings &s, const uint8_t *b, uint8_t m) {
-         s.setSrcMac(b);
-         s.setSrcMacMask(m);
-     },
-     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) {
-         s.srcMac(b);
-         s.srcMacMask(m);
-     }},
-    {DeviceSettings::EtherTypeLength, Hexadecimal, u':',
-     QT_TRANSLATE_NOOP("FilterFields", "EtherType"),
-     [](DeviceSettings &s, const uint8_t *b, uint8_t m) {
-         s.setEtherType(b);
-         s.setEtherTypeMask(m);
-     },
-     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) {
-         s.etherType(b);
-         s.etherTypeMask(m);
-     }},
-    {1, Hexadecimal, u':', QT_TRANSLATE_NOOP("FilterFields", "IPv4 protocol"),
-     [](DeviceSettings &s, const uint8_t *b, uint8_t m) {
-         s.setProtocol(b[0]);
-         s.setProtocolMask(m);
-     },
-     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) {
-         s.protocol(b);
-         s.protocolMask(m);
-     }},
-    {DeviceSettings::IpLength, Decimal, u'.',
-     QT_TRANSLATE_NOOP("FilterFields", "IPv4 source address"),
-     [](DeviceSettings &s, const uint8_t *b, uint8_t m) {
-         s.setSrcIp(b);
-         s.setSrcIpMask(m);
-     },
-     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) {
-         s.srcIp(b);
-         s.srcIpMask(m);
-     }},
-    {DeviceSettings::IpLength, Decimal, u'.',
-     QT_TRANSLATE_NOOP("FilterFields", "IPv4 destination address"),
-     [](DeviceSettings &s, const uint8_t *b, uint8_t m) {
-         s.setDstIp(b);
-         s.setDstIpMask(m);
-     },
-     [](const DeviceSettings &s, uint8_t *b, uint8_t *m) {
-         s.dstIp(b);
-         s.dstIpMask(m);
-     }},
+    {Setting::EthDst, QT_TRANSLATE_NOOP("FilterFields", "Ethernet destination address")},
+    {Setting::EthSrc, QT_TRANSLATE_NOOP("FilterFields", "Ethernet source address")},
+    {Setting::EtherType, QT_TRANSLATE_NOOP("FilterFields", "EtherType")},
+    {Setting::IpProto, QT_TRANSLATE_NOOP("FilterFields", "IPv4 protocol")},
+    {Setting::IpSrc, QT_TRANSLATE_NOOP("FilterFields", "IPv4 source address")},
+    {Setting::IpDst, QT_TRANSLATE_NOOP("FilterFields", "IPv4 destination address")},
 }};
 
 // Care bits run from the group's highest (first byte) down to 0x01 (last byte).
@@ -119,9 +68,9 @@ FilterFields::FilterFields(const QList<QLineEdit *> &fields, QObject *parent)
     Q_ASSERT(m_fields.size() == FieldCount);
     qsizetype first = 0;
     for (const Group &group : Groups) {
-        m_rows << new ByteFieldRow(m_fields.mid(first, group.width), group.base, group.separator,
-                                   this);
-        first += group.width;
+        m_rows << new ByteFieldRow(m_fields.mid(first, group.width()), group.base(),
+                                   group.separator(), this);
+        first += group.width();
     }
 }
 
@@ -129,16 +78,15 @@ void FilterFields::read(DeviceSettings &settings) const
 {
     for (qsizetype g = 0; g < m_rows.size(); ++g) {
         const QList<QLineEdit *> &row = m_rows[g]->fields();
-        Bytes bytes{};
-        uint8_t mask = 0;
+        FilterPattern pattern;
         for (qsizetype i = 0; i < row.size(); ++i) {
             const QString text = row[i]->text();
             if (text.isEmpty())
                 continue;
-            bytes[i] = static_cast<uint8_t>(text.toUInt(nullptr, Groups[g].base));
-            mask |= careBit(i, row.size());
+            pattern.bytes[i] = static_cast<uint8_t>(text.toUInt(nullptr, Groups[g].base()));
+            pattern.careMask |= careBit(i, row.size());
         }
-        Groups[g].store(settings, bytes.data(), mask);
+        assignSetting(settings, Groups[g].setting, pattern);
     }
 }
 
@@ -146,12 +94,11 @@ QStringList FilterFields::textsOf(const DeviceSettings &settings) const
 {
     QStringList texts;
     for (const Group &group : Groups) {
-        Bytes bytes{};
-        uint8_t mask = 0;
-        group.load(settings, bytes.data(), &mask);
-        for (qsizetype i = 0; i < group.width; ++i)
-            texts << ((mask & careBit(i, group.width)) ? byteText(bytes[i], group.base)
-                                                       : QString());
+        const FilterPattern pattern = std::get<FilterPattern>(settingOf(settings, group.setting));
+        for (qsizetype i = 0; i < group.width(); ++i)
+            texts << ((pattern.careMask & careBit(i, group.width()))
+                          ? byteText(pattern.bytes[i], group.base())
+                          : QString());
     }
     return texts;
 }
