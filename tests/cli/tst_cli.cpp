@@ -121,7 +121,6 @@ private slots:
         const QList<QPair<QString, QString>> refused{
             {QStringLiteral("apply --eth-dst=00:0e:c6"), QStringLiteral("--eth-dst")},
             {QStringLiteral("apply --ip-src=1.2.3.256"), QStringLiteral("--ip-src")},
-            {QStringLiteral("apply --timestamps=yes"), QStringLiteral("--timestamps")},
             {QStringLiteral("apply --profile ") + missingFile, missingFile},
             {QStringLiteral("apply"), QStringLiteral("--profile")},
             {QStringLiteral("show --store"), QStringLiteral("store")},

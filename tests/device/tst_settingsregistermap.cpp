@@ -48,7 +48,6 @@ private slots:
         QTest::newRow("all masks") << masks(0x3F, 0x3F, 3, 1, 0x0F, 0x0F) << QByteArray("187fffff");
         QTest::newRow("dstMac first") << masks(0x20, 0) << QByteArray("18400000");
         QTest::newRow("srcMac first") << masks(0, 0x20) << QByteArray("18010000");
-        QTest::newRow("srcMac second") << masks(0, 0x10) << QByteArray("18008000");
         QTest::newRow("mixed") << masks(0x2A, 0x15, 2, 1, 0x0A, 0x05) << QByteArray("1854ada5");
     }
 

@@ -14,7 +14,7 @@
 #include "TapWire.h"
 
 namespace {
-constexpr uint8_t Write = 0x70, WritePersistent = 0x80, Erase = 0xEE, WritePage = 0xDD, End = 0xB2;
+constexpr uint8_t Write = 0x70, WritePersistent = 0x80, Erase = 0xEE, End = 0xB2;
 constexpr int Page = wire::PageSize;
 
 using Progress = QList<QList<QVariant>>;
@@ -46,7 +46,6 @@ class FirmwareTapTest : public QObject
 private slots:
     void initTestCase();
     void init() { m_bed.clearFrames(); }
-    void v3CommandFrames();
     void v3FlagRegisters_data();
     void v3FlagRegisters();
     void v3Update();
@@ -63,21 +62,6 @@ void FirmwareTapTest::initTestCase()
     REQUIRE_TAP_TEST_BED();
     QVERIFY(m_bed.plug());
     QVERIFY(m_bed.startTap({"--generation", "3"}));
-}
-
-void FirmwareTapTest::v3CommandFrames()
-{
-    const QByteArray page(reinterpret_cast<const char *>(firmwareImage) + 40 * Page, Page);
-    MV1Device_v3 dev(qPrintable(m_bed.hostInterface()));
-    QVERIFY(dev.writeRegister(0x70200, 0x5A, false));
-    QVERIFY(dev.writeRegister(0x1070201, 0xA5, true));  // bits above 23 are dropped
-    // Page 5 goes by byte address 00 05 00, its data as given (the caller mirrors).
-    QVERIFY(dev.writeFirmwarePage(5 * Page, reinterpret_cast<const uint8_t *>(page.constData())));
-
-    const QList<QByteArray> expected{wire::request(Write, 0x70200, 0x5A),
-                                     wire::request(WritePersistent, 0x70201, 0xA5),
-                                     longFrame(WritePage, 0x000500, page)};
-    QCOMPARE(wire::bytesOf(m_bed.frames()), expected);
 }
 
 void FirmwareTapTest::v3FlagRegisters_data()

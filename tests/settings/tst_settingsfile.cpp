@@ -50,10 +50,8 @@ private slots:
         row("mac mixed case", Setting::EthDst, "00:0E:c6:*:*:*", "00:0e:c6:*:*:*");
         row("lone star", Setting::EthSrc, "*", "*:*:*:*:*:*");
         row("one digit", Setting::EtherType, "8:0", "08:00");
-        row("protocol", Setting::IpProto, "11", "11");
         row("octets", Setting::IpSrc, "192.168.001.*", "192.168.1.*");
         row("switch", Setting::Timestamps, "ON", "on");
-        row("match", Setting::Match, "Discard", "discard");
         row("five bytes", Setting::EthDst, "00:0e:c6:*:*", "");
         row("trailing colon", Setting::EthDst, "00:0e:c6:*:*:*:", "");
         row("not hex", Setting::EthDst, "0g:0e:c6:*:*:*", "");
@@ -62,7 +60,6 @@ private slots:
         row("empty byte", Setting::IpDst, "1..2.3", "");
         row("octet too big", Setting::IpDst, "256.1.1.1", "");
         row("signed", Setting::IpSrc, "+1.2.3.4", "");
-        row("space", Setting::IpSrc, " 1.2.3.4", "");
         row("hex octet", Setting::IpSrc, "a.2.3.4", "");
         row("yes", Setting::Fcs, "yes", "");
     }
@@ -120,13 +117,10 @@ private slots:
             QTest::newRow(name) << content << QString::fromUtf8(named);
         };
         row("not JSON", QByteArray("{\n\"format\": }"), "line 2, column");
-        row("array", QByteArray("[1]"), "object");
         row("no format", QByteArray(R"({"version": 1})"), "\"format\"");
         row("other format", QByteArray(R"({"format": "x", "version": 1})"), "\"format\"");
         row("newer", QByteArray(R"({"format": "kalvessa100-settings", "version": 2})"),
             "\"version\" 2");
-        row("version text", QByteArray(R"({"format": "kalvessa100-settings", "version": "1"})"),
-            "\"version\"");
         row("version 0", QByteArray(R"({"format": "kalvessa100-settings", "version": 0})"),
             "\"version\"");
         row("unknown key", file(R"("timestamp": true)"), "\"timestamp\"");

