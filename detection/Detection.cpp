@@ -227,10 +227,7 @@ void Detection::carryOutWrite(const DeviceSettings &settings, bool store)
     const TapOutcome::Action action = store ? TapOutcome::Action::Store : TapOutcome::Action::Write;
     if (!m_tap) {
         // Nothing to write to: the record still takes what was posted, as the window entered it.
-        DeviceSettings posted = settings;
-        posted.setFirmwareVersion(m_current.firmwareVersion());
-        posted.setFirmwareTypeCode(m_current.firmwareTypeCode());
-        m_current = posted;
+        keepPosted(settings);
         report(action, false, tr("no tap is attached"));
         emit MV1Changed();
         return;
@@ -247,10 +244,7 @@ void Detection::carryOutWrite(const DeviceSettings &settings, bool store)
     }
 
     if (written) {
-        DeviceSettings posted = settings;
-        posted.setFirmwareVersion(m_current.firmwareVersion());
-        posted.setFirmwareTypeCode(m_current.firmwareTypeCode());
-        m_current = posted;
+        keepPosted(settings);
     } else if (device.generation() == Generation4) {
         // Show what the tap holds, never what was merely posted. A generation-3 tap cannot
         // be read back, so its record stays as it was.
@@ -260,6 +254,15 @@ void Detection::carryOutWrite(const DeviceSettings &settings, bool store)
     }
     report(action, written, failure);
     emit MV1Changed();
+}
+
+// The record takes the posted settings; the status words stay the tap's.
+void Detection::keepPosted(const DeviceSettings &settings)
+{
+    DeviceSettings posted = settings;
+    posted.setFirmwareVersion(m_current.firmwareVersion());
+    posted.setFirmwareTypeCode(m_current.firmwareTypeCode());
+    m_current = posted;
 }
 
 void Detection::carryOutRead()

@@ -90,6 +90,7 @@ private:
     void carryOutUpdate();
     void carryOutWrite(const DeviceSettings &settings, bool store);
     void carryOutRead();
+    void keepPosted(const DeviceSettings &settings);
     void detect();
     void take(std::unique_ptr<HeldTap> tap);
     void drop();
