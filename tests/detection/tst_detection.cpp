@@ -150,19 +150,24 @@ private slots:
         expected.setFirmwareTypeCode(fresh.firmwareTypeCode());
         expected.setControlByte(0x0A);
         QVERIFY(recordOf(w.worker) == expected);
+        // A write alone, with no read behind it to refresh the record.
+        w.worker.requestWrite(sampleSettings(0x0B), false);
+        QTRY_COMPARE_WITH_TIMEOUT(w.events.size(), 6, Wait);
+        expected.setControlByte(0x0B);
+        QVERIFY(recordOf(w.worker) == expected);
 
         // The same tap, restarted fresh, now refuses register writes: the failure is reported
         // with its register, and the record shows what the tap holds, not what was posted.
         bed.stopTap();
         QVERIFY(bed.startTap({"--wrong-code", "70:18"}));
         w.worker.requestWrite(sampleSettings(0x0A), false);
-        QTRY_COMPARE_WITH_TIMEOUT(w.events.size(), 6, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(w.events.size(), 7, Wait);
         QCOMPARE(failuresOf(w.worker.takeOutcomes()),
                  QStringList{QStringLiteral("register 0x70000, refused with code 0x18")});
         QVERIFY(recordOf(w.worker) == fresh);
 
         QVERIFY(bed.unplug());
-        QTRY_COMPARE_WITH_TIMEOUT(w.events.size(), 7, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(w.events.size(), 8, Wait);
         QVERIFY(!recordOf(w.worker));
     }
 
