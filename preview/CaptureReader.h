@@ -49,8 +49,9 @@ public:
     int64_t size() const { return m_size; }
 
 private:
-    CaptureReader(pcap *handle, int64_t size);
+    CaptureReader(pcap *handle, std::unique_ptr<char[]> buffer, int64_t size);
 
+    const std::unique_ptr<char[]> m_buffer;  // the stream's; outlives the handle, which closes it
     pcap *const m_handle;
     const int64_t m_size;
 };
