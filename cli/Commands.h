@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 #include "DeviceSettings.h"
 #include "ExitCode.h"
 #include "TapService.h"
@@ -25,6 +27,11 @@ struct TapReading
 TapReading readTap(const QString &interfaceName);
 ExitCode showSettings(const QString &interfaceName, bool json);
 ExitCode saveProfile(const QString &interfaceName, const QString &path);
+
+// What a settings file (when a path is given) and setting options give, the options winning;
+// nothing, with the reason printed, when the file cannot be had.
+std::optional<SettingsPatch> givenSettings(const QString &profilePath,
+                                           const SettingsPatch &options);
 
 struct ApplyRequest
 {

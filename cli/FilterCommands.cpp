@@ -22,17 +22,10 @@ constexpr qint64 BytesPerMegabyte = 1000 * 1000;
 std::optional<DeviceSettings> settingsOf(const FilterSource &source, ExitCode *failure)
 {
     *failure = ExitCode::BadInput;
-    SettingsPatch patch;
-    if (!source.profilePath.isEmpty()) {
-        QString error;
-        const std::optional<SettingsPatch> loaded = SettingsFile::load(source.profilePath, &error);
-        if (!loaded) {
-            console::err(error);
-            return std::nullopt;
-        }
-        patch = *loaded;
-    }
-    patch.overlay(source.options);
+    const std::optional<SettingsPatch> given = givenSettings(source.profilePath, source.options);
+    if (!given)
+        return std::nullopt;
+    const SettingsPatch &patch = *given;
     if (source.tap) {
         const TapReading reading = readTap(source.interfaceName);
         if (reading.code != ExitCode::Success) {
