@@ -7,9 +7,6 @@
 #include <QProgressDialog>
 #include <QTimer>
 
-#include <algorithm>
-#include <limits>
-
 #include "TapFilterModel.h"
 
 namespace {
@@ -17,13 +14,6 @@ namespace {
 constexpr int PollMs = 50;
 constexpr int Percent = 100;
 constexpr int ProgressAfterMs = 500;  // a small file is done before a dialog would show
-
-// The plural form is chosen by the count; a count past what the translation's number takes
-// chooses the form of the largest.
-int pluralOf(uint64_t count)
-{
-    return static_cast<int>(std::min<uint64_t>(count, std::numeric_limits<int>::max()));
-}
 
 }  // namespace
 
@@ -140,7 +130,8 @@ QString CapturePreview::resultText() const
 {
     const FilterPreview::Result &result = *m_result;
     const auto tally = [](const FilterPreview::Tally &t) {
-        return tr("%1 frame(s), %2 bytes", nullptr, pluralOf(t.frames)).arg(t.frames).arg(t.bytes);
+        return t.frames == 1 ? tr("1 frame, %1 bytes").arg(t.bytes)
+                             : tr("%1 frames, %2 bytes").arg(t.frames).arg(t.bytes);
     };
     QStringList lines{
         tr("What the filter the form holds would keep of %1:").arg(QFileInfo(m_path).fileName()),
@@ -161,7 +152,7 @@ QString CapturePreview::resultText() const
                            "exactly):")
                       : tr("Most frequent kept pairs:"));
         for (const FrequentPairs::Count &count : result.topPairs) {
-            lines << tr("%1 -> %2: %3 frame(s)", nullptr, pluralOf(count.frames))
+            lines << tr("%1 -> %2: %3 frames")
                          .arg(count.pair.sourceText(), count.pair.destinationText())
                          .arg(count.frames);
         }

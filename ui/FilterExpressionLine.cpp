@@ -38,7 +38,7 @@ void FilterExpressionLine::follow(const DeviceSettings &settings)
 
 void FilterExpressionLine::retranslate()
 {
-    m_caption->setText(tr("&libpcap:"));
+    m_caption->setText(tr("li&bpcap:"));
     m_line->setPlaceholderText(tr("every frame (no capture filter needed)"));
     m_line->setAccessibleName(tr("Filter as a libpcap expression"));
     m_line->setToolTip(

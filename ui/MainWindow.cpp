@@ -16,7 +16,9 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "CapturePreview.h"
 #include "Detection.h"
+#include "FilterExpressionLine.h"
 #include "FilterFields.h"
 #include "FirmwareImage.h"
 #include "FirmwareStatus.h"
@@ -95,6 +97,8 @@ MainWindow::MainWindow(QWidget *parent)
             saveKeys << keys;
     }
     m_saveSettings->setShortcuts(saveKeys);
+    m_capturePreview = new CapturePreview(this, [this] { return formSettings(); });
+    m_fileMenu->addAction(m_capturePreview->action());
     m_fileMenu->addSeparator();
     m_quit = m_fileMenu->addAction(QString(), this, &MainWindow::close);
     m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -115,13 +119,24 @@ MainWindow::MainWindow(QWidget *parent)
          m_ui->lineEdit_17, m_ui->lineEdit_18, m_ui->lineEdit_19, m_ui->lineEdit_20,
          m_ui->lineEdit_21, m_ui->lineEdit_22, m_ui->lineEdit_23},
         this);
-    for (QLineEdit *field : m_fields->fields())
+    // Under the keep/discard choice, so the expression sits beside the form it is made from.
+    m_expression = new FilterExpressionLine(m_ui->tab);
+    m_ui->verticalLayout_4->insertWidget(m_ui->verticalLayout_4->indexOf(m_ui->radioButton_2) + 1,
+                                         m_expression);
+    setTabOrder(m_ui->radioButton_2, m_expression);
+    const auto followForm = [this] { m_expression->follow(formSettings()); };
+    for (QLineEdit *field : m_fields->fields()) {
         connect(field, &QLineEdit::textChanged, this, &MainWindow::renderEditedMarks);
+        connect(field, &QLineEdit::textChanged, this, followForm);
+    }
     for (QAbstractButton *box : std::initializer_list<QAbstractButton *>{
              m_ui->checkBox, m_ui->checkBox_2, m_ui->checkBox_3, m_ui->checkBox_4,
-             m_ui->radioButton, m_ui->radioButton_2})
+             m_ui->radioButton, m_ui->radioButton_2}) {
         connect(box, &QAbstractButton::toggled, this, &MainWindow::renderEditedMarks);
+        connect(box, &QAbstractButton::toggled, this, followForm);
+    }
     connect(m_ui->checkBox, &QAbstractButton::toggled, this, &MainWindow::render);
+    followForm();
 
     connect(m_ui->pushButton, &QPushButton::clicked, this, &MainWindow::readCurrentSetup);
     connect(m_ui->pushButton_2, &QPushButton::clicked, this, [this] { postWrite(false); });
@@ -578,6 +593,7 @@ void MainWindow::nameMenu()
                                    "or kalvessa100ctl.");
     m_saveSettings->setToolTip(savePurpose);
     m_saveSettings->setStatusTip(savePurpose);
+    m_capturePreview->retranslate();
     m_quit->setText(tr("&Quit"));
 }
 
@@ -857,6 +873,7 @@ void MainWindow::changeEvent(QEvent *event)
         setWindowTitle(WindowTitle);
         nameForAccessibility();
         nameMenu();
+        m_expression->retranslate();
         fitPanel();
         render();
         break;

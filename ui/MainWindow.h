@@ -12,7 +12,9 @@
 #include "DeviceSettings.h"
 #include "TapStatus.h"
 
+class CapturePreview;
 class Detection;
+class FilterExpressionLine;
 class FilterFields;
 class MainWindowForm;
 class QAction;
@@ -107,6 +109,8 @@ private:
     QAction *m_openSettings = nullptr;
     QAction *m_saveSettings = nullptr;
     QAction *m_quit = nullptr;
+    CapturePreview *m_capturePreview = nullptr;
+    FilterExpressionLine *m_expression = nullptr;
 
     TapSnapshot m_tap;  // as last taken in
     std::optional<DeviceSettings> m_formSource;  // what the tap held when the form was filled

@@ -9,9 +9,12 @@
 
 #include <pcap/pcap.h>
 
+#include "CaptureBytes.h"
 #include "FrequentPairs.h"
 #include "SettingsFile.h"
 #include "TapFilterModel.h"
+
+using namespace capturebytes;
 
 namespace {
 
@@ -125,42 +128,6 @@ Run ctl(const QStringList &arguments)
     run.json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
     run.err = QString::fromLocal8Bit(process.readAllStandardError());
     return run;
-}
-
-QByteArray littleEndian(std::initializer_list<uint32_t> words, int width = 4)
-{
-    QByteArray bytes;
-    for (const uint32_t word : words) {
-        for (int i = 0; i < width; ++i)
-            bytes += char(word >> (8 * i));
-    }
-    return bytes;
-}
-
-// Classic pcap, written by hand for what libpcap's writer will not make.
-QByteArray pcapHeader(uint32_t linkType)
-{
-    return littleEndian({0xa1b2c3d4}) + littleEndian({2, 4}, 2)
-        + littleEndian({0, 0, 65535, linkType});
-}
-
-QByteArray pcapRecord(const QByteArray &frame, uint32_t capturedLength)
-{
-    return littleEndian({0, 0, capturedLength, uint32_t(frame.size())}) + frame;
-}
-
-// Section header, one Ethernet interface and an enhanced packet block per frame.
-QByteArray pcapng(const QList<QByteArray> &list)
-{
-    QByteArray file = littleEndian({0x0a0d0d0a, 28, 0x1a2b3c4d}) + littleEndian({1, 0}, 2)
-        + littleEndian({0xffffffff, 0xffffffff, 28}) + littleEndian({1, 20})
-        + littleEndian({1, 0}, 2) + littleEndian({65535, 20});
-    for (const QByteArray &frame : list) {
-        const uint32_t length = 32 + uint32_t(frame.size());  // frames of a multiple of 4 bytes
-        file += littleEndian({6, length, 0, 0, 0, uint32_t(frame.size()), uint32_t(frame.size())})
-            + frame + littleEndian({length});
-    }
-    return file;
 }
 
 qint64 countOf(const QJsonObject &json, const char *tally, const char *what)
