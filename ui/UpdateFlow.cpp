@@ -3,7 +3,6 @@
 #include <QMessageBox>
 
 #include <algorithm>
-#include <cstdio>
 
 #include "FirmwareImage.h"
 #include "FirmwareStatus.h"
@@ -198,9 +197,8 @@ bool UpdateFlow::deferEnd(int signalNumber)
 {
     if (!running())
         return false;
-    std::fprintf(stderr, "Signal %d: ending once the firmware update has finished.\n",
-                 signalNumber);
-    std::fflush(stderr);
+    WindowMessages::print(QStringLiteral("Signal %1: ending once the firmware update has finished.")
+                              .arg(signalNumber));
     m_endAfterUpdate = true;
     return true;
 }
