@@ -82,11 +82,6 @@ MainWindow::MainWindow(QWidget *parent)
 // way), waits for it and releases the tap before the window's widgets go.
 MainWindow::~MainWindow() = default;
 
-void MainWindow::settingsFromForm(DeviceSettings &settings) const
-{
-    m_form->settingsFromForm(settings);
-}
-
 bool MainWindow::firmwareUpdateRunning() const
 {
     return m_update->running();

@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "DeviceSettings.h"
 #include "TapStatus.h"
 
 class ActionButtons;
@@ -31,10 +30,6 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
-
-    // The form as a settings record: empty fields are wildcards, controlByte is 255 and
-    // the two status words are left as the caller cleared them.
-    void settingsFromForm(DeviceSettings &settings) const;
 
     // True from the click on the update button until the worker reports how it ended.
     bool firmwareUpdateRunning() const;
