@@ -40,43 +40,31 @@ private slots:
             ::umount2(QFile::encodeName(mountPoint).constData(), MNT_DETACH);
     }
 
-    // Refused with the reason, the file as it was, no partial file beside it.
-    void saveOnAFullFileSystemLeavesTheOldFile_data()
-    {
-        QTest::addColumn<bool>("existing");
-        QTest::newRow("over a file") << true;
-        QTest::newRow("a new name") << false;
-    }
-
+    // Refused with the reason, over a file or under a new name: the old file as it was, no
+    // partial file beside it.
     void saveOnAFullFileSystemLeavesTheOldFile()
     {
-        QFETCH(bool, existing);
         QDir dir(mountPoint);
-        for (const QString &name : dir.entryList(QDir::Files))
-            QVERIFY(dir.remove(name));
         const QString path = dir.filePath(QStringLiteral("tap.json"));
+        const QString newName = dir.filePath(QStringLiteral("new.json"));
         QString error;
-        if (existing)
-            QVERIFY2(SettingsFile::save(path, DeviceSettings(), &error), qPrintable(error));
-        const QByteArray before = existing ? SettingsFile::serialize(DeviceSettings()) : "";
-
+        QVERIFY2(SettingsFile::save(path, DeviceSettings(), &error), qPrintable(error));
         QFile filler(dir.filePath(QStringLiteral("filler")));
         QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        const QByteArray block(4096, 'x');
-        while (filler.write(block) > 0) {}
+        while (filler.write(QByteArray(4096, 'x')) > 0) {}
         const QString noSpace = QString::fromLocal8Bit(std::strerror(ENOSPC));
         QCOMPARE(filler.errorString(), noSpace);
-        filler.close();
-        const QStringList entries = dir.entryList(QDir::Files);
 
         DeviceSettings changed;
         changed.setCaptureFcs(1);
-        QVERIFY(!SettingsFile::save(path, changed, &error));
-        QVERIFY2(error.contains(path) && error.contains(noSpace), qPrintable(error));
-        QCOMPARE(dir.entryList(QDir::Files), entries);
+        for (const QString &target : {path, newName}) {
+            QVERIFY(!SettingsFile::save(target, changed, &error));
+            QVERIFY2(error.contains(target) && error.contains(noSpace), qPrintable(error));
+        }
+        QCOMPARE(dir.entryList(QDir::Files), (QStringList{"filler", "tap.json"}));
         QFile kept(path);
-        QCOMPARE(kept.exists(), existing);
-        QVERIFY(!existing || (kept.open(QIODevice::ReadOnly) && kept.readAll() == before));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), SettingsFile::serialize(DeviceSettings()));
     }
 };
 
