@@ -13,11 +13,10 @@ class TestFullFileSystem : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir scratch;
-    QString mountPoint;
-
 private slots:
-    void initTestCase()
+    // Refused with the reason, over a file or under a new name: the old file as it was, no
+    // partial file beside it.
+    void saveOnAFullFileSystemLeavesTheOldFile()
     {
         if (qEnvironmentVariable("KALVESSA_MOUNTNS") != QLatin1String("1")) {
             const QString why = QStringLiteral("No private mount namespace: ")
@@ -26,25 +25,12 @@ private slots:
                 QFAIL(qPrintable(why));
             QSKIP(qPrintable(why));
         }
-        mountPoint = scratch.filePath(QStringLiteral("full"));
-        QVERIFY(QDir().mkpath(mountPoint));
-        QVERIFY2(::mount("kalvessa-full", QFile::encodeName(mountPoint).constData(), "tmpfs", 0,
-                         "size=64k")
-                     == 0,
+        QTemporaryDir scratch;
+        const QByteArray mountPoint = QFile::encodeName(scratch.path());
+        QVERIFY2(::mount("kalvessa-full", mountPoint.constData(), "tmpfs", 0, "size=64k") == 0,
                  std::strerror(errno));
-    }
-
-    void cleanupTestCase()
-    {
-        if (!mountPoint.isEmpty())
-            ::umount2(QFile::encodeName(mountPoint).constData(), MNT_DETACH);
-    }
-
-    // Refused with the reason, over a file or under a new name: the old file as it was, no
-    // partial file beside it.
-    void saveOnAFullFileSystemLeavesTheOldFile()
-    {
-        QDir dir(mountPoint);
+        const auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+        QDir dir(scratch.path());
         const QString path = dir.filePath(QStringLiteral("tap.json"));
         const QString newName = dir.filePath(QStringLiteral("new.json"));
         QString error;
