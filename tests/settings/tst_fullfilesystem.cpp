@@ -1,5 +1,5 @@
 // Saving onto a file system with no room left, on a tiny tmpfs mounted in the private mount
-// namespace that tests/scripts/in-mountns.sh makes for this program.
+// namespace that tools/testbed/in-netns.sh makes for this program.
 #include <QtTest>
 
 #include <cerrno>
@@ -8,6 +8,7 @@
 #include <sys/mount.h>
 
 #include "SettingsFile.h"
+#include "TapTestBed.h"
 
 class TestFullFileSystem : public QObject
 {
@@ -18,13 +19,7 @@ private slots:
     // partial file beside it.
     void saveOnAFullFileSystemLeavesTheOldFile()
     {
-        if (qEnvironmentVariable("KALVESSA_MOUNTNS") != QLatin1String("1")) {
-            const QString why = QStringLiteral("No private mount namespace: ")
-                + qEnvironmentVariable("KALVESSA_MOUNTNS_WHY");
-            if (qEnvironmentVariableIsSet("CI"))
-                QFAIL(qPrintable(why));
-            QSKIP(qPrintable(why));
-        }
+        REQUIRE_TAP_TEST_BED();  // the namespaces, where mounting touches nothing of the host
         QTemporaryDir scratch;
         const QByteArray mountPoint = QFile::encodeName(scratch.path());
         QVERIFY2(::mount("kalvessa-full", mountPoint.constData(), "tmpfs", 0, "size=64k") == 0,
