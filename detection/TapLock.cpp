@@ -104,6 +104,11 @@ std::optional<QString> usableFolder(const QString &folder, QString *error)
         *error = QStringLiteral("%1 is not a folder").arg(folder);
         return std::nullopt;
     }
+    // Where anyone may make files, only the sticky bit keeps them from renaming ours away.
+    if ((info.st_mode & S_IWOTH) && !(info.st_mode & S_ISVTX)) {
+        *error = QStringLiteral("%1 may be written by anyone and is not sticky").arg(folder);
+        return std::nullopt;
+    }
     if (info.st_mode & S_IWOTH)
         return privateFolderIn(folder, error);
     // Its owner could empty and refill it at will.
