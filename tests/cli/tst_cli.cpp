@@ -122,6 +122,7 @@ private slots:
             {QStringLiteral("apply --eth-dst=00:0e:c6"), QStringLiteral("--eth-dst")},
             {QStringLiteral("apply --ip-src=1.2.3.256"), QStringLiteral("--ip-src")},
             {QStringLiteral("apply --profile ") + missingFile, missingFile},
+            {QStringLiteral("apply --profile /dev/zero"), QStringLiteral("/dev/zero: longer than")},
             {QStringLiteral("apply"), QStringLiteral("--profile")},
             {QStringLiteral("show --store"), QStringLiteral("store")},
             {QStringLiteral("flash"), QStringLiteral("flash")},
