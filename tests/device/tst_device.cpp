@@ -48,15 +48,13 @@ QList<QByteArray> drain(PacketSession &session)
 {
     QList<QByteArray> out;
     for (int quiet = 0; quiet < 2;) {
-        pcap_pkthdr *h = nullptr;
-        const u_char *d = nullptr;
-        const int r = session.receive(&h, &d);
-        if (r < 0)
+        const LinkReception got = session.receive();
+        if (got.result == LinkReception::Result::Failed)
             break;
-        if (r == 0)
+        if (got.result == LinkReception::Result::Quiet)
             ++quiet;
         else
-            out.append(QByteArray(reinterpret_cast<const char *>(d), int(h->caplen)));
+            out.append(QByteArray(reinterpret_cast<const char *>(got.bytes), got.captured));
     }
     return out;
 }
@@ -253,9 +251,8 @@ private slots:
         for (const QByteArray &f : got)
             QCOMPARE(f.left(6), QByteArray(6, '\0'));
         QCOMPARE(byteAt(got.last(), OpcodeAt), uint8_t(23));
-        pcap_pkthdr *h = nullptr;
-        const u_char *d = nullptr;
-        QCOMPARE(session.receive(&h, &d), 0);  // a quiet line ends the read
+        // a quiet line ends the read
+        QCOMPARE(int(session.receive().result), int(LinkReception::Result::Quiet));
     }
 
     // A closed session delivers nothing of what arrived while it was closed, and works again.
