@@ -47,6 +47,11 @@ bool passesTapFilter(const uint8_t *bytes, int length)
     return length >= MacLength && zeroMac(bytes);
 }
 
+QByteArray bytesOf(const std::vector<uint8_t> &bytes)
+{
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+}
+
 LinkReception failed(LinkError::Kind kind, const char *text)
 {
     LinkReception got;
@@ -192,19 +197,13 @@ void SimulatedLine::clearFrames()
 QByteArray SimulatedLine::flash() const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_state)
-        return {};
-    const std::vector<uint8_t> area = m_state->programmedArea();
-    return QByteArray(reinterpret_cast<const char *>(area.data()), qsizetype(area.size()));
+    return m_state ? bytesOf(m_state->programmedArea()) : QByteArray();
 }
 
 QByteArray SimulatedLine::settingsSector(bool stored) const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_state)
-        return {};
-    const std::vector<uint8_t> sector = m_state->settingsSector(stored);
-    return QByteArray(reinterpret_cast<const char *>(sector.data()), qsizetype(sector.size()));
+    return m_state ? bytesOf(m_state->settingsSector(stored)) : QByteArray();
 }
 
 void SimulatedLine::attach(Port &port)
