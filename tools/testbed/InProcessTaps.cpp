@@ -1,7 +1,6 @@
 #include "InProcessTaps.h"
 
 #include <algorithm>
-#include <cstring>
 #include <sys/eventfd.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -129,12 +128,6 @@ SimulatedLine::SimulatedLine(QString name, const MacAddress &mac)
 }
 
 SimulatedLine::~SimulatedLine() = default;
-
-bool SimulatedLine::plugged() const
-{
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    return m_plugged;
-}
 
 void SimulatedLine::unplug()
 {
@@ -306,6 +299,7 @@ bool SimulatedLine::send(const uint8_t *bytes, int length)
 {
     for (Port *port : m_ports)
         deliver(*port, bytes, length);
+    m_arrived.notify_all();  // a link waiting on another thread
     return true;
 }
 

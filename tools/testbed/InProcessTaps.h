@@ -49,7 +49,6 @@ public:
 
     const QString &name() const { return m_name; }
     const MacAddress &mac() const { return m_mac; }
-    bool plugged() const;
     // The interface goes: its links fail, the tap ends; what it held stays readable.
     void unplug();
 
