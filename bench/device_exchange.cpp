@@ -25,6 +25,7 @@
 #include "FrameLayout.h"
 #include "MV1Device_v4.h"
 #include "PacketSession.h"
+#include "PcapFrameLink.h"
 #include "BenchTap.h"
 
 namespace {
@@ -70,9 +71,9 @@ bool timeRuns(int count, const std::function<bool()> &step, std::vector<double> 
     return true;
 }
 
-bool isReply(const struct pcap_pkthdr *h, const u_char *d)
+bool isReply(const u_char *d, int captured)
 {
-    if (h->caplen < static_cast<bpf_u_int32>(frame::ValueOffset + 1))
+    if (captured < frame::ValueOffset + 1)
         return false;
     for (int i = 0; i < frame::HeaderLength; ++i)
         if (d[i] != 0)
@@ -81,7 +82,8 @@ bool isReply(const struct pcap_pkthdr *h, const u_char *d)
 }
 
 using SendFn = std::function<bool(const Request &)>;
-using NextFn = std::function<int(struct pcap_pkthdr **, const u_char **)>;
+// 1 with the frame and its captured length, 0 on a quiet line, negative on an error.
+using NextFn = std::function<int(const u_char **, int *)>;
 
 // Sends the request and waits for the read's answer, allowing the usual miss budget.
 bool sendAndWait(const Request &request, const SendFn &send, const NextFn &next)
@@ -89,12 +91,12 @@ bool sendAndWait(const Request &request, const SendFn &send, const NextFn &next)
     if (!send(request))
         return false;
     for (int misses = 0; misses <= PlainMissBudget;) {
-        struct pcap_pkthdr *h = nullptr;
         const u_char *d = nullptr;
-        const int r = next(&h, &d);
+        int captured = 0;
+        const int r = next(&d, &captured);
         if (r < 0)
             return false;
-        if (r == 1 && isReply(h, d))
+        if (r == 1 && isReply(d, captured))
             return true;
         ++misses;
     }
@@ -105,14 +107,14 @@ bool plainExchange(const char *interfaceName, const Request &request)
 {
     char errorText[PCAP_ERRBUF_SIZE];
     errorText[0] = '\0';
-    pcap_t *p = pcap_open_live(interfaceName, PacketSession::SnapshotLength,
-                               PacketSession::Promiscuous, PacketSession::ReadTimeoutMs, errorText);
+    pcap_t *p = pcap_open_live(interfaceName, PcapFrameLink::SnapshotLength,
+                               PcapFrameLink::Promiscuous, PcapFrameLink::ReadTimeoutMs, errorText);
     if (p == nullptr)
         return false;
     struct bpf_program program
     {};
     bool ok =
-        pcap_compile(p, &program, PacketSession::FilterExpression, 1, PCAP_NETMASK_UNKNOWN) == 0;
+        pcap_compile(p, &program, PcapFrameLink::FilterExpression, 1, PCAP_NETMASK_UNKNOWN) == 0;
     if (ok) {
         ok = pcap_setfilter(p, &program) == 0;
         pcap_freecode(&program);
@@ -123,7 +125,12 @@ bool plainExchange(const char *interfaceName, const Request &request)
              [p](const Request &r) {
                  return pcap_sendpacket(p, r.data(), frame::RequestLength) == 0;
              },
-             [p](struct pcap_pkthdr **h, const u_char **d) { return pcap_next_ex(p, h, d); });
+             [p](const u_char **d, int *captured) {
+                 struct pcap_pkthdr *h = nullptr;
+                 const int r = pcap_next_ex(p, &h, d);
+                 *captured = r == 1 ? static_cast<int>(h->caplen) : 0;
+                 return r;
+             });
     pcap_close(p);
     return ok;
 }
@@ -181,7 +188,14 @@ int main(int argc, char **argv)
                 [&s](const Request &r) {
                     return s.send(r.data(), frame::RequestLength) == frame::RequestLength;
                 },
-                [&s](struct pcap_pkthdr **h, const u_char **d) { return s.receive(h, d); });
+                [&s](const u_char **d, int *captured) {
+                    const LinkReception got = s.receive();
+                    *d = got.bytes;
+                    *captured = got.captured;
+                    return got.result == LinkReception::Result::Frame ? 1
+                        : got.result == LinkReception::Result::Quiet  ? 0
+                                                                      : -1;
+                });
         },
         &held);
     s.close();

@@ -11,7 +11,7 @@
 
 #include "DetectionLog.h"
 #include "FirmwareImage.h"
-#include "HardwareAddress.h"
+#include "HostInterfaces.h"
 #include "InterfaceDiscovery.h"
 #include "MV1Device.h"
 #include "TapService.h"
@@ -161,7 +161,7 @@ void Detection::run()
 {
     if (m_stopRequested.fetchAndStoreOrdered(0) != 0)
         return;
-    LinkMonitor links;
+    const std::unique_ptr<LinkChanges> links = HostInterfaces::current().watchLinks();
     for (;;) {
         const Requests work = takeRequests();
         if (work.update)
@@ -171,7 +171,7 @@ void Detection::run()
         if (work.read)
             carryOutRead();
         detect();
-        if (!waitForWork(links))
+        if (!waitForWork(*links))
             break;
     }
     drop();  // on this thread, where the device objects were made
@@ -184,7 +184,7 @@ Detection::Requests Detection::takeRequests()
     return std::exchange(m_posted, {});
 }
 
-bool Detection::waitForWork(LinkMonitor &links)
+bool Detection::waitForWork(LinkChanges &links)
 {
     const QDeadlineTimer nextTick(TickMs);
     for (;;) {
@@ -287,8 +287,8 @@ void Detection::detect()
         // Held while its own interface carries the prefix; a vanished or renamed interface
         // lets a later step take whichever tap is there then.
         MacAddress address{};
-        const QByteArray held = m_tap->interfaceName().toLocal8Bit();
-        if (readHardwareAddress(held.constData(), address.data()) && isTapAddress(address.data())) {
+        if (HostInterfaces::current().hardwareAddress(m_tap->interfaceName(), &address)
+            && isTapAddress(address.data())) {
             if (address != m_tap->address()) {
                 m_tap->setAddress(address);
                 publish();
@@ -304,7 +304,7 @@ void Detection::detect()
 
     // The cheap look first; the capture library's listing only once there is a tap to list.
     const std::optional<QList<TapInterface>> taps =
-        anyTapInterface() ? listTapInterfaces() : QList<TapInterface>();
+        HostInterfaces::current().anyTap() ? listTapInterfaces() : QList<TapInterface>();
     TapProblem problem;
     QHash<QString, QString> failuresNow;
     for (const TapInterface &interface : taps.value_or(QList<TapInterface>())) {

@@ -85,7 +85,7 @@ private:
     Requests takeRequests();
     void post(const Requests &requests);
     // Sleeps until a request, a link change or the next tick; false when the loop is to end.
-    bool waitForWork(LinkMonitor &links);
+    bool waitForWork(LinkChanges &links);
 
     void carryOutUpdate();
     void carryOutWrite(const DeviceSettings &settings, bool store);

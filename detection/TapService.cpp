@@ -3,7 +3,7 @@
 #include <QThread>
 
 #include "DetectionLog.h"
-#include "HardwareAddress.h"
+#include "HostInterfaces.h"
 #include "InterfaceDiscovery.h"
 #include "MV1Device_v3.h"
 #include "MV1Device_v4.h"
@@ -16,9 +16,10 @@ namespace {
 enum class Probe { Generation4, Silent, Unsettled, Unreachable };
 
 // The capture library's reason when no capture can be had on the interface; empty when it can.
-QString captureProblem(const QByteArray &name)
+QString captureProblem(const QString &interfaceName)
 {
-    PacketSession session(name.constData());
+    const QByteArray name = interfaceName.toLocal8Bit();
+    PacketSession session(name.constData(), HostInterfaces::current().linkFor(interfaceName));
     session.setQuiet(true);  // the caller decides how often to say it
     if (session.open())
         return {};  // the session releases its capture when it goes
@@ -70,19 +71,7 @@ Probe probeGeneration(MV1Device_v4 &candidate, QString *reason)
 
 std::optional<QList<TapInterface>> listTapInterfaces()
 {
-    const InterfaceListPtr list = listInterfaces();
-    if (!list)
-        return std::nullopt;
-    QList<TapInterface> taps;
-    for (const pcap_if_t *entry = list->head; entry; entry = entry->next) {
-        TapInterface tap;
-        if (entry->name && readHardwareAddress(entry->name, tap.address.data())
-            && isTapAddress(tap.address.data())) {
-            tap.name = QString::fromLocal8Bit(entry->name);
-            taps.append(tap);
-        }
-    }
-    return taps;
+    return HostInterfaces::current().listTaps();
 }
 
 HeldTap::HeldTap(std::unique_ptr<MV1Device> device, std::unique_ptr<TapLock> lock,
@@ -108,9 +97,10 @@ QString HeldTap::interfaceName() const
 TapOpening openTap(const QString &interfaceName)
 {
     TapOpening opening;
+    HostInterfaces &interfaces = HostInterfaces::current();
     const QByteArray name = interfaceName.toLocal8Bit();
     MacAddress address{};
-    if (!readHardwareAddress(name.constData(), address.data()) || !isTapAddress(address.data()))
+    if (!interfaces.hardwareAddress(interfaceName, &address) || !isTapAddress(address.data()))
         return opening;
 
     std::unique_ptr<TapLock> lock;
@@ -124,13 +114,14 @@ TapOpening openTap(const QString &interfaceName)
         break;
     }
 
-    opening.reason = captureProblem(name);
+    opening.reason = captureProblem(interfaceName);
     if (!opening.reason.isEmpty()) {
         opening.result = TapOpening::Result::Unreachable;
         return opening;
     }
 
-    std::unique_ptr<MV1Device> device = std::make_unique<MV1Device_v4>(name.constData());
+    std::unique_ptr<MV1Device> device =
+        std::make_unique<MV1Device_v4>(name.constData(), interfaces.linkFor(interfaceName));
     switch (probeGeneration(static_cast<MV1Device_v4 &>(*device), &opening.reason)) {
     case Probe::Generation4: break;
     case Probe::Unsettled:
@@ -142,12 +133,13 @@ TapOpening openTap(const QString &interfaceName)
     case Probe::Silent:
         // Silence means generation 3 only while the capture still opens: a tap whose link
         // went down during the probe would otherwise swallow every later write.
-        opening.reason = captureProblem(name);
+        opening.reason = captureProblem(interfaceName);
         if (!opening.reason.isEmpty()) {
             opening.result = TapOpening::Result::Unreachable;
             return opening;
         }
-        device = std::make_unique<MV1Device_v3>(name.constData());
+        device =
+            std::make_unique<MV1Device_v3>(name.constData(), interfaces.linkFor(interfaceName));
         break;
     }
     opening.result = TapOpening::Result::Opened;

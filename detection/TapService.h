@@ -8,17 +8,10 @@
 #include <memory>
 #include <optional>
 
+#include "HostInterfaces.h"
+
 class MV1Device;
 class TapLock;
-
-using MacAddress = std::array<uint8_t, 6>;
-
-// An interface whose hardware address carries the tap's prefix.
-struct TapInterface
-{
-    QString name;
-    MacAddress address{};
-};
 
 // Every tap interface of this host, in the capture library's list order. Nothing when the list
 // cannot be had ("Error in pcap_findalldevs: <reason>" is then printed on standard output).

@@ -1,8 +1,10 @@
 #include "MV1Device.h"
 
-MV1Device::MV1Device(const char *interfaceName)
+MV1Device::MV1Device(const char *interfaceName, std::unique_ptr<FrameLink> link)
     : m_interfaceName(interfaceName != nullptr ? interfaceName : "")
-    , m_session(interfaceName != nullptr ? std::make_unique<PacketSession>(interfaceName) : nullptr)
+    , m_session(interfaceName != nullptr
+                    ? std::make_unique<PacketSession>(interfaceName, std::move(link))
+                    : nullptr)
 {
 }
 

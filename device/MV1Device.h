@@ -20,7 +20,8 @@ class MV1Device : public QObject
     Q_OBJECT
 
 public:
-    explicit MV1Device(const char *interfaceName);
+    // Talks through `link`, or through a capture of the interface when none is given.
+    explicit MV1Device(const char *interfaceName, std::unique_ptr<FrameLink> link = nullptr);
     ~MV1Device() override;
 
     // Virtual operations, in interface order. Addresses are 24-bit device addresses.

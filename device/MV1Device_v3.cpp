@@ -46,7 +46,8 @@ std::array<RegisterWrite, SettingsRegisterCount> settingsRegisters(const DeviceS
 
 }  // namespace
 
-MV1Device_v3::MV1Device_v3(const char *interfaceName) : MV1Device(interfaceName)
+MV1Device_v3::MV1Device_v3(const char *interfaceName, std::unique_ptr<FrameLink> link)
+    : MV1Device(interfaceName, std::move(link))
 {
     m_generation = 3;
 }

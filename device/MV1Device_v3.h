@@ -13,7 +13,7 @@ public:
     static constexpr unsigned long SectorEraseWaitMs = 2000;
     static constexpr unsigned long PageWriteWaitMs = 20;
 
-    explicit MV1Device_v3(const char *interfaceName);
+    explicit MV1Device_v3(const char *interfaceName, std::unique_ptr<FrameLink> link = nullptr);
 
     bool writeRegister(int address, uint8_t value, bool persistent) override;
     bool eraseSettings() override;

@@ -48,7 +48,8 @@ private:
 
 }  // namespace
 
-MV1Device_v4::MV1Device_v4(const char *interfaceName) : MV1Device(interfaceName)
+MV1Device_v4::MV1Device_v4(const char *interfaceName, std::unique_ptr<FrameLink> link)
+    : MV1Device(interfaceName, std::move(link))
 {
     m_generation = 4;
 }
@@ -81,20 +82,18 @@ MV1Device_v4::Exchange MV1Device_v4::exchange(const uint8_t *request, int length
             sendError = s->lastError();
 
         while (!filter.attemptOver()) {
-            struct pcap_pkthdr *header = nullptr;
-            const u_char *data = nullptr;
-            const int got = s->receive(&header, &data,
-                                       filter.settling() ? settleMs : PacketSession::ReadTimeoutMs);
-            if (got < 0) {
+            const LinkReception got =
+                s->receive(filter.settling() ? settleMs : PacketSession::ReadTimeoutMs);
+            if (got.result == LinkReception::Result::Failed) {
                 result.result = Exchange::Result::CaptureError;
-                result.detail = s->lastError();
+                result.detail = got.error.text;
                 result.heardReply = filter.sawPossibleReply();
                 return result;
             }
-            if (got == 0 || header == nullptr || data == nullptr)
+            if (got.result == LinkReception::Result::Quiet)
                 filter.takeQuiet();
             else
-                filter.take(data, static_cast<int>(header->caplen));  // never beyond the capture
+                filter.take(got.bytes, got.captured);  // never beyond the capture
         }
 
         if (filter.outcome() == ReplyFilter::Outcome::Answered) {

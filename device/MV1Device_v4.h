@@ -14,7 +14,7 @@ class MV1Device_v4 : public MV1Device
 public:
     using Frame = std::vector<uint8_t>;
 
-    explicit MV1Device_v4(const char *interfaceName);
+    explicit MV1Device_v4(const char *interfaceName, std::unique_ptr<FrameLink> link = nullptr);
 
     bool writeRegister(int address, uint8_t value, bool persistent) override;
     bool eraseSettings() override;

@@ -7,7 +7,7 @@
 #include "MV1Device_v4.h"
 #include "SettingsRegisterMap.h"
 #include "TapService.h"
-#include "TapTestBed.h"
+#include "TapBed.h"
 
 namespace {
 
@@ -54,19 +54,20 @@ struct Operation
     int rate;
     int repeats;
     bool answersNothing;  // a tap that sends nothing a replay could copy
+    const char *endToEnd = nullptr;  // the kind of junk it also meets on a veth pair
 };
 
 const Operation Operations[] = {
     {"register write", Op::RegisterWrite, "", Junk, 20, false},
-    {"register read", Op::RegisterRead, "", Junk, 20, false},
+    {"register read", Op::RegisterRead, "", Junk, 20, false, "mixed"},
     {"settings write", Op::SettingsWrite, "", Junk, 3, false},
     {"settings write, silent tap", Op::SilentSettingsWrite, "--silent", MoreJunk, 1, true},
     {"settings read", Op::SettingsRead, "", LessJunk, 5, false},
     {"update, a page refused", Op::RefusedUpdate, "--refuse-page 1:1000000", Junk, 3, false},
-    {"probe, generation 4", Op::Probe4, "", Junk, 3, false},
+    {"probe, generation 4", Op::Probe4, "", Junk, 3, false, "mixed"},
     // Refused is heard, not silence: never a reason to take a tap for generation 3.
     {"probe, generation 4 refusing it", Op::Probe4, "--wrong-code 70:18", Junk, 1, false},
-    {"probe, generation 3", Op::Probe3, "--generation 3", MoreJunk, 1, true},
+    {"probe, generation 3", Op::Probe3, "--generation 3", MoreJunk, 1, true, "random"},
 };
 
 DeviceSettings someSettings()
@@ -101,13 +102,13 @@ class TestHostile : public QObject
 {
     Q_OBJECT
 
-    TapTestBed bed;
+    std::unique_ptr<TapBed> bed = TapBed::make();
 
 private slots:
     void initTestCase()
     {
-        REQUIRE_TAP_TEST_BED();
-        QVERIFY(bed.plug());
+        REQUIRE_TAP_BED();
+        QVERIFY(bed->plug());
     }
 
     void junkNeverFakesSuccess_data()
@@ -119,6 +120,8 @@ private slots:
             for (const Kind &k : Kinds) {
                 if (o.answersNothing && !k.canPassForReply)
                     continue;  // nothing on the line could pass for an answer: a quiet tap
+                if (!TapBed::runsRow(o.endToEnd && qstrcmp(o.endToEnd, k.name) == 0))
+                    continue;
                 QTest::addRow("%s, %s", o.name, k.name)
                     << (QStringList{"--junk-rate", QString::number(o.rate), "--junk-kinds", k.kinds}
                         + QString::fromLatin1(o.tap).split(QLatin1Char(' '), Qt::SkipEmptyParts))
@@ -132,8 +135,8 @@ private slots:
         QFETCH(QStringList, tap);
         QFETCH(int, op);
         QFETCH(int, repeats);
-        QVERIFY(bed.startTap(tap));
-        MV1Device_v4 dev(qPrintable(bed.hostInterface()));
+        QVERIFY(bed->startTap(tap));
+        MV1Device_v4 dev(qPrintable(bed->hostInterface()), bed->link());
         const DeviceSettings written = someSettings();
         const std::vector<uint8_t> image(1024, 0x5A);
         for (int i = 0; i < repeats; ++i) {
@@ -144,7 +147,7 @@ private slots:
             case Op::RegisterRead: dev.readRegister(reg::Control, &value, false); break;
             case Op::SettingsWrite:
                 if (dev.writeSettings(written, false)) {
-                    const QByteArray sector = bed.settingsSector(false);
+                    const QByteArray sector = bed->settingsSector(false);
                     for (const RegisterWrite &w : v4SettingsRegisters(written)) {
                         const uint8_t mask = v4ReadBackMask(w.address);
                         const uint8_t there = uint8_t(sector.at(w.address - reg::SettingsSector));
@@ -155,14 +158,14 @@ private slots:
             case Op::SilentSettingsWrite: QVERIFY(!dev.writeSettings(written, false)); break;
             case Op::SettingsRead:
                 if (dev.readSettings(back, false))
-                    QVERIFY(back == held(bed.settingsSector(false)));
+                    QVERIFY(back == held(bed->settingsSector(false)));
                 break;
             case Op::RefusedUpdate:
                 QVERIFY(!dev.updateFirmware(image.data(), int(image.size())));
                 break;
             case Op::Probe4:
             case Op::Probe3: {
-                const TapOpening opening = openTap(bed.hostInterface());
+                const TapOpening opening = openTap(bed->hostInterface());
                 if (opening.result == TapOpening::Result::Opened)
                     QCOMPARE(opening.tap->generation(), Op(op) == Op::Probe4 ? 4 : 3);
                 else

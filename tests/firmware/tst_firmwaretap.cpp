@@ -10,7 +10,7 @@
 #include "FirmwareImage.h"
 #include "MV1Device_v3.h"
 #include "MV1Device_v4.h"
-#include "TapTestBed.h"
+#include "TapBed.h"
 #include "TapWire.h"
 
 namespace {
@@ -45,7 +45,7 @@ class FirmwareTapTest : public QObject
 
 private slots:
     void initTestCase();
-    void init() { m_bed.clearFrames(); }
+    void init() { m_bed->clearFrames(); }
     void v3FlagRegisters_data();
     void v3FlagRegisters();
     void v3Update();
@@ -54,14 +54,16 @@ private slots:
     void v4RefusedBeginOrOversized();
 
 private:
-    TapTestBed m_bed;
+    std::unique_ptr<FrameLink> link() const { return m_bed->link(); }
+
+    std::unique_ptr<TapBed> m_bed = TapBed::make();
 };
 
 void FirmwareTapTest::initTestCase()
 {
-    REQUIRE_TAP_TEST_BED();
-    QVERIFY(m_bed.plug());
-    QVERIFY(m_bed.startTap({"--generation", "3"}));
+    REQUIRE_TAP_BED();
+    QVERIFY(m_bed->plug());
+    QVERIFY(m_bed->startTap({"--generation", "3"}));
 }
 
 void FirmwareTapTest::v3FlagRegisters_data()
@@ -70,10 +72,12 @@ void FirmwareTapTest::v3FlagRegisters_data()
     QTest::addColumn<int>("flags");
     QTest::addColumn<bool>("persistent");
     QTest::addColumn<QByteArray>("expected");  // 0x70002..0x70005
-    QTest::newRow("zero record") << -1 << false << QByteArray("\x00\x00\xFF\x0F", 4);
-    QTest::newRow("filter on, keep") << 0x17 << false << QByteArray("\xFF\x00\x00\xF0", 4);
-    QTest::newRow("filter on, discard") << 0x09 << false << QByteArray("\x00\xFF\xFF\x00", 4);
-    QTest::newRow("filter off, keep") << 0x02 << false << QByteArray("\xFF\xFF\xFF\xFF", 4);
+    if (TapBed::runsRow(false)) {
+        QTest::newRow("zero record") << -1 << false << QByteArray("\x00\x00\xFF\x0F", 4);
+        QTest::newRow("filter on, keep") << 0x17 << false << QByteArray("\xFF\x00\x00\xF0", 4);
+        QTest::newRow("filter on, discard") << 0x09 << false << QByteArray("\x00\xFF\xFF\x00", 4);
+        QTest::newRow("filter off, keep") << 0x02 << false << QByteArray("\xFF\xFF\xFF\xFF", 4);
+    }
     QTest::newRow("stored") << 0x17 << true << QByteArray("\xFF\x00\x00\xF0", 4);
 }
 
@@ -90,10 +94,10 @@ void FirmwareTapTest::v3FlagRegisters()
         settings.setCaptureFcs((flags >> 4) & 1);
     }
     settings.setControlByte(0xFF);  // generation 3 has no control register
-    MV1Device_v3 dev(qPrintable(m_bed.hostInterface()));
+    MV1Device_v3 dev(qPrintable(m_bed->hostInterface()), link());
     QVERIFY(dev.writeSettings(settings, persistent));
 
-    QList<TapFrame> frames = m_bed.frames();
+    QList<TapFrame> frames = m_bed->frames();
     if (persistent)  // a stored write first erases the settings sector
         QCOMPARE(frames.takeFirst().bytes, longFrame(Erase, 0x70000));
     QCOMPARE(frames.size(), 30);
@@ -103,11 +107,13 @@ void FirmwareTapTest::v3FlagRegisters()
     QCOMPARE(wire::accessesOf(frames).mid(0, 4), want);
 }
 
-// Its fixed waits after every unanswered frame make this last over half a minute.
+// Its fixed waits after every unanswered frame make this last over half a minute: in-process
+// only, where the frames are the same.
 void FirmwareTapTest::v3Update()
 {
+    IN_PROCESS_ONLY();
     constexpr int Pages = 767, FullImagePages = 644;
-    MV1Device_v3 dev(qPrintable(m_bed.hostInterface()));
+    MV1Device_v3 dev(qPrintable(m_bed->hostInterface()), link());
     QSignalSpy progress(&dev, &MV1Device::MV1UpdateProgress);
     // One byte more than 767 pages would be dropped without a word: refused before sending.
     const std::vector<uint8_t> oversized(Pages * Page + 1, 0x12);
@@ -117,7 +123,7 @@ void FirmwareTapTest::v3Update()
     QVERIFY(dev.updateFirmware(firmwareImage, firmwareImageLength));
     QCOMPARE(Progress(progress), countUp(3, 3) + countUp(Pages, Pages));
     // Three erases, then whole image pages twice, the rest once, never the erased area's last.
-    const QList<TapFrame> frames = m_bed.frames();
+    const QList<TapFrame> frames = m_bed->frames();
     for (int s = 0; s < 3; ++s)
         QCOMPARE(frames.at(s).bytes, longFrame(Erase, s * 0x10000));
     QList<int> sends(Pages + 1, 0);
@@ -126,43 +132,44 @@ void FirmwareTapTest::v3Update()
     QCOMPARE(sends,
              QList<int>(FullImagePages, 2) + QList<int>(Pages - FullImagePages, 1) + QList<int>{0});
     // The unwritten last page keeps what the erase left.
-    QCOMPARE(m_bed.flash(), imageThenZeros(Pages) + QByteArray(Page, '\xFF'));
+    QCOMPARE(m_bed->flash(), imageThenZeros(Pages) + QByteArray(Page, '\xFF'));
 }
 
 void FirmwareTapTest::v4Update()
 {
-    QVERIFY(m_bed.startTap());
-    MV1Device_v4 dev(qPrintable(m_bed.hostInterface()));
+    QVERIFY(m_bed->startTap());
+    MV1Device_v4 dev(qPrintable(m_bed->hostInterface()), link());
     QSignalSpy progress(&dev, &MV1Device::MV1UpdateProgress);
     QVERIFY(dev.updateFirmware(firmwareImage, firmwareImageLength));
     QCOMPARE(Progress(progress), countUp(768, 768) + countUp(768, 768).last(1));
-    QCOMPARE(m_bed.flash(), imageThenZeros(768));
+    QCOMPARE(m_bed->flash(), imageThenZeros(768));
 }
 
 void FirmwareTapTest::v4PageRefusals()
 {
     // Twenty tries per page: page 5 goes in on its twentieth, page 10 ends the run there.
-    QVERIFY(m_bed.startTap({"--refuse-page", "5:19", "--refuse-page", "10:20"}));
-    MV1Device_v4 dev(qPrintable(m_bed.hostInterface()));
+    QVERIFY(m_bed->startTap({"--refuse-page", "5:19", "--refuse-page", "10:20"}));
+    MV1Device_v4 dev(qPrintable(m_bed->hostInterface()), link());
     QSignalSpy progress(&dev, &MV1Device::MV1UpdateProgress);
     QVERIFY(!dev.updateFirmware(firmwareImage, firmwareImageLength));
     QCOMPARE(Progress(progress), countUp(10, 768));
-    for (const TapFrame &f : m_bed.frames())
+    for (const TapFrame &f : m_bed->frames())
         QVERIFY(wire::byteAt(f.bytes, wire::OpcodeAt) != End);
 }
 
 void FirmwareTapTest::v4RefusedBeginOrOversized()
 {
-    QVERIFY(m_bed.startTap({"--wrong-code", "b0:0"}));
-    MV1Device_v4 dev(qPrintable(m_bed.hostInterface()));
+    IN_PROCESS_ONLY();
+    QVERIFY(m_bed->startTap({"--wrong-code", "b0:ff"}));
+    MV1Device_v4 dev(qPrintable(m_bed->hostInterface()), link());
     QSignalSpy progress(&dev, &MV1Device::MV1UpdateProgress);
     QVERIFY(!dev.updateFirmware(firmwareImage, firmwareImageLength));
 
     // One byte more than 768 pages would be dropped: refused before sending anything.
-    m_bed.clearFrames();
+    m_bed->clearFrames();
     const std::vector<uint8_t> oversized(768 * Page + 1, 0x12);
     QVERIFY(!dev.updateFirmware(oversized.data(), int(oversized.size())));
-    QVERIFY(m_bed.frames().isEmpty());
+    QVERIFY(m_bed->frames().isEmpty());
     QVERIFY(progress.isEmpty());
 }
 

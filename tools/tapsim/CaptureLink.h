@@ -6,11 +6,13 @@
 
 #include <pcap/pcap.h>
 
+#include "SimulatedTap.h"
+
 namespace tapsim {
 
 // The tap's end of the wire: a non-blocking immediate-mode capture of incoming frames sent to
 // the all-zero MAC address, which also sends the tap's own frames.
-class CaptureLink
+class CaptureLink : public TapWire
 {
 public:
     // The kernel gives every frame a ring slot of the snapshot length, so a snapshot far above
@@ -28,7 +30,7 @@ public:
     // Hands every frame waiting in the capture buffer to the callback; negative on a capture
     // error (for example the interface went away).
     int dispatch(pcap_handler callback, u_char *user);
-    bool send(const uint8_t *bytes, int length);
+    bool send(const uint8_t *bytes, int length) override;
     // Frames the kernel could not hand over because the capture buffer was full.
     unsigned dropped() const;
 

@@ -1,16 +1,9 @@
 #include "SimulatedTap.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <poll.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
-#include "CaptureLink.h"
-#include "FrameRecorder.h"
 #include "StateFiles.h"
 #include "SyncMarker.h"
 #include "TapState.h"
@@ -18,7 +11,6 @@
 namespace tapsim {
 
 namespace {
-constexpr int ExitCaptureEnded = 3;
 constexpr int ShortFrameLength = frame::MinReplyLength - 1;
 constexpr int ForeignFrameLength = MinReplyFrameLength;
 // Source address of the junk copies and of foreign traffic: locally administered, never zero.
@@ -36,56 +28,15 @@ constexpr auto MaxBackgroundLag = std::chrono::seconds(1);
 // than a few sends do.
 constexpr int MaxJunkPerTurn = 4;
 
-// Blocks the signals the loop handles and hands them to a descriptor it can wait on.
-class SignalDescriptor
-{
-public:
-    SignalDescriptor()
-    {
-        sigemptyset(&m_set);
-        for (int s : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
-            sigaddset(&m_set, s);
-        sigprocmask(SIG_BLOCK, &m_set, nullptr);
-        m_fd = signalfd(-1, &m_set, SFD_CLOEXEC | SFD_NONBLOCK);
-    }
-    ~SignalDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        sigprocmask(SIG_UNBLOCK, &m_set, nullptr);
-    }
-    SignalDescriptor(const SignalDescriptor &) = delete;
-    SignalDescriptor &operator=(const SignalDescriptor &) = delete;
-    int fd() const { return m_fd; }
-    int take() const
-    {
-        signalfd_siginfo info{};
-        return ::read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)
-            ? static_cast<int>(info.ssi_signo)
-            : 0;
-    }
-
-private:
-    sigset_t m_set{};
-    int m_fd = -1;
-};
-
-timespec toTimespec(std::chrono::steady_clock::duration d)
-{
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
-    constexpr long long NanosecondsPerSecond = 1000000000;
-    return timespec{static_cast<time_t>(ns / NanosecondsPerSecond),
-                    static_cast<long>(ns % NanosecondsPerSecond)};
-}
 }  // namespace
 
-SimulatedTap::SimulatedTap(const TapOptions &options, CaptureLink &link, TapState &state,
-                           FrameRecorder *recorder, const StateFiles *stateFiles)
+SimulatedTap::SimulatedTap(const TapOptions &options, TapWire &wire, TapState &state, FrameLog *log,
+                           const StateFiles *stateFiles)
     : m_options(options)
-    , m_link(link)
+    , m_wire(wire)
     , m_state(state)
     , m_protocol(options.generation, state, options.faults, options.resetAfterUpdate)
-    , m_recorder(recorder)
+    , m_log(log)
     , m_stateFiles(stateFiles)
     , m_random(options.seed)
 {
@@ -102,89 +53,32 @@ void SimulatedTap::saveState()
         std::fprintf(stderr, "kalvessa-tapsim: cannot write the state files\n");
 }
 
-int SimulatedTap::finish(int exitCode)
+void SimulatedTap::start(Clock::time_point now)
 {
     saveState();
-    if (const unsigned dropped = m_link.dropped())
-        std::fprintf(stderr,
-                     "kalvessa-tapsim: the capture buffer overflowed; %u frames were lost\n",
-                     dropped);
-    return exitCode;
-}
-
-int SimulatedTap::run()
-{
-    SignalDescriptor signalSource;
-    if (signalSource.fd() < 0) {
-        std::fprintf(stderr, "kalvessa-tapsim: signalfd: %s\n", std::strerror(errno));
-        return ExitCaptureEnded;
-    }
-    saveState();
-    m_nextBackground = Clock::now();
+    m_nextBackground = now;
     if (m_junk)
-        m_nextJunk = m_nextBackground + m_junk->nextGap();
-    std::printf("ready\n");
-    std::fflush(stdout);
-
-    pollfd fds[2] = {{m_link.selectableFd(), POLLIN, 0}, {signalSource.fd(), POLLIN, 0}};
-    for (;;) {
-        Clock::duration wait{};
-        const bool timed = nextWake(Clock::now(), &wait);
-        const timespec timeout = toTimespec(wait);
-        const int ready = ppoll(fds, 2, timed ? &timeout : nullptr, nullptr);
-        if (ready < 0 && errno != EINTR) {
-            std::fprintf(stderr, "kalvessa-tapsim: ppoll: %s\n", std::strerror(errno));
-            return finish(ExitCaptureEnded);
-        }
-        if (ready > 0 && fds[1].revents) {
-            const int received = signalSource.take();
-            if (received == SIGUSR1) {
-                saveState();
-                std::printf("state %u\n", ++m_stateSaves);
-                std::fflush(stdout);
-            } else if (received != 0) {
-                return finish(0);
-            }
-        }
-        if (ready > 0 && fds[0].revents) {
-            const int n = m_link.dispatch(&SimulatedTap::onFrame, reinterpret_cast<u_char *>(this));
-            if (n < 0 || (n == 0 && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)))) {
-                std::fprintf(stderr, "kalvessa-tapsim: capture on %s ended: %s\n",
-                             qPrintable(m_options.interfaceName),
-                             n < 0 ? m_link.error().c_str() : "the interface went away");
-                return finish(ExitCaptureEnded);
-            }
-        }
-        const auto now = Clock::now();
-        sendDueReplies(now);
-        sendBackground(now);
-        sendJunk(now);
-    }
+        m_nextJunk = now + m_junk->nextGap();
 }
 
-bool SimulatedTap::nextWake(Clock::time_point now, Clock::duration *wait) const
+void SimulatedTap::advance(Clock::time_point now)
 {
-    bool timed = false;
-    Clock::time_point wake = Clock::time_point::max();
-    if (!m_pending.empty()) {
-        wake = m_pending.front().due;
-        timed = true;
-    }
-    if (m_backgroundPeriod.count() > 0) {
-        wake = std::min(wake, m_nextBackground);
-        timed = true;
-    }
-    if (m_junk) {
-        wake = std::min(wake, m_nextJunk);
-        timed = true;
-    }
-    *wait = timed ? std::max(Clock::duration::zero(), wake - now) : Clock::duration::zero();
-    return timed;
+    sendDueReplies(now);
+    sendBackground(now);
+    sendJunk(now);
 }
 
-void SimulatedTap::onFrame(u_char *user, const pcap_pkthdr *header, const u_char *bytes)
+std::optional<SimulatedTap::Clock::time_point> SimulatedTap::nextWake() const
 {
-    reinterpret_cast<SimulatedTap *>(user)->handleFrame(*header, bytes);
+    std::optional<Clock::time_point> wake;
+    const auto sooner = [&wake](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
+    if (!m_pending.empty())
+        sooner(m_pending.front().due);
+    if (m_backgroundPeriod.count() > 0)
+        sooner(m_nextBackground);
+    if (m_junk)
+        sooner(m_nextJunk);
+    return wake;
 }
 
 bool SimulatedTap::shouldDrop()
@@ -195,32 +89,31 @@ bool SimulatedTap::shouldDrop()
     return m_options.dropFraction > 0.0 && m_unit(m_random) < m_options.dropFraction;
 }
 
-void SimulatedTap::handleFrame(const pcap_pkthdr &header, const uint8_t *bytes)
+std::optional<uint32_t> SimulatedTap::take(const timeval &time, int wireLength,
+                                           const uint8_t *bytes, int captured)
 {
-    const int length = static_cast<int>(header.caplen);
+    const int length = captured;
     uint32_t nonce = 0;
     uint8_t flags = 0;
     if (syncmarker::parse(bytes, length, &nonce, &flags)) {
         if (flags & syncmarker::SaveState)
             saveState();
-        std::printf("sync %u\n", nonce);
-        std::fflush(stdout);
-        return;
+        return nonce;
     }
-    if (m_recorder)
-        m_recorder->record(header.ts, static_cast<int>(header.len), bytes, length);
+    if (m_log)
+        m_log->record(time, wireLength, bytes, length);
     if (!isCommandFrame(bytes, length) || shouldDrop())
-        return;
+        return std::nullopt;
 
     const std::optional<Reply> reply = m_protocol.handle(bytes, length);
     if (m_protocol.takeProgrammingCompleted())
         saveState();
     if (!reply || m_options.silent)
-        return;
+        return std::nullopt;
     // Sent at once, ahead of the (possibly delayed) reply: what a replay from the monitored
     // network looks like to a host waiting for its answer.
     if (m_options.replayBeforeReply && m_previousReply)
-        m_link.send(m_previousReply->bytes.data(), m_previousReply->length);
+        m_wire.send(m_previousReply->bytes.data(), m_previousReply->length);
 
     PendingReply pending;
     pending.due = Clock::now() + std::chrono::milliseconds(m_options.delayMs);
@@ -232,6 +125,7 @@ void SimulatedTap::handleFrame(const pcap_pkthdr &header, const uint8_t *bytes)
     m_pending.push_back(pending);
     if (m_options.delayMs == 0)
         sendDueReplies(pending.due);
+    return std::nullopt;
 }
 
 void SimulatedTap::sendDueReplies(Clock::time_point now)
@@ -245,7 +139,7 @@ void SimulatedTap::sendDueReplies(Clock::time_point now)
 void SimulatedTap::sendReply(const PendingReply &pending)
 {
     if (m_options.falseEcho)
-        m_link.send(pending.request.data(), pending.requestLength);
+        m_wire.send(pending.request.data(), pending.requestLength);
     if (m_options.junkBeforeReply > 0) {
         Reply junk = pending.reply;
         switch (m_options.junkField) {
@@ -259,14 +153,14 @@ void SimulatedTap::sendReply(const PendingReply &pending)
         case TapOptions::JunkField::Reserved: junk.bytes[ReservedOffset] = JunkReserved; break;
         }
         for (int i = 0; i < m_options.junkBeforeReply; ++i)
-            m_link.send(junk.bytes.data(), junk.length);
+            m_wire.send(junk.bytes.data(), junk.length);
     }
     if (m_options.shortBeforeReply > 0) {
         const std::array<uint8_t, ShortFrameLength> shortFrame{};
         for (int i = 0; i < m_options.shortBeforeReply; ++i)
-            m_link.send(shortFrame.data(), ShortFrameLength);
+            m_wire.send(shortFrame.data(), ShortFrameLength);
     }
-    m_link.send(pending.reply.bytes.data(), pending.reply.length);
+    m_wire.send(pending.reply.bytes.data(), pending.reply.length);
     m_previousReply = pending.reply;
     if (m_junk)
         m_junk->remember(pending.reply);
@@ -285,7 +179,7 @@ void SimulatedTap::sendBackground(Clock::time_point now)
     while (m_nextBackground <= now) {
         const uint32_t seq = m_backgroundSequence++;
         std::memcpy(foreign.data() + frame::HeaderLength, &seq, sizeof seq);
-        m_link.send(foreign.data(), ForeignFrameLength);
+        m_wire.send(foreign.data(), ForeignFrameLength);
         m_nextBackground += m_backgroundPeriod;
     }
 }
@@ -299,7 +193,7 @@ void SimulatedTap::sendJunk(Clock::time_point now)
     for (int sent = 0; sent < MaxJunkPerTurn && m_nextJunk <= now; ++sent) {
         const Reply junk = m_junk->next();
         if (junk.length > 0)
-            m_link.send(junk.bytes.data(), junk.length);
+            m_wire.send(junk.bytes.data(), junk.length);
         m_nextJunk += m_junk->nextGap();
     }
 }

@@ -6,8 +6,7 @@
 #include <deque>
 #include <optional>
 #include <random>
-
-#include <pcap/pcap.h>
+#include <sys/time.h>
 
 #include "JunkSource.h"
 #include "TapOptions.h"
@@ -15,25 +14,51 @@
 
 namespace tapsim {
 
-class CaptureLink;
-class FrameRecorder;
 class StateFiles;
 class TapState;
 
-// The tap's main loop: waits (without polling) for frames, signals and due replies, records
-// and carries out what arrives, and sends replies with whatever faults the options ask for.
+// Where the tap's own frames go: onto a veth pair, or straight to a host's link in-process.
+class TapWire
+{
+public:
+    virtual ~TapWire() = default;
+    virtual bool send(const uint8_t *bytes, int length) = 0;
+};
+
+// Where the frames the tap received are written down.
+class FrameLog
+{
+public:
+    virtual ~FrameLog() = default;
+    virtual void record(const timeval &time, int wireLength, const uint8_t *bytes,
+                        int capturedLength) = 0;
+};
+
+// The tap's behaviour on the wire, whatever carries its frames: records and carries out what
+// arrives, and sends replies (when due) with whatever faults the options ask for, background
+// traffic and junk. Its owner hands it every frame as it arrives and calls advance() whenever
+// nextWake() comes; the time it is given is the steady clock's.
 class SimulatedTap
 {
 public:
-    SimulatedTap(const TapOptions &options, CaptureLink &link, TapState &state,
-                 FrameRecorder *recorder, const StateFiles *stateFiles);
+    using Clock = std::chrono::steady_clock;
 
-    // Runs until SIGTERM/SIGINT (exit code 0) or until the capture fails, for example because
-    // the interface went away (exit code 3). The state is saved either way.
-    int run();
+    SimulatedTap(const TapOptions &options, TapWire &wire, TapState &state, FrameLog *log,
+                 const StateFiles *stateFiles);
+
+    // Saves the state and starts the background traffic and junk at `now`.
+    void start(Clock::time_point now);
+    // A frame that reached the tap, as captured. A sync frame is not recorded: its nonce is
+    // returned, once the state has been saved when the frame asks for it.
+    std::optional<uint32_t> take(const timeval &time, int wireLength, const uint8_t *bytes,
+                                 int captured);
+    // Sends whatever is due by `now`: delayed replies, background traffic, junk.
+    void advance(Clock::time_point now);
+    // When advance() next has something to send; nothing while only a frame can bring work.
+    std::optional<Clock::time_point> nextWake() const;
+    void saveState();
 
 private:
-    using Clock = std::chrono::steady_clock;
     struct PendingReply
     {
         Clock::time_point due;
@@ -42,22 +67,17 @@ private:
         int requestLength;
     };
 
-    static void onFrame(u_char *user, const pcap_pkthdr *header, const u_char *bytes);
-    void handleFrame(const pcap_pkthdr &header, const uint8_t *bytes);
     bool shouldDrop();
     void sendDueReplies(Clock::time_point now);
     void sendReply(const PendingReply &pending);
     void sendBackground(Clock::time_point now);
     void sendJunk(Clock::time_point now);
-    bool nextWake(Clock::time_point now, Clock::duration *wait) const;
-    void saveState();
-    int finish(int exitCode);
 
     const TapOptions &m_options;
-    CaptureLink &m_link;
+    TapWire &m_wire;
     TapState &m_state;
     TapProtocol m_protocol;
-    FrameRecorder *m_recorder;
+    FrameLog *m_log;
     const StateFiles *m_stateFiles;
 
     std::deque<PendingReply> m_pending;
@@ -70,7 +90,6 @@ private:
     uint32_t m_backgroundSequence = 0;
     std::optional<JunkSource> m_junk;  // only with a junk rate
     Clock::time_point m_nextJunk;
-    unsigned m_stateSaves = 0;
 };
 
 }  // namespace tapsim

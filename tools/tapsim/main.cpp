@@ -7,6 +7,7 @@
 #include "FrameRecorder.h"
 #include "SimulatedTap.h"
 #include "StateFiles.h"
+#include "TapLoop.h"
 #include "TapOptions.h"
 #include "TapState.h"
 
@@ -59,5 +60,5 @@ int main(int argc, char **argv)
     }
     tapsim::TapState state(options.status);
     tapsim::SimulatedTap tap(options, link, state, recorder.get(), stateFiles.get());
-    return tap.run();
+    return tapsim::TapLoop(options, link, tap).run();
 }

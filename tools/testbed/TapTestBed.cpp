@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "ChildProcess.h"
+#include "FrameLink.h"
 #include "SyncMarker.h"
 
 namespace {
@@ -197,6 +198,11 @@ QString TapTestBed::simulatorPath()
         return fromEnvironment;
     // The simulator built beside this library (set by the build).
     return QStringLiteral(KALVESSA_TAPSIM_PATH);
+}
+
+std::unique_ptr<FrameLink> TapTestBed::link() const
+{
+    return makeCaptureLink(m_host.toLocal8Bit().toStdString());
 }
 
 QString TapTestBed::recordPath() const

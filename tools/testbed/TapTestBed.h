@@ -9,25 +9,21 @@
 
 #include <memory>
 
-class ChildProcess;
+#include "TapBed.h"
 
-struct TapFrame
-{
-    double time;  // capture time at the simulated tap, seconds since the epoch
-    QByteArray bytes;  // the frame as received
-};
+class ChildProcess;
 
 // A simulated tap on one end of a veth pair inside the test's private network namespace.
 // The host end (default "kvtap0", address 00:0e:c6:12:34:56) is what the code under test
 // opens; the simulated tap serves the far end "<host>s".
 //
 // Use it from one thread: the one that created it.
-class TapTestBed
+class TapTestBed : public TapBed
 {
 public:
-    explicit TapTestBed(const QString &hostInterface = QStringLiteral("kvtap0"),
-                        const QString &mac = QStringLiteral("00:0e:c6:12:34:56"));
-    ~TapTestBed();  // stops the sim, removes the veth pair
+    explicit TapTestBed(const QString &hostInterface = QLatin1String(DefaultInterface),
+                        const QString &mac = QLatin1String(DefaultMac));
+    ~TapTestBed() override;  // stops the sim, removes the veth pair
     TapTestBed(const TapTestBed &) = delete;
     TapTestBed &operator=(const TapTestBed &) = delete;
 
@@ -35,23 +31,25 @@ public:
     // pair can be made there. Otherwise *why says what is missing.
     static bool namespaceReady(QString *why);
 
-    bool plug();  // create the veth pair, both ends up
-    bool unplug();  // delete it; the sim dies with its interface
+    bool plug() override;  // create the veth pair, both ends up
+    bool unplug() override;  // delete it; the sim dies with its interface
     // Starts the sim on the far end with these extra options; returns once it captures.
-    bool startTap(const QStringList &options = {});
-    void stopTap();
-    bool tapRunning() const;
+    bool startTap(const QStringList &options = {}) override;
+    void stopTap() override;
+    bool tapRunning() const override;
 
     // Every frame the sim received (since startTap or clearFrames), in order, including frames
     // still on their way when this is called. Do not call it while the code under test waits
     // for a reply: the sync frame it sends is seen on the host end too.
-    QList<TapFrame> frames();
-    void clearFrames();
+    QList<TapFrame> frames() override;
+    void clearFrames() override;
 
-    QByteArray flash();  // programmed area, 196,608 bytes, image byte order
-    QByteArray settingsSector(bool stored);  // the 64 KiB settings sector at 0x70000
+    QByteArray flash() override;
+    QByteArray settingsSector(bool stored) override;
 
-    QString hostInterface() const { return m_host; }
+    QString hostInterface() const override { return m_host; }
+    // A capture of the host end, as the tap service makes it.
+    std::unique_ptr<FrameLink> link() const override;
     QString tapInterface() const { return m_host + QLatin1Char('s'); }
     QString recordPath() const;
     // The simulated tap's executable: $KALVESSA_TAPSIM, else the one built with the bed.
@@ -76,14 +74,7 @@ private:
     quint32 m_nonce = 0;
 };
 
-// For initTestCase(): skip every test of the class with the reason when no private namespace
-// with veth pairs is available, or fail instead when the environment variable CI is set.
-#define REQUIRE_TAP_TEST_BED()                                                                     \
-    do {                                                                                           \
-        QString whyNotReady_;                                                                      \
-        if (!TapTestBed::namespaceReady(&whyNotReady_)) {                                          \
-            if (qEnvironmentVariableIsSet("CI"))                                                   \
-                QFAIL(qPrintable(QStringLiteral("No tap test bed in CI: ") + whyNotReady_));       \
-            QSKIP(qPrintable(QStringLiteral("No tap test bed: ") + whyNotReady_));                 \
-        }                                                                                          \
-    } while (false)
+// For initTestCase() of a test that only runs end to end: skip every test of the class with the
+// reason when no private namespace with veth pairs is available, or fail instead when the
+// environment variable CI is set.
+#define REQUIRE_TAP_TEST_BED() KALVESSA_SKIP_UNLESS_READY(TapTestBed::namespaceReady)

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <pcap/pcap.h>
+
+#include "FrameLink.h"
+
+// The direct capture: libpcap on the interface, in this process, which then needs the capture
+// privilege. Parking keeps the kernel's capture (and its ring) while frames are thrown away on
+// the next open; a parked capture whose interface went away is dropped and opened afresh.
+class PcapFrameLink : public FrameLink
+{
+public:
+    static constexpr int SnapshotLength = 65536;
+    static constexpr int Promiscuous = 1;
+    static constexpr int ReadTimeoutMs = 10;
+    static constexpr const char *FilterExpression = "ether host 00:00:00:00:00:00";
+
+    explicit PcapFrameLink(std::string interfaceName);
+    ~PcapFrameLink() override;
+    PcapFrameLink(const PcapFrameLink &) = delete;
+    PcapFrameLink &operator=(const PcapFrameLink &) = delete;
+
+    LinkOpening open() override;
+    std::optional<LinkError> send(const uint8_t *bytes, int length) override;
+    LinkReception receive(int timeoutMs) override;
+    void close() override {}
+    void release() override;
+
+private:
+    struct PcapCloser
+    {
+        void operator()(pcap_t *p) const { pcap_close(p); }
+    };
+
+    LinkOpening openCapture();
+    // Empties the parked capture; false when it no longer works.
+    bool discardWaitingFrames();
+    // The library's text, told as a vanished interface when the kernel no longer knows it.
+    LinkError failure(const char *text) const;
+
+    const std::string m_name;
+    std::unique_ptr<pcap_t, PcapCloser> m_handle;
+    int m_selectableFd = -1;  // belongs to m_handle
+};

@@ -1,0 +1,126 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "FrameLink.h"
+#include "HostInterfaces.h"
+#include "SimulatedTap.h"
+#include "TapBed.h"
+
+namespace tapsim {
+class TapState;
+struct TapOptions;
+}  // namespace tapsim
+
+// One tap interface of the in-process network: the host end's links and the simulated tap
+// behind it, joined without a kernel. It gives the links what a capture of a veth pair's host
+// end gives them: the tap's frames and the frames other links of the interface sent, to or from
+// the all-zero address, never a link's own; at most a capture ring's worth waiting; nothing
+// kept for a parked link. The tap's replies arrive when due, in real time, since the device
+// code measures its waits on the clock.
+class SimulatedLine
+    : private tapsim::TapWire
+    , private tapsim::FrameLog
+{
+public:
+    // One link's end: what waits for it, and the frame it was last handed.
+    struct Port
+    {
+        std::deque<std::vector<uint8_t>> waiting;
+        std::vector<uint8_t> handedOut;
+        bool open = false;
+    };
+
+    SimulatedLine(QString name, const MacAddress &mac);
+    ~SimulatedLine() override;
+    SimulatedLine(const SimulatedLine &) = delete;
+    SimulatedLine &operator=(const SimulatedLine &) = delete;
+
+    const QString &name() const { return m_name; }
+    const MacAddress &mac() const { return m_mac; }
+    // The interface goes: its links fail, the tap ends; what it held stays readable.
+    void unplug();
+
+    bool startTap(const QStringList &options, QString *error);
+    void stopTap();
+    bool tapRunning() const;
+    QList<TapFrame> frames() const;
+    void clearFrames();
+    QByteArray flash() const;
+    QByteArray settingsSector(bool stored) const;
+
+    void attach(Port &port);
+    void detach(Port &port);
+    LinkOpening open(Port &port);
+    void park(Port &port);
+    std::optional<LinkError> send(Port &from, const uint8_t *bytes, int length);
+    LinkReception receive(Port &port, int timeoutMs);
+
+private:
+    using Clock = tapsim::SimulatedTap::Clock;
+
+    bool send(const uint8_t *bytes, int length) override;  // the tap's frames
+    void record(const timeval &time, int wireLength, const uint8_t *bytes,
+                int capturedLength) override;
+    void deliver(Port &port, const uint8_t *bytes, int length);
+    // Lets the tap do, in order, everything it would have done by `now`.
+    void catchUp(Clock::time_point now);
+
+    const QString m_name;
+    const MacAddress m_mac;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    bool m_plugged = true;
+    std::vector<Port *> m_ports;
+    std::unique_ptr<tapsim::TapOptions> m_options;
+    std::unique_ptr<tapsim::TapState> m_state;  // kept after the tap ends
+    std::unique_ptr<tapsim::SimulatedTap> m_tap;
+    QList<TapFrame> m_frames;
+};
+
+// The host's interfaces as a test sees them in-process: taps it plugs and unplugs, by name,
+// each served by the simulated tap's own code. While anything uses it (attach()), the tap
+// service finds these in place of the kernel's interfaces, and their locks are this process's.
+class InProcessTaps : public HostInterfaces
+{
+public:
+    static InProcessTaps &instance();
+
+    void attach();
+    void detach();
+
+    // Null when an interface of that name is already plugged.
+    std::shared_ptr<SimulatedLine> plug(const QString &name, const MacAddress &mac);
+    void unplug(const QString &name);
+    std::shared_ptr<SimulatedLine> line(const QString &name) const;
+
+    std::optional<QList<TapInterface>> listTaps() override;
+    bool anyTap() override;
+    bool hardwareAddress(const QString &interfaceName, MacAddress *out) override;
+    std::unique_ptr<FrameLink> linkFor(const QString &interfaceName) override;
+    std::unique_ptr<LinkChanges> watchLinks() override;
+
+private:
+    class Watch;
+    InProcessTaps() = default;
+    void tellWatchers();
+
+    mutable std::mutex m_mutex;
+    std::vector<std::shared_ptr<SimulatedLine>> m_lines;  // in the order they were plugged
+    std::vector<Watch *> m_watches;
+    int m_users = 0;
+    HostInterfaces *m_before = nullptr;
+    std::unique_ptr<QTemporaryDir> m_lockDirectory;
+};
