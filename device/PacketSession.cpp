@@ -2,11 +2,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 
 #include <poll.h>
 
+#include "DeviceLog.h"
 #include "HardwareAddress.h"
 
 namespace {
@@ -140,8 +140,7 @@ bool PacketSession::fail(const char *reason)
 
 void PacketSession::reportOpenFailure() const
 {
-    std::printf("Cannot open interface : %s\n", m_lastError.c_str());
-    std::fflush(stdout);
+    qCWarning(lcDevice, "Cannot open interface : %s", m_lastError.c_str());
 }
 
 int PacketSession::send(const uint8_t *frameBytes, int length)

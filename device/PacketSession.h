@@ -50,10 +50,10 @@ public:
     // The capture library's reason for the last failed open(), send() or receive(); cleared by a
     // good open().
     const std::string &lastError() const { return m_lastError; }
-    // A quiet session prints nothing when open() fails (the reason is still kept), for a
+    // A quiet session logs nothing when open() fails (the reason is still kept), for a
     // caller that retries every second and says so only when the reason changes.
     void setQuiet(bool quiet) { m_quiet = quiet; }
-    // Prints "Cannot open interface : <lastError()>" on standard output.
+    // Logs "Cannot open interface : <lastError()>" as a warning of the device layer.
     void reportOpenFailure() const;
 
 private:
