@@ -15,7 +15,6 @@
 #include "TapService.h"
 
 namespace {
-
 TapProblem::Kind problemKind(TapOpening::Result result)
 {
     switch (result) {
