@@ -120,7 +120,7 @@ TapOpening openTap(const QString &interfaceName)
 
     std::unique_ptr<TapLock> lock;
     QString lockError;
-    switch (TapLock::acquire(interfaceName, &lock, &opening.ownerPid, &lockError)) {
+    switch (TapLock::acquire(address, &lock, &opening.ownerPid, &lockError)) {
     case TapLock::Result::Taken: break;
     case TapLock::Result::InUse: opening.result = TapOpening::Result::InUse; return opening;
     case TapLock::Result::Unavailable:

@@ -83,6 +83,15 @@ if [ "$has_ctl" -eq 1 ]; then
     check "kalvessa100ctl list ends with 3 when no tap is attached (got $code)" test "$code" -eq 3
 fi
 
+# The lock folder: made at once, and only its group may make lock files in it.
+locks=/run/kalvessa100
+check "$locks is root:kalvessa 2770" test "$(stat -c '%U:%G %a' "$locks" 2>&1)" = "root:kalvessa 2770"
+check "a member of the group may make a lock file there" \
+    $sudo setpriv --reuid=65534 --regid="$gid" --clear-groups touch "$locks/member-check"
+check "a user outside the group may not" \
+    bash -c "! $sudo setpriv --reuid=65534 --regid=65534 --clear-groups touch '$locks/outsider-check' 2>/dev/null"
+$sudo rm -f "$locks/member-check" "$locks/outsider-check"
+
 check "desktop entry is valid" desktop-file-validate /usr/share/applications/org.kalvessa.Kalvessa100.desktop
 check "AppStream metainfo is valid" \
     appstreamcli validate --no-net /usr/share/metainfo/org.kalvessa.Kalvessa100.metainfo.xml
@@ -91,8 +100,9 @@ check "manual page kalvessa100(1) is installed" test -s /usr/share/man/man1/kalv
 echo "== purge"
 $sudo apt-get purge -y -q kalvessa100
 check "package is gone" bash -c "! dpkg-query -W -f='\${Status}' kalvessa100 2>/dev/null | grep -q installed"
-check "its files are gone" bash -c "! ls /usr/bin/kalvessa100 /usr/bin/kalvessa100ctl \
-    /usr/share/applications/org.kalvessa.Kalvessa100.desktop /var/lib/kalvessa100 2>/dev/null | grep -q ."
+check "its files are gone" bash -c "! ls -d /usr/bin/kalvessa100 /usr/bin/kalvessa100ctl \
+    /usr/share/applications/org.kalvessa.Kalvessa100.desktop /usr/lib/tmpfiles.d/kalvessa100.conf \
+    /var/lib/kalvessa100 /run/kalvessa100 2>/dev/null | grep -q ."
 if [ "$group_before" -eq 0 ]; then
     check "the group kalvessa it made is gone" bash -c "! getent group kalvessa >/dev/null"
 fi

@@ -23,7 +23,7 @@ umask 022
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
 export CXXFLAGS="$CPPFLAGS $CXXFLAGS"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
-    -DKALVESSA_BUILD_TESTS=OFF -DKALVESSA_BUILD_BENCHMARKS=OFF "$@"
+    -DKALVESSA_BUILD_TESTS=OFF -DKALVESSA_BUILD_BENCHMARKS=OFF -DKALVESSA_INSTALL_LOCK_FOLDER=ON "$@"
 cmake --build "$build" -j"$(nproc)"
 (cd "$build" && cpack -G DEB)
 mv "$build"/kalvessa100_*.deb .

@@ -4,9 +4,11 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QSaveFile>
 
 #include <cmath>
+
+#include "RepeatedJsonKey.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -127,9 +129,20 @@ std::optional<SettingsPatch> SettingsFile::load(const QString &path, QString *er
         *error = tr("cannot read %1: %2").arg(path, file.errorString());
         return std::nullopt;
     }
-    const std::optional<SettingsPatch> patch = parse(file.readAll(), error);
+    return read(file, path, error);
+}
+
+std::optional<SettingsPatch> SettingsFile::read(QIODevice &input, const QString &name,
+                                                QString *error)
+{
+    const std::optional<QByteArray> content = wholefile::readAll(input, MaxFileBytes, error);
+    if (!content) {
+        *error = tr("cannot read %1: %2").arg(name, *error);
+        return std::nullopt;
+    }
+    const std::optional<SettingsPatch> patch = parse(*content, error);
     if (!patch)
-        *error = QStringLiteral("%1: %2").arg(path, *error);
+        *error = QStringLiteral("%1: %2").arg(name, *error);
     return patch;
 }
 
@@ -144,6 +157,11 @@ std::optional<SettingsPatch> SettingsFile::parse(const QByteArray &content, QStr
     }
     if (!document.isObject()) {
         *error = tr("not a settings file: it must hold one JSON object");
+        return std::nullopt;
+    }
+    const QString repeated = repeatedJsonKey(content);
+    if (!repeated.isEmpty()) {
+        *error = tr("%1 is given twice").arg(quoted(repeated));
         return std::nullopt;
     }
     const QJsonObject root = document.object();
@@ -198,11 +216,8 @@ QByteArray SettingsFile::serialize(const DeviceSettings &settings)
 
 bool SettingsFile::save(const QString &path, const DeviceSettings &settings, QString *error)
 {
-    QSaveFile file(path);
-    const QByteArray content = serialize(settings);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()
-        || !file.commit()) {
-        *error = tr("cannot write %1: %2").arg(path, file.errorString());
+    if (!wholefile::replace(path, serialize(settings), error)) {
+        *error = tr("cannot write %1: %2").arg(path, *error);
         return false;
     }
     return true;

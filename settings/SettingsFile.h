@@ -12,6 +12,8 @@
 #include "SettingValues.h"
 #include "SettingsPatch.h"
 
+class QIODevice;
+
 // The settings file that the window and the command-line tool share: JSON that a person can
 // read and write, for example
 //
@@ -23,22 +25,29 @@
 // Values take the syntax of SettingValues.h; switches are JSON booleans. A top-level setting
 // (the filter's "enabled" and "match" included) that the file leaves out is not given; a
 // filter field left out of a "filter" object is not compared. Anything else the file holds
-// that is not exactly this refuses the whole file, so half a file never reaches a tap.
+// that is not exactly this (a key given twice included) refuses the whole file, so half a file
+// never reaches a tap.
 class SettingsFile
 {
 public:
     static constexpr QLatin1String FormatName{"kalvessa100-settings"};
     static constexpr int FormatVersion = 1;
+    // Far more than any settings file holds; a path naming a device or a stream is read no
+    // further than this.
+    static constexpr qint64 MaxFileBytes = 1 << 20;
 
     // The settings the file gives; nothing when it cannot be read or is refused, with *error
     // naming the key at fault (or the line and column of a JSON syntax error).
     static std::optional<SettingsPatch> load(const QString &path, QString *error);
+    // The same from an open file or stream (standard input), named `name` in *error.
+    static std::optional<SettingsPatch> read(QIODevice &input, const QString &name, QString *error);
     static std::optional<SettingsPatch> parse(const QByteArray &content, QString *error);
 
     // Every key, whatever the record holds.
     static QJsonObject toJson(const DeviceSettings &settings);
     static QByteArray serialize(const DeviceSettings &settings);
     // Written whole or not at all: a failed save leaves an earlier file at `path` as it was.
+    // Only a regular file (or a link to one) is replaced, keeping its mode, or a new one made.
     static bool save(const QString &path, const DeviceSettings &settings, QString *error);
 
     // One setting's value as the file writes it.

@@ -122,6 +122,7 @@ private slots:
             {QStringLiteral("apply --eth-dst=00:0e:c6"), QStringLiteral("--eth-dst")},
             {QStringLiteral("apply --ip-src=1.2.3.256"), QStringLiteral("--ip-src")},
             {QStringLiteral("apply --profile ") + missingFile, missingFile},
+            {QStringLiteral("apply --profile /dev/zero"), QStringLiteral("/dev/zero: longer than")},
             {QStringLiteral("apply"), QStringLiteral("--profile")},
             {QStringLiteral("show --store"), QStringLiteral("store")},
             {QStringLiteral("flash"), QStringLiteral("flash")},
@@ -329,7 +330,7 @@ private slots:
             std::unique_ptr<TapLock> lock;
             qint64 owner = 0;
             QString error;
-            QCOMPARE(TapLock::acquire(QStringLiteral("kvtap0"), &lock, &owner, &error),
+            QCOMPARE(TapLock::acquire({0x00, 0x0e, 0xc6, 0x12, 0x34, 0x56}, &lock, &owner, &error),
                      TapLock::Result::Taken);
             const Run held = ctl({QStringLiteral("show")});
             QCOMPARE(held.code, 5);

@@ -6,6 +6,7 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <poll.h>
 #include <unistd.h>
 
 #include "Detection.h"
@@ -267,6 +268,32 @@ private slots:
             }
         }
         QVERIFY(failuresOf(w.outcomes).isEmpty());
+    }
+
+    // The worker looks at once when the kernel tells of a link coming or going; a link deleted
+    // while down is told of by nothing but its deletion.
+    void linkNotificationsWakeTheWorker_data()
+    {
+        QTest::addColumn<QStringList>("change");
+        QTest::newRow("added") << QStringList{"link", "add", "kvmon1", "type", "veth"};
+        QTest::newRow("deleted") << QStringList{"link", "del", "kvmon0"};
+    }
+
+    void linkNotificationsWakeTheWorker()
+    {
+        QFETCH(QStringList, change);
+        QVERIFY(ip({"link", "add", "kvmon0", "type", "veth", "peer", "name", "kvmon0p"}));
+        const auto remove = qScopeGuard([] {
+            ip({"link", "del", "kvmon0"});
+            ip({"link", "del", "kvmon1"});
+        });
+        LinkMonitor links;
+        QVERIFY(links.fd() >= 0);
+        QVERIFY(!links.drain());
+        QVERIFY(ip(change));
+        pollfd told{links.fd(), POLLIN, 0};
+        QCOMPARE(::poll(&told, 1, Wait), 1);
+        QVERIFY(links.drain());
     }
 
     void aTapHeldByAnotherWorkerIsLeftAlone()

@@ -1,5 +1,9 @@
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include "SettingsFile.h"
 
 namespace {
@@ -123,6 +127,14 @@ private slots:
             "\"version\" 2");
         row("version 0", QByteArray(R"({"format": "kalvessa100-settings", "version": 0})"),
             "\"version\"");
+        row("version 1.5", QByteArray(R"({"format": "kalvessa100-settings", "version": 1.5})"),
+            "\"version\" must be a whole number");
+        row("version twice", file(R"("version": 2)"), "\"version\" is given twice");
+        row("switch twice", file(R"("fcs": true, "crc_errors": true, "fcs": false)"),
+            "\"fcs\" is given twice");
+        row("filter key twice, once escaped",
+            file(R"("filter": {"eth_dst": "*", "eth\u005fdst": "00:0e:c6:*:*:*"})"),
+            "\"filter.eth_dst\" is given twice");
         row("unknown key", file(R"("timestamp": true)"), "\"timestamp\"");
         row("unknown filter key", file(R"("filter": {"vlan": "*"})"), "\"filter.vlan\"");
         row("filter not object", file(R"("filter": true)"), "\"filter\"");
@@ -142,22 +154,103 @@ private slots:
         QVERIFY2(error.contains(named), qPrintable(error));
     }
 
-    void saveReplacesWholeOrReportsWhy()
+    // A save replaces a regular file whole, keeping its mode and any link to it, or makes a new
+    // one; whatever else is at the path stays as it was, and no stray file is left beside it.
+    void saveReplacesOnlyAFile_data()
     {
+        QTest::addColumn<QString>("refusal");  // empty: saved
+        for (const auto &[target, refusal] : {std::pair{"new name", ""},
+                                              {"file", ""},
+                                              {"link to a file", ""},
+                                              {"device node", "not a regular file"},
+                                              {"pipe", "not a regular file"},
+                                              {"folder", "not a regular file"},
+                                              {"link to nothing", "does not exist"},
+                                              {"name in a missing folder", "No such file"}})
+            QTest::newRow(target) << QString::fromLatin1(refusal);
+    }
+
+    void saveReplacesOnlyAFile()
+    {
+        QFETCH(QString, refusal);
+        const QString target = QString::fromLatin1(QTest::currentDataTag());
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("tap.json"));
+        const QString path =
+            dir.filePath(target == "name in a missing folder" ? "none/tap.json" : "tap.json");
+        const QByteArray native = QFile::encodeName(path);
+        const QString linked = dir.filePath(QStringLiteral("linked.json"));
+        if (target == "file" || target == "link to a file") {
+            QFile file(target == "file" ? path : linked);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("{}") == 2);
+            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        }
+        if (target.startsWith("link"))
+            QVERIFY(QFile::link(linked, path));
+        if (target == "device node" && ::geteuid() != 0)
+            QSKIP("making a device node needs root");
+        if (target == "device node")
+            QCOMPARE(::mknod(native.constData(), S_IFCHR | 0666, makedev(1, 3)), 0);
+        if (target == "pipe")
+            QCOMPARE(::mkfifo(native.constData(), 0666), 0);
+        if (target == "folder")
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("tap.json")));
+        struct stat before
+        {
+        }, after{};
+        ::lstat(native.constData(), &before);
+        const auto entries = [&] {
+            return QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        };
+        const QStringList entriesBefore = entries();
+
         QString error;
-        QVERIFY(SettingsFile::save(path, DeviceSettings(), &error));
-        QVERIFY2(SettingsFile::save(path, sample(), &error), qPrintable(error));
+        const bool saved = SettingsFile::save(path, sample(), &error);
+        QCOMPARE(entries(), target == "new name" ? QStringList{"tap.json"} : entriesBefore);
+        QVERIFY2(saved == refusal.isEmpty() && error.contains(refusal), qPrintable(error));
+        if (!saved) {
+            QVERIFY2(error.contains(path), qPrintable(error));
+            ::lstat(native.constData(), &after);
+            QVERIFY(after.st_mode == before.st_mode && after.st_ino == before.st_ino);
+            return;
+        }
         const std::optional<SettingsPatch> loaded = SettingsFile::load(path, &error);
         QVERIFY2(loaded, qPrintable(error));
         QCOMPARE(loaded->appliedTo(DeviceSettings()), sample());
+        QCOMPARE(QFileInfo(path).isSymLink(), target == "link to a file");
+        QCOMPARE(::stat(native.constData(), &after), 0);
+        QVERIFY(target == "new name" || (after.st_mode & 07777) == 0640);
+    }
 
-        const QString nowhere = dir.filePath(QStringLiteral("missing/tap.json"));
-        QVERIFY(!SettingsFile::save(nowhere, sample(), &error));
-        QVERIFY2(error.contains(nowhere), qPrintable(error));
-        QVERIFY(!SettingsFile::load(nowhere, &error));
-        QVERIFY2(error.contains(nowhere), qPrintable(error));
+    // A path may name something that never ends; a settings file is read up to a limit.
+    void loadReadsUpToALimit_data()
+    {
+        QTest::addColumn<QString>("path");  // empty: a file of `length` bytes
+        QTest::addColumn<qint64>("length");
+        QTest::addColumn<QString>("refusal");  // empty: read
+
+        QTest::newRow("never ends") << "/dev/zero" << qint64(0) << "longer than the 1048576 bytes";
+        QTest::newRow("at the limit") << "" << SettingsFile::MaxFileBytes << "";
+        QTest::newRow("a byte over") << "" << SettingsFile::MaxFileBytes + 1 << "longer than the";
+    }
+
+    void loadReadsUpToALimit()
+    {
+        QFETCH(QString, path);
+        QFETCH(qint64, length);
+        QFETCH(QString, refusal);
+        QTemporaryFile padded;
+        if (path.isEmpty()) {
+            // Blanks after the object are still JSON.
+            QByteArray content = file(R"("fcs": true)");
+            content.append(length - content.size(), ' ');
+            QVERIFY(padded.open() && padded.write(content) == length && padded.flush());
+            path = padded.fileName();
+        }
+        QString error;
+        const std::optional<SettingsPatch> loaded = SettingsFile::load(path, &error);
+        QCOMPARE(loaded.has_value(), refusal.isEmpty());
+        QVERIFY2(error.contains(refusal) && (loaded || error.contains(path)), qPrintable(error));
     }
 };
 

@@ -106,12 +106,6 @@ class TestMainWindow
             .trimmed();
     }
     void click(const char *button) { get<QPushButton>(button)->click(); }
-    DeviceSettings fromForm() const
-    {
-        DeviceSettings s;
-        w->settingsFromForm(s);
-        return s;
-    }
     // The byte fields' texts joined by '|', then the switches that are on.
     QString formShown() const
     {
@@ -278,57 +272,6 @@ private slots:
             QCOMPARE(w->isWindowModified(), false);
         }
         QCOMPARE(get("label")->accessibleDescription(), QStringLiteral("tap not found"));
-    }
-
-    void formToRecordAndBack()
-    {
-        report(tap(4, 4));
-        DeviceSettings expected =
-            tap(4, 4).settings;  // empty fields: nothing compared, every flag off
-        expected.setCaptureCrcErrorFrames(0);
-        expected.setCaptureFcs(0);
-        expected.setControlByte(255);
-        for (int i = 1; i <= 23; ++i)
-            edit(i)->clear();
-        for (QAbstractButton *b : w->findChildren<QAbstractButton *>())
-            if (b->isCheckable())
-                b->setChecked(false);
-        DeviceSettings s = tap(4, 4).settings;
-        w->settingsFromForm(s);
-        QVERIFY(s == expected);
-
-        // a hex digit alone, "0" (not empty), half the EtherType, three octets of four;
-        // filter on and keep, CRC-error frames but no FCS
-        for (auto [i, typed] :
-             {std::pair{1, "a"}, {6, "0"}, {13, "12"}, {16, "192"}, {17, "168"}, {18, "1"}})
-            edit(i)->setText(QLatin1String(typed));
-        get<QAbstractButton>("checkBox")->setChecked(true);
-        get<QAbstractButton>("radioButton")->setChecked(true);
-        get<QAbstractButton>("checkBox_3")->setChecked(true);
-        const uint8_t mac[6] = {0x0A, 0, 0, 0, 0, 0}, type[2] = {0x12, 0x00},
-                      ip[4] = {192, 168, 1, 0};
-        expected.setDstMac(mac);
-        expected.setDstMacMask(0x21);
-        expected.setEtherType(type);
-        expected.setEtherTypeMask(0x02);
-        expected.setSrcIp(ip);
-        expected.setSrcIpMask(0x0E);
-        expected.setFilterMode(1, 1);
-        expected.setCaptureCrcErrorFrames(1);
-        w->settingsFromForm(s);
-        QVERIFY(s == expected);
-
-        // shown as the tap's, with values in bytes that are not compared, then read back
-        TapSnapshot held = tap(4, 4);
-        held.settings = expected;
-        const uint8_t ignored[6] = {0xde, 0xad, 0xbe, 0xef, 0, 0x99};
-        held.settings.setSrcMac(ignored);
-        report(none());
-        report(held);
-        w->settingsFromForm(s);
-        QVERIFY(s == expected);
-        QCOMPARE(edit(1)->text() + edit(7)->text() + edit(16)->text(), QStringLiteral("0a192"));
-        QVERIFY(!w->isWindowModified());
     }
 
     void editsAreMarkedAndReadAsksBeforeDiscarding()

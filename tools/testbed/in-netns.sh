@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs a test program inside a private network namespace of its own, where it may create veth
-# pairs and a simulated tap without touching the host's interfaces.
+# pairs and a simulated tap without touching the host's interfaces, and a private mount
+# namespace, where it may mount a file system that the host does not see.
 #   in-netns.sh <test binary> [args]
-# Root gets a plain network namespace (unshare -n); anyone else a user namespace with one
-# (unshare -rn). Where neither can be made the test runs directly, without KALVESSA_NETNS, and
+# Root gets plain namespaces (unshare -nm); anyone else a user namespace with them
+# (unshare -rnm). Where neither can be made the test runs directly, without KALVESSA_NETNS, and
 # its namespace tests skip with the reason (or fail when CI is set).
 set -u
 
@@ -26,9 +27,9 @@ if [ $# -eq 0 ]; then
 fi
 
 if [ "$(id -u)" -eq 0 ]; then
-    attempts=("-n" "-rn")
+    attempts=("-nm" "-rnm")
 else
-    attempts=("-rn")
+    attempts=("-rnm")
 fi
 why=""
 for flags in "${attempts[@]}"; do

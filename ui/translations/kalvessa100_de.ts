@@ -2,6 +2,36 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>CommandLine</name>
+    <message>
+        <source>Configures a Kalvessa 100 network tap: its packet filter, timestamps, capture
+of CRC-error frames and FCS, and its firmware. The window needs a display.
+
+Talking to the tap needs the capture privilege: with the Debian package, the
+members of the group kalvessa have it (see man kalvessa100).
+Options of the Qt toolkit, such as -platform, are passed on to it.</source>
+        <translation>Konfiguriert einen Kalvessa-100-Netzwerk-Tap: seinen Paketfilter, Zeitstempel, den
+Mitschnitt von Frames mit CRC-Fehler und der FCS sowie seine Firmware. Das Fenster
+braucht eine Anzeige.
+
+Die Arbeit mit dem Tap braucht das Recht zum Mitschneiden: Mit dem Debian-Paket haben
+es die Mitglieder der Gruppe kalvessa (siehe man kalvessa100).
+Optionen des Qt-Toolkits wie -platform werden an dieses weitergegeben.</translation>
+    </message>
+    <message>
+        <source>Print this help and exit.</source>
+        <translation>Diese Hilfe ausgeben und beenden.</translation>
+    </message>
+    <message>
+        <source>Print the version and exit.</source>
+        <translation>Die Version ausgeben und beenden.</translation>
+    </message>
+    <message>
+        <source>This build carries a stand-in firmware image: it is not a release, and its firmware update is for the simulated tap only.</source>
+        <translation>Dieser Build enthält ein Platzhalter-Abbild der Firmware: Er ist keine Veröffentlichung, und seine Firmware-Aktualisierung ist nur für den simulierten Tap.</translation>
+    </message>
+</context>
+<context>
     <name>Detection</name>
     <message>
         <source>no tap is attached</source>
@@ -98,6 +128,73 @@
     <message>
         <source>%1 bytes do not fit in %2</source>
         <translation>%1 Bytes passen nicht in %2</translation>
+    </message>
+</context>
+<context>
+    <name>FileActions</name>
+    <message>
+        <source>F&amp;ile</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <source>&amp;Open Settings...</source>
+        <translation>Einstellungen ö&amp;ffnen...</translation>
+    </message>
+    <message>
+        <source>Fill the form with settings from a file. Nothing reaches the tap until Apply or Flash; settings the file leaves out stay as the form shows them.</source>
+        <translation>Das Formular mit Einstellungen aus einer Datei füllen. Der Tap erhält sie erst mit Übernehmen oder Dauerhaft speichern; Einstellungen, die die Datei nicht nennt, bleiben, wie das Formular sie zeigt.</translation>
+    </message>
+    <message>
+        <source>&amp;Save Settings As...</source>
+        <translation>Einstellungen speichern &amp;unter...</translation>
+    </message>
+    <message>
+        <source>Write the settings the form shows into a file, for this window or kalvessa100ctl.</source>
+        <translation>Die Einstellungen, die das Formular zeigt, in eine Datei schreiben, für dieses Fenster oder kalvessa100ctl.</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <source>Settings not opened</source>
+        <translation>Einstellungen nicht geöffnet</translation>
+    </message>
+    <message>
+        <source>The settings file was not opened:
+%1
+
+The form is left as it was.</source>
+        <translation>Die Einstellungsdatei wurde nicht geöffnet:
+%1
+
+Das Formular bleibt, wie es war.</translation>
+    </message>
+    <message>
+        <source>Settings not saved</source>
+        <translation>Einstellungen nicht gespeichert</translation>
+    </message>
+    <message>
+        <source>The settings were not saved:
+%1</source>
+        <translation>Die Einstellungen wurden nicht gespeichert:
+%1</translation>
+    </message>
+    <message>
+        <source>Open Settings</source>
+        <translation>Einstellungen öffnen</translation>
+    </message>
+    <message>
+        <source>Save Settings As</source>
+        <translation>Einstellungen speichern unter</translation>
+    </message>
+    <message>
+        <source>Kalvessa 100 settings (*.json)</source>
+        <translation>Kalvessa-100-Einstellungen (*.json)</translation>
+    </message>
+    <message>
+        <source>All files (*)</source>
+        <translation>Alle Dateien (*)</translation>
     </message>
 </context>
 <context>
@@ -218,6 +315,21 @@
         <translation>Dauerhaft &amp;speichern</translation>
     </message>
     <message>
+        <source>No Kalvessa 100 is attached.</source>
+        <translation>Kein Kalvessa 100 angeschlossen.</translation>
+    </message>
+    <message>
+        <source>Waiting for the tap to finish the last request.</source>
+        <translation>Der Tap bearbeitet noch die letzte Anfrage.</translation>
+    </message>
+    <message>
+        <source>Kalvessa wordmark</source>
+        <translation>Kalvessa-Schriftzug</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsActions</name>
+    <message>
         <source>Settings not acknowledged</source>
         <translation>Einstellungen nicht bestätigt</translation>
     </message>
@@ -225,6 +337,72 @@
         <source>The tap did not acknowledge the settings (%1), so they may not be in effect. The form shows what is known of the tap&apos;s settings, not what was entered; check the tap&apos;s connection and try again.</source>
         <translation>Der Tap hat die Einstellungen nicht bestätigt (%1); sie sind daher womöglich nicht wirksam. Das Formular zeigt, was von den Einstellungen des Taps bekannt ist, nicht das Eingegebene. Prüfen Sie die Verbindung zum Tap und versuchen Sie es erneut.</translation>
     </message>
+    <message>
+        <source>Read Current Setup</source>
+        <translation>Aktuelle Einstellungen lesen</translation>
+    </message>
+    <message>
+        <source>The marked fields are not in the tap yet. Reading the tap&apos;s settings replaces them.
+
+Discard your changes?</source>
+        <translation>Die markierten Felder sind noch nicht im Tap. Das Lesen der Einstellungen des Taps ersetzt sie.
+
+Änderungen verwerfen?</translation>
+    </message>
+    <message>
+        <source>Fill the form with the settings the tap holds.</source>
+        <translation>Das Formular mit den Einstellungen aus dem Tap füllen.</translation>
+    </message>
+    <message>
+        <source>A generation-3 tap cannot be read back.</source>
+        <translation>Ein Tap der Generation 3 kann nicht zurückgelesen werden.</translation>
+    </message>
+    <message>
+        <source>Send the settings to the tap; they last until it is switched off.</source>
+        <translation>Die Einstellungen an den Tap senden; sie gelten bis zum Ausschalten.</translation>
+    </message>
+    <message>
+        <source>Send the settings to the tap and store them there, so they survive a power cycle.</source>
+        <translation>Die Einstellungen an den Tap senden und dort speichern, sodass sie das Ausschalten überdauern.</translation>
+    </message>
+    <message>
+        <source>Settings not read: %1</source>
+        <translation>Einstellungen nicht gelesen: %1</translation>
+    </message>
+    <message>
+        <source>Settings not acknowledged: %1</source>
+        <translation>Einstellungen nicht bestätigt: %1</translation>
+    </message>
+    <message>
+        <source>Applied at %1.</source>
+        <translation>Übernommen um %1.</translation>
+    </message>
+    <message>
+        <source>Stored in the tap at %1.</source>
+        <translation>Im Tap gespeichert um %1.</translation>
+    </message>
+    <message>
+        <source>Read from the tap at %1.</source>
+        <translation>Vom Tap gelesen um %1.</translation>
+    </message>
+    <message>
+        <source>Marked fields are not in the tap yet.</source>
+        <translation>Markierte Felder sind noch nicht im Tap.</translation>
+    </message>
+    <message>
+        <source>The form shows what the tap holds.</source>
+        <translation>Das Formular zeigt, was der Tap enthält.</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsForm</name>
+    <message>
+        <source>changed, not in the tap yet</source>
+        <translation>geändert, noch nicht im Tap</translation>
+    </message>
+</context>
+<context>
+    <name>StatusPanel</name>
     <message>
         <source>Kalvessa 100 found</source>
         <translation>Kalvessa 100 gefunden</translation>
@@ -240,18 +418,6 @@
     <message>
         <source>tap not found</source>
         <translation>Tap nicht gefunden</translation>
-    </message>
-    <message>
-        <source>Update failed: %1</source>
-        <translation>Aktualisierung fehlgeschlagen: %1</translation>
-    </message>
-    <message>
-        <source>Settings not read: %1</source>
-        <translation>Einstellungen nicht gelesen: %1</translation>
-    </message>
-    <message>
-        <source>Settings not acknowledged: %1</source>
-        <translation>Einstellungen nicht bestätigt: %1</translation>
     </message>
     <message>
         <source>Tap not reachable</source>
@@ -270,44 +436,49 @@
         <translation>Die Antworten des Taps sind vom Netzwerkverkehr nicht zu unterscheiden; neuer Versuch folgt</translation>
     </message>
     <message>
-        <source>Applied at %1.</source>
-        <translation>Übernommen um %1.</translation>
+        <source>The tap cannot be reached</source>
+        <translation>Der Tap ist nicht erreichbar</translation>
     </message>
     <message>
-        <source>Stored in the tap at %1.</source>
-        <translation>Im Tap gespeichert um %1.</translation>
+        <source>The tap is attached as %1, but this program cannot capture on that interface:
+%2
+
+Capturing needs a privilege. With the program installed from its Debian package, join the group &quot;kalvessa&quot; and log in again:
+    sudo usermod -aG kalvessa $USER
+
+For a program built from source, grant the privilege to the program itself:
+    sudo setcap cap_net_raw,cap_net_admin=eip %3</source>
+        <translation>Der Tap ist als %1 angeschlossen, aber dieses Programm kann auf dieser Schnittstelle nicht mitschneiden:
+%2
+
+Der Mitschnitt braucht ein Recht. Ist das Programm aus seinem Debian-Paket installiert, treten Sie der Gruppe „kalvessa“ bei und melden sich neu an:
+    sudo usermod -aG kalvessa $USER
+
+Einem selbst gebauten Programm erteilen Sie das Recht direkt:
+    sudo setcap cap_net_raw,cap_net_admin=eip %3</translation>
     </message>
     <message>
-        <source>Read from the tap at %1.</source>
-        <translation>Vom Tap gelesen um %1.</translation>
+        <source>Status light</source>
+        <translation>Statusleuchte</translation>
     </message>
     <message>
-        <source>Firmware written at %1.</source>
-        <translation>Firmware geschrieben um %1.</translation>
+        <source>Progress</source>
+        <translation>Fortschritt</translation>
     </message>
     <message>
-        <source>Marked fields are not in the tap yet.</source>
-        <translation>Markierte Felder sind noch nicht im Tap.</translation>
+        <source>Problem</source>
+        <translation>Problem</translation>
     </message>
     <message>
-        <source>A generation-3 tap cannot be read back.</source>
-        <translation>Ein Tap der Generation 3 kann nicht zurückgelesen werden.</translation>
+        <source>Last action</source>
+        <translation>Letzte Aktion</translation>
     </message>
+</context>
+<context>
+    <name>UpdateFlow</name>
     <message>
-        <source>The form shows what the tap holds.</source>
-        <translation>Das Formular zeigt, was der Tap enthält.</translation>
-    </message>
-    <message>
-        <source>No Kalvessa 100 is attached.</source>
-        <translation>Kein Kalvessa 100 angeschlossen.</translation>
-    </message>
-    <message>
-        <source>Not while the firmware is being updated.</source>
-        <translation>Nicht während die Firmware aktualisiert wird.</translation>
-    </message>
-    <message>
-        <source>Waiting for the tap to finish the last request.</source>
-        <translation>Der Tap bearbeitet noch die letzte Anfrage.</translation>
+        <source>Updates the tap&apos;s firmware when it needs it.</source>
+        <translation>Aktualisiert die Firmware des Taps, wenn nötig.</translation>
     </message>
     <message>
         <source>Update to 4.0</source>
@@ -358,52 +529,32 @@ Bitte den Adapter neu starten</translation>
         <translation>Die Firmware-Aktualisierung erneut versuchen.</translation>
     </message>
     <message>
-        <source>Fill the form with the settings the tap holds.</source>
-        <translation>Das Formular mit den Einstellungen aus dem Tap füllen.</translation>
+        <source>Updating: do not unplug the adapter. The program ends afterwards.</source>
+        <translation>Aktualisierung läuft: Adapter nicht abziehen. Das Programm endet danach.</translation>
     </message>
     <message>
-        <source>Send the settings to the tap; they last until it is switched off.</source>
-        <translation>Die Einstellungen an den Tap senden; sie gelten bis zum Ausschalten.</translation>
+        <source>Updating: do not unplug the adapter</source>
+        <translation>Aktualisierung läuft: Adapter nicht abziehen</translation>
     </message>
     <message>
-        <source>Send the settings to the tap and store them there, so they survive a power cycle.</source>
-        <translation>Die Einstellungen an den Tap senden und dort speichern, sodass sie das Ausschalten überdauern.</translation>
+        <source>Update failed: %1</source>
+        <translation>Aktualisierung fehlgeschlagen: %1</translation>
     </message>
     <message>
-        <source>Updates the tap&apos;s firmware when it needs it.</source>
-        <translation>Aktualisiert die Firmware des Taps, wenn nötig.</translation>
+        <source>Firmware written at %1.</source>
+        <translation>Firmware geschrieben um %1.</translation>
     </message>
     <message>
-        <source>changed, not in the tap yet</source>
-        <translation>geändert, noch nicht im Tap</translation>
-    </message>
-    <message>
-        <source>Status light</source>
-        <translation>Statusleuchte</translation>
-    </message>
-    <message>
-        <source>Progress</source>
-        <translation>Fortschritt</translation>
-    </message>
-    <message>
-        <source>Kalvessa wordmark</source>
-        <translation>Kalvessa-Schriftzug</translation>
-    </message>
-    <message>
-        <source>Problem</source>
-        <translation>Problem</translation>
-    </message>
-    <message>
-        <source>Last action</source>
-        <translation>Letzte Aktion</translation>
-    </message>
-    <message>
-        <source>The tap runs a firmware this program does not recognise (shown as version %1).</source>
-        <translation>Der Tap hat eine Firmware, die dieses Programm nicht erkennt (angezeigt als Version %1).</translation>
+        <source>Not while the firmware is being updated.</source>
+        <translation>Nicht während die Firmware aktualisiert wird.</translation>
     </message>
     <message>
         <source>The tap runs firmware %1, version %2.</source>
         <translation>Der Tap hat die Firmware %1, Version %2.</translation>
+    </message>
+    <message>
+        <source>The tap runs a firmware this program does not recognise (shown as version %1).</source>
+        <translation>Der Tap hat eine Firmware, die dieses Programm nicht erkennt (angezeigt als Version %1).</translation>
     </message>
     <message>
         <source>The update writes firmware 4.0 into it.</source>
@@ -430,18 +581,6 @@ Bitte den Adapter neu starten</translation>
         <translation>Firmware-Aktualisierung</translation>
     </message>
     <message>
-        <source>Read Current Setup</source>
-        <translation>Aktuelle Einstellungen lesen</translation>
-    </message>
-    <message>
-        <source>The marked fields are not in the tap yet. Reading the tap&apos;s settings replaces them.
-
-Discard your changes?</source>
-        <translation>Die markierten Felder sind noch nicht im Tap. Das Lesen der Einstellungen des Taps ersetzt sie.
-
-Änderungen verwerfen?</translation>
-    </message>
-    <message>
         <source>Firmware update running</source>
         <translation>Firmware-Aktualisierung läuft</translation>
     </message>
@@ -452,100 +591,6 @@ Close anyway? The program ends once the update has finished; do not unplug the t
         <translation>Die Firmware des Taps wird aktualisiert. Eine unterbrochene Aktualisierung kann den Tap unbrauchbar machen.
 
 Trotzdem schließen? Das Programm endet, sobald die Aktualisierung fertig ist; ziehen Sie den Tap bis dahin nicht ab.</translation>
-    </message>
-    <message>
-        <source>The tap cannot be reached</source>
-        <translation>Der Tap ist nicht erreichbar</translation>
-    </message>
-    <message>
-        <source>The tap is attached as %1, but this program cannot capture on that interface:
-%2
-
-Capturing needs a privilege. With the program installed from its Debian package, join the group &quot;kalvessa&quot; and log in again:
-    sudo usermod -aG kalvessa $USER
-
-For a program built from source, grant the privilege to the program itself:
-    sudo setcap cap_net_raw,cap_net_admin=eip %3</source>
-        <translation>Der Tap ist als %1 angeschlossen, aber dieses Programm kann auf dieser Schnittstelle nicht mitschneiden:
-%2
-
-Der Mitschnitt braucht ein Recht. Ist das Programm aus seinem Debian-Paket installiert, treten Sie der Gruppe „kalvessa“ bei und melden sich neu an:
-    sudo usermod -aG kalvessa $USER
-
-Einem selbst gebauten Programm erteilen Sie das Recht direkt:
-    sudo setcap cap_net_raw,cap_net_admin=eip %3</translation>
-    </message>
-    <message>
-        <source>Updating: do not unplug the adapter. The program ends afterwards.</source>
-        <translation>Aktualisierung läuft: Adapter nicht abziehen. Das Programm endet danach.</translation>
-    </message>
-    <message>
-        <source>Updating: do not unplug the adapter</source>
-        <translation>Aktualisierung läuft: Adapter nicht abziehen</translation>
-    </message>
-    <message>
-        <source>F&amp;ile</source>
-        <translation>&amp;Datei</translation>
-    </message>
-    <message>
-        <source>&amp;Open Settings...</source>
-        <translation>Einstellungen ö&amp;ffnen...</translation>
-    </message>
-    <message>
-        <source>Fill the form with settings from a file. Nothing reaches the tap until Apply or Flash; settings the file leaves out stay as the form shows them.</source>
-        <translation>Das Formular mit Einstellungen aus einer Datei füllen. Der Tap erhält sie erst mit Übernehmen oder Dauerhaft speichern; Einstellungen, die die Datei nicht nennt, bleiben, wie das Formular sie zeigt.</translation>
-    </message>
-    <message>
-        <source>&amp;Save Settings As...</source>
-        <translation>Einstellungen speichern &amp;unter...</translation>
-    </message>
-    <message>
-        <source>Write the settings the form shows into a file, for this window or kalvessa100ctl.</source>
-        <translation>Die Einstellungen, die das Formular zeigt, in eine Datei schreiben, für dieses Fenster oder kalvessa100ctl.</translation>
-    </message>
-    <message>
-        <source>&amp;Quit</source>
-        <translation>&amp;Beenden</translation>
-    </message>
-    <message>
-        <source>Settings not opened</source>
-        <translation>Einstellungen nicht geöffnet</translation>
-    </message>
-    <message>
-        <source>The settings file was not opened:
-%1
-
-The form is left as it was.</source>
-        <translation>Die Einstellungsdatei wurde nicht geöffnet:
-%1
-
-Das Formular bleibt, wie es war.</translation>
-    </message>
-    <message>
-        <source>Settings not saved</source>
-        <translation>Einstellungen nicht gespeichert</translation>
-    </message>
-    <message>
-        <source>The settings were not saved:
-%1</source>
-        <translation>Die Einstellungen wurden nicht gespeichert:
-%1</translation>
-    </message>
-    <message>
-        <source>Open Settings</source>
-        <translation>Einstellungen öffnen</translation>
-    </message>
-    <message>
-        <source>Save Settings As</source>
-        <translation>Einstellungen speichern unter</translation>
-    </message>
-    <message>
-        <source>Kalvessa 100 settings (*.json)</source>
-        <translation>Kalvessa-100-Einstellungen (*.json)</translation>
-    </message>
-    <message>
-        <source>All files (*)</source>
-        <translation>Alle Dateien (*)</translation>
     </message>
 </context>
 </TS>

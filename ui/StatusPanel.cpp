@@ -1,0 +1,163 @@
+#include "StatusPanel.h"
+
+#include <QPixmap>
+
+#include <algorithm>
+
+#include "ActionButtons.h"
+#include "FirmwareStatus.h"
+#include "MainWindowForm.h"
+#include "ResourcePaths.h"
+#include "WindowMessages.h"
+
+namespace {
+
+constexpr int HexDigitsPerByte = 2;
+constexpr int PercentFull = 100;
+
+const QString NoValue = QStringLiteral("-");
+const QString FirmwareTypeShown = QStringLiteral("TF");
+const QString UnrecognisedVersionShown = QStringLiteral("3.0");
+
+QString hexAddress(const MacAddress &address)
+{
+    QStringList bytes;
+    for (uint8_t byte : address)
+        bytes << QStringLiteral("%1").arg(byte, HexDigitsPerByte, 16, QLatin1Char('0'));
+    return bytes.join(QLatin1Char(':'));
+}
+
+}  // namespace
+
+StatusPanel::StatusPanel(const MainWindowForm &ui, ActionButtons *buttons, WindowMessages *messages,
+                         QObject *parent)
+    : QObject(parent)
+    , m_ui(ui)
+    , m_buttons(buttons)
+    , m_messages(messages)
+{
+    QFont strong = ui.label_32->font();
+    strong.setBold(true);
+    ui.label_32->setFont(strong);
+    connect(ui.pushButton_4, &QPushButton::clicked, this, &StatusPanel::updateClicked);
+}
+
+void StatusPanel::showTap(const TapSnapshot &tap)
+{
+    const bool present = tap.present;
+    m_ui.label_2->setText(present ? tr("Kalvessa 100 found") : tr("Kalvessa 100 not found"));
+    m_ui.label->setPixmap(QPixmap(present ? ResourcePaths::GreenLight : ResourcePaths::RedLight));
+    m_ui.label->setAccessibleDescription(present ? tr("tap found") : tr("tap not found"));
+    m_ui.label_4->setText(present && tap.address ? hexAddress(*tap.address) : NoValue);
+    m_ui.label_6->setText(present ? firmwareTypeShown(tap.settings) : NoValue);
+    m_ui.label_8->setText(present ? firmwareVersionShown(tap.settings) : NoValue);
+}
+
+void StatusPanel::showProblem(const QString &line)
+{
+    m_ui.label_32->setText(line);
+}
+
+void StatusPanel::showFeedback(const QString &line)
+{
+    m_ui.feedbackLine->setText(line);
+}
+
+void StatusPanel::showUpdateButton(const QString &text, const QString &purpose, bool on,
+                                   const QString &whyOff)
+{
+    m_buttons->switchButton(m_ui.pushButton_4, on, purpose, whyOff);
+    m_ui.pushButton_4->setText(text);
+}
+
+void StatusPanel::showProgress(std::optional<int> percent)
+{
+    QProgressBar *bar = m_ui.progressBar;
+    if (!percent) {
+        bar->setRange(0, 0);  // a bar with no range shows activity, not a value
+        return;
+    }
+    bar->setRange(0, PercentFull);
+    bar->setValue(*percent);
+}
+
+QString StatusPanel::firmwareTypeShown(const DeviceSettings &settings)
+{
+    return firmwarestatus::recognised(settings) ? FirmwareTypeShown : NoValue;
+}
+
+QString StatusPanel::firmwareVersionShown(const DeviceSettings &settings)
+{
+    const uint16_t version = settings.firmwareVersion();
+    if (!firmwarestatus::recognised(settings))
+        return UnrecognisedVersionShown;
+    return QStringLiteral("%1.%2")
+        .arg(firmwarestatus::major(version))
+        .arg(firmwarestatus::minor(version));
+}
+
+QString StatusPanel::problemLine(const TapSnapshot &tap) const
+{
+    if (tap.present)
+        return {};
+    const TapProblem &problem = tap.problem;
+    switch (problem.kind) {
+    case TapProblem::Kind::None: return {};
+    case TapProblem::Kind::Unreachable: return tr("Tap not reachable");
+    case TapProblem::Kind::InUse:
+        return problem.ownerPid > 0
+            ? tr("Tap in use by another program (PID %1)").arg(problem.ownerPid)
+            : tr("Tap in use by another program");
+    case TapProblem::Kind::Unsettled:
+        return tr("The tap's answers cannot be told from the network's traffic; trying again");
+    }
+    return {};
+}
+
+void StatusPanel::tellProblem(const TapSnapshot &tap)
+{
+    const TapProblem problem = tap.present ? TapProblem() : tap.problem;
+    if (problem == m_toldProblem)
+        return;
+    m_toldProblem = problem;
+    if (problem.kind != TapProblem::Kind::Unreachable) {
+        m_messages->close(WindowMessages::Topic::TapProblem);
+        return;
+    }
+    m_messages->show(
+        tr("The tap cannot be reached"),
+        tr("The tap is attached as %1, but this program cannot capture on that interface:\n%2\n\n"
+           "Capturing needs a privilege. With the program installed from its Debian package, "
+           "join the group \"kalvessa\" and log in again:\n"
+           "    sudo usermod -aG kalvessa $USER\n\n"
+           "For a program built from source, grant the privilege to the program itself:\n"
+           "    sudo setcap cap_net_raw,cap_net_admin=eip %3")
+            .arg(problem.interfaceName, problem.reason, QCoreApplication::applicationFilePath()),
+        WindowMessages::Topic::TapProblem);
+}
+
+void StatusPanel::fit(const QStringList &updateTexts)
+{
+    QPushButton *update = m_ui.pushButton_4;
+    const QString shown = update->text();
+    QSize largest;
+    for (const QString &text : updateTexts) {
+        update->setText(text);
+        largest = largest.expandedTo(update->sizeHint());
+    }
+    update->setText(shown);
+    update->setMinimumSize(largest);
+
+    const QFontMetrics metrics(m_ui.label_2->font());
+    m_ui.label_2->setMinimumWidth(
+        std::max(metrics.horizontalAdvance(tr("Kalvessa 100 found")),
+                 metrics.horizontalAdvance(tr("Kalvessa 100 not found"))));
+}
+
+void StatusPanel::nameForAccessibility()
+{
+    m_ui.label->setAccessibleName(tr("Status light"));
+    m_ui.progressBar->setAccessibleName(tr("Progress"));
+    m_ui.label_32->setAccessibleName(tr("Problem"));
+    m_ui.feedbackLine->setAccessibleName(tr("Last action"));
+}
