@@ -4,6 +4,8 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <chrono>
+#include <utility>
 
 #include <poll.h>
 
@@ -37,28 +39,24 @@ Detection::~Detection()
     wait();
     // The loop's last act is to say so under this lock; taking it orders everything the loop
     // wrote before the members go (a join ThreadSanitizer sees, where QThread's own it cannot).
-    const QMutexLocker locker(&m_stopMutex);
+    const std::lock_guard locker(m_stopMutex);
 }
 
 void Detection::stop()
 {
-    QMutexLocker locker(&m_stopMutex);
+    std::unique_lock locker(m_stopMutex);
     m_stopRequested.storeRelease(1);
     m_wakeUp.wake();
-    const QDeadlineTimer deadline(StopWaitMs);
-    while (m_stopRequested.loadAcquire() != 0) {
-        if (!m_loopEnded.wait(&m_stopMutex, deadline) && m_stopRequested.loadAcquire() != 0) {
-            qCWarning(lcDetection, "Detection thread timeout when stopping");
-            return;
-        }
-    }
+    if (!m_loopEnded.wait_for(locker, std::chrono::milliseconds(StopWaitMs),
+                              [this] { return m_stopRequested.loadAcquire() == 0; }))
+        qCWarning(lcDetection, "Detection thread timeout when stopping");
 }
 
 void Detection::loopEnded()
 {
-    const QMutexLocker locker(&m_stopMutex);
+    const std::lock_guard locker(m_stopMutex);
     m_stopRequested.storeRelease(0);
-    m_loopEnded.wakeAll();
+    m_loopEnded.notify_all();
 }
 
 void Detection::post(const Requests &requests)
@@ -132,6 +130,12 @@ int Detection::deviceGeneration() const
 {
     const QMutexLocker locker(&m_mutex);
     return m_published.present ? m_published.generation : 0;
+}
+
+QList<TapOutcome> Detection::takeOutcomes()
+{
+    const QMutexLocker locker(&m_mutex);
+    return std::exchange(m_outcomes, {});
 }
 
 bool Detection::unreachableTap(QString *interfaceName, QString *reason) const
@@ -348,7 +352,11 @@ void Detection::end(const TapOutcome &outcome)
     if (outcome.failed())
         qCDebug(lcDetection).noquote() << "request failed:" << outcome.failure.text();
     publish();
-    emit operationEnded(outcome);
+    {
+        const QMutexLocker locker(&m_mutex);
+        m_outcomes.append(outcome);
+    }
+    emit operationEnded();
 }
 
 void Detection::publish()

@@ -6,9 +6,10 @@
 #include <QMutex>
 #include <QString>
 #include <QThread>
-#include <QWaitCondition>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include "DeviceSettings.h"
 #include "LinkMonitor.h"
@@ -27,7 +28,8 @@ class HeldTap;
 // (TapSnapshot) under a short lock; the window's getters only ever read that, so no call from
 // the window waits for the tap.
 //
-// Every request ends with one operationEnded(), after what it changed has been published.
+// Every request ends with exactly one TapOutcome, which takeOutcomes() hands over once; the
+// worker publishes what the request changed, queues its outcome, then emits operationEnded().
 class Detection : public QThread
 {
     Q_OBJECT
@@ -56,14 +58,18 @@ public:
     // A tap interface is listed, but cannot be captured on: true with its name and the capture
     // library's reason.
     bool unreachableTap(QString *interfaceName, QString *reason) const;
+    // How the operations ended since the last call, oldest first; each is handed over once.
+    QList<TapOutcome> takeOutcomes();
 
 signals:
     // What snapshot() returns has changed: a tap found or lost, settings written or read.
     void MV1Changed();
     // The firmware update under way stands at `p` percent of all its weighted steps.
     void MV1UpdateProgress(int p);
-    // How a request ended; also a settings read of a newly found tap that failed.
-    void operationEnded(const TapOutcome &outcome);
+    // An operation ended (a request, or the read of a newly found tap that failed): its
+    // outcome waits in takeOutcomes(). Taken rather than carried by the signal, so that
+    // handing it over is ordered by the lock that guards it.
+    void operationEnded();
 
 protected:
     void run() override;
@@ -100,16 +106,18 @@ private:
     void end(const TapOutcome &outcome);
     void publish();
 
-    // Shared with the window's thread, under m_mutex: posted requests and what was published.
+    // Shared with the window's thread, under m_mutex: posted requests, what was published, and
+    // the outcomes not taken yet.
     mutable QMutex m_mutex;
     Requests m_posted;
     TapSnapshot m_published;
+    QList<TapOutcome> m_outcomes;
 
     // Set by stop() and the destructor, cleared by the loop as it ends, which it tells through
-    // m_loopEnded under m_stopMutex.
+    // m_loopEnded under m_stopMutex (the standard library's, whose waits ThreadSanitizer sees).
     QAtomicInt m_stopRequested = 0;
-    QMutex m_stopMutex;
-    QWaitCondition m_loopEnded;
+    std::mutex m_stopMutex;
+    std::condition_variable m_loopEnded;
     WakeUpSignal m_wakeUp;
 
     // The worker thread's own.

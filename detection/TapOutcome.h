@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDateTime>
-#include <QMetaType>
 
 #include "DeviceFailure.h"
 
@@ -33,5 +32,3 @@ struct TapOutcome
     }
     bool failed() const { return result == Result::Failed; }
 };
-
-Q_DECLARE_METATYPE(TapOutcome)

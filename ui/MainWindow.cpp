@@ -100,9 +100,9 @@ void MainWindow::updateProgress(int percent)
 }
 
 // The worker publishes what a request changed before it says how the request ended.
-void MainWindow::operationEnded(const TapOutcome &outcome)
+void MainWindow::operationEnded()
 {
-    present(m_detection->snapshot(), {outcome});
+    present(m_detection->snapshot(), m_detection->takeOutcomes());
 }
 
 void MainWindow::present(const TapSnapshot &snapshot, const QList<TapOutcome> &outcomes)

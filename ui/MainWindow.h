@@ -38,7 +38,7 @@ public:
 public slots:
     void updateMV1Status();
     void updateProgress(int percent);
-    void operationEnded(const TapOutcome &outcome);
+    void operationEnded();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -74,9 +74,12 @@ struct Watched : QObject
         static const char *const Actions[] = {"write", "store", "read", "update"};
         static const char *const Results[] = {"done", "unconfirmed", "failed", "cancelled"};
         connect(&worker, &Detection::MV1Changed, this, [this] { events << "changed"; });
-        connect(&worker, &Detection::operationEnded, this, [this](const TapOutcome &o) {
-            outcomes << o;
-            events << QStringLiteral("%1 %2").arg(Actions[int(o.action)], Results[int(o.result)]);
+        connect(&worker, &Detection::operationEnded, this, [this] {
+            for (const TapOutcome &o : worker.takeOutcomes()) {
+                outcomes << o;
+                events << QStringLiteral("%1 %2").arg(Actions[int(o.action)],
+                                                      Results[int(o.result)]);
+            }
         });
         connect(&worker, &Detection::MV1UpdateProgress, this, [this](int p) { progress << p; });
         worker.start();
