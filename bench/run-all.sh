@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 [ $# -gt 0 ] && shift
 all=(bench_device_exchange bench_device_settings bench_firmware_update bench_firmware_memory
-     bench_tapsim_roundtrip bench_hostile bench_detection bench_ui)
+     bench_tapsim_roundtrip bench_hostile bench_detection bench_ui bench_preview)
 [ $# -gt 0 ] && all=("$@")
 
 cmake --build "$build" -j2 --target benchmarks kalvessa-tapsim
@@ -21,6 +21,11 @@ for b in "${all[@]}"; do
             tools/testbed/in-netns.sh "$build/bench/$b" --rounds 20 --idle-seconds 30 ;;
         bench_ui)
             QT_QPA_PLATFORM=offscreen tools/testbed/in-netns.sh "$build/bench/$b" ;;
+        bench_preview)
+            # No tap: a generated 1 GB capture file, against tcpdump where it is installed.
+            command -v tcpdump >/dev/null \
+                || echo "tcpdump is missing (apt-get install tcpdump): preview is measured alone"
+            "$build/bench/$b" ;;
         *)
             tools/testbed/in-netns.sh "$build/bench/$b" ;;
     esac

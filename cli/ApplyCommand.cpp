@@ -109,18 +109,8 @@ struct Plan
 
 std::optional<SettingsPatch> requestedSettings(const ApplyRequest &request)
 {
-    SettingsPatch patch;
-    if (!request.profilePath.isEmpty()) {
-        QString error;
-        const std::optional<SettingsPatch> loaded = SettingsFile::load(request.profilePath, &error);
-        if (!loaded) {
-            console::err(error);
-            return std::nullopt;
-        }
-        patch = *loaded;
-    }
-    patch.overlay(request.options);
-    if (patch.isEmpty()) {
+    const std::optional<SettingsPatch> patch = givenSettings(request.profilePath, request.options);
+    if (patch && patch->isEmpty()) {
         console::err(tr("Nothing to apply: give a settings file with --profile, or setting options "
                         "(kalvessa100ctl apply --help lists them)."));
         return std::nullopt;
@@ -228,6 +218,22 @@ void printPlan(const HeldTap &tap, const Plan &plan)
 }
 
 }  // namespace
+
+std::optional<SettingsPatch> givenSettings(const QString &profilePath, const SettingsPatch &options)
+{
+    SettingsPatch patch;
+    if (!profilePath.isEmpty()) {
+        QString error;
+        const std::optional<SettingsPatch> loaded = SettingsFile::load(profilePath, &error);
+        if (!loaded) {
+            console::err(error);
+            return std::nullopt;
+        }
+        patch = *loaded;
+    }
+    patch.overlay(options);
+    return patch;
+}
 
 ExitCode applySettings(const ApplyRequest &request)
 {

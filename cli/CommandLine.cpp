@@ -22,6 +22,9 @@ const QString StoreOption = QStringLiteral("store");
 const QString CheckOption = QStringLiteral("check");
 const QString YesOption = QStringLiteral("yes");
 const QString ForceStandInOption = QStringLiteral("force-stand-in");
+const QString TapOption = QStringLiteral("tap");
+const QString PcapOption = QStringLiteral("pcap");
+const QString WriteOption = QStringLiteral("write");
 
 using Runner = ExitCode (*)(const QCommandLineParser &parser, const QStringList &arguments);
 using OptionAdder = void (*)(QCommandLineParser &parser);
@@ -47,12 +50,45 @@ void addJson(QCommandLineParser &parser)
     parser.addOption({JsonOption, tr("Print JSON instead of text.")});
 }
 
+// The filter commands take their settings from a tap, a settings file or options, as apply does.
+void addFilterSource(QCommandLineParser &parser)
+{
+    parser.addOption({TapOption, tr("Start from the settings the tap holds (see --interface).")});
+    parser.addOption({{QStringLiteral("i"), InterfaceOption},
+                      tr("The tap's interface, for --tap; without it, the first tap found."),
+                      QStringLiteral("NAME")});
+    parser.addOption({ProfileOption, tr("Settings file to take."), QStringLiteral("FILE")});
+    parser.addOptions(settingoptions::options());
+}
+
+bool readFilterSource(const QCommandLineParser &parser, FilterSource *source)
+{
+    QString error;
+    if (!settingoptions::read(parser, &source->options, &error)) {
+        console::err(error);
+        return false;
+    }
+    source->interfaceName = parser.value(InterfaceOption);
+    source->tap = parser.isSet(TapOption) || !source->interfaceName.isEmpty();
+    source->profilePath = parser.value(ProfileOption);
+    return true;
+}
+
+// Said in every filter command's help: what the model takes the tap to do.
+#define KALVESSA_FILTER_MODEL_NOTE                                                                 \
+    " The tap's own rule is not documented; this is a model of it. It takes the tap to compare "   \
+    "each byte at a fixed place of the frame, as if every frame were untagged Ethernet II with "   \
+    "a 20-byte IPv4 header at offset 14, whatever its EtherType says: destination address "        \
+    "bytes 0-5, source 6-11, EtherType 12-13, IPv4 protocol 23, IPv4 source 26-29 and "            \
+    "destination 30-33. A VLAN-tagged frame moves them. A frame too short to hold a compared "     \
+    "byte does not match."
+
 constexpr const char *FirstTapHelp =
     QT_TRANSLATE_NOOP("kalvessa100ctl", "The tap's interface; without it, the first tap found.");
 constexpr const char *OnlyTapHelp = QT_TRANSLATE_NOOP(
     "kalvessa100ctl", "The tap's interface; may be left out when only one tap is attached.");
 
-const std::array<Command, 5> Commands{{
+const std::array<Command, 7> Commands{{
     {"list", nullptr, nullptr, false,
      QT_TRANSLATE_NOOP("kalvessa100ctl",
                        "List every attached Kalvessa 100: interface, MAC "
@@ -126,6 +162,50 @@ const std::array<Command, 5> Commands{{
          request.confirmed = p.isSet(YesOption);
          request.forceStandIn = p.isSet(ForceStandInOption);
          return updateFirmware(request);
+     }},
+    {"filter-expression", nullptr, nullptr, true,
+     QT_TRANSLATE_NOOP("kalvessa100ctl",
+                       "Print the tap's filter as a libpcap expression. Paste it into tcpdump or "
+                       "Wireshark's capture filter to capture the same traffic from a plain "
+                       "interface. The settings come from a tap (--tap), a settings file "
+                       "(--profile) and setting options, as apply takes them. An empty "
+                       "expression keeps every frame." KALVESSA_FILTER_MODEL_NOTE),
+     [](QCommandLineParser &p) { addFilterSource(p); },
+     [](const QCommandLineParser &p, const QStringList &) {
+         FilterSource source;
+         if (!readFilterSource(p, &source))
+             return ExitCode::BadInput;
+         return printFilterExpression(source);
+     }},
+    {"preview", nullptr, nullptr, true,
+     QT_TRANSLATE_NOOP("kalvessa100ctl",
+                       "Count what the tap's filter keeps of a capture file. The file (pcap or "
+                       "pcapng, Ethernet) is read as it is: the frames and bytes kept and "
+                       "discarded, the five most frequent kept source/destination pairs, and with "
+                       "-w the kept frames written as pcap. Settings as for filter-expression. A "
+                       "frame cut short by "
+                       "the capture's snap length before a compared byte is counted apart as "
+                       "undecided." KALVESSA_FILTER_MODEL_NOTE),
+     [](QCommandLineParser &p) {
+         p.addOption({PcapOption, tr("The capture file to read."), QStringLiteral("FILE")});
+         p.addOption({{QStringLiteral("w"), WriteOption},
+                      tr("Write the kept frames into this pcap file."),
+                      QStringLiteral("OUT")});
+         addFilterSource(p);
+         addJson(p);
+     },
+     [](const QCommandLineParser &p, const QStringList &) {
+         PreviewRequest request;
+         if (!readFilterSource(p, &request.source))
+             return ExitCode::BadInput;
+         request.capturePath = p.value(PcapOption);
+         request.keptPath = p.value(WriteOption);
+         request.json = p.isSet(JsonOption);
+         if (request.capturePath.isEmpty()) {
+             console::err(tr("preview needs the capture file: --pcap FILE."));
+             return ExitCode::BadInput;
+         }
+         return previewCapture(request);
      }},
 }};
 

@@ -1,5 +1,7 @@
 #include "ProgressDisplay.h"
 
+#include <algorithm>
+
 #include "Console.h"
 
 namespace {
@@ -40,6 +42,18 @@ void ProgressDisplay::show(const QString &step, const OperationProgress &progres
         return;
     m_lastTenth = tenth;
     console::out(line);
+}
+
+void ProgressDisplay::show(const QString &step, int done, int total)
+{
+    if (total <= 0)
+        return;
+    OperationProgress progress;
+    progress.percent =
+        static_cast<int>(std::clamp<qint64>(qint64(done) * Percent / total, 0, Percent));
+    progress.done = done;
+    progress.total = total;
+    show(step, progress);
 }
 
 void ProgressDisplay::finish()

@@ -17,6 +17,8 @@ public:
 
     // `step` names where the run is ("page 12 of 768"); `progress` how far the whole run is.
     void show(const QString &step, const OperationProgress &progress);
+    // A run of one stage: `done` of `total` steps.
+    void show(const QString &step, int done, int total);
     // Ends the bar's line, so that what is printed next starts on a line of its own.
     void finish();
 

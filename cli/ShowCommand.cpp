@@ -11,19 +11,11 @@ using console::tr;
 
 constexpr int LabelWidth = 12;
 
-// The working copy of the tap, as the window reads it.
-struct Reading
-{
-    ExitCode code = ExitCode::Success;
-    QString interfaceName;
-    MacAddress address{};
-    int generation = 0;
-    DeviceSettings settings;
-};
+}  // namespace
 
-Reading readTap(const QString &interfaceName)
+TapReading readTap(const QString &interfaceName)
 {
-    Reading reading;
+    TapReading reading;
     const tapaccess::Taken taken =
         tapaccess::take(interfaceName, tapaccess::Choice::FirstAvailable);
     if (!taken.tap) {
@@ -42,11 +34,9 @@ Reading readTap(const QString &interfaceName)
     return reading;
 }
 
-}  // namespace
-
 ExitCode showSettings(const QString &interfaceName, bool json)
 {
-    const Reading reading = readTap(interfaceName);
+    const TapReading reading = readTap(interfaceName);
     if (reading.code != ExitCode::Success)
         return reading.code;
     if (json) {
@@ -67,7 +57,7 @@ ExitCode showSettings(const QString &interfaceName, bool json)
 
 ExitCode saveProfile(const QString &interfaceName, const QString &path)
 {
-    const Reading reading = readTap(interfaceName);
+    const TapReading reading = readTap(interfaceName);
     if (reading.code != ExitCode::Success)
         return reading.code;
     QString error;

@@ -8,6 +8,7 @@
 
 #include <optional>
 
+#include "CapturePreview.h"
 #include "SettingsFile.h"
 #include "SettingsForm.h"
 #include "WindowMessages.h"
@@ -39,6 +40,8 @@ FileActions::FileActions(QMainWindow *window, SettingsForm *form, WindowMessages
             saveKeys << keys;
     }
     m_saveSettings->setShortcuts(saveKeys);
+    m_preview = new CapturePreview(window, [form] { return form->settings(); });
+    m_menu->addAction(m_preview->action());
     m_menu->addSeparator();
     m_quit = m_menu->addAction(QString(), window, &QWidget::close);
     m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -65,6 +68,7 @@ void FileActions::nameMenu()
                                    "or kalvessa100ctl.");
     m_saveSettings->setToolTip(savePurpose);
     m_saveSettings->setStatusTip(savePurpose);
+    m_preview->retranslate();
     m_quit->setText(tr("&Quit"));
 }
 

@@ -4,13 +4,15 @@
 #include <QObject>
 #include <QString>
 
+class CapturePreview;
 class QAction;
 class QMainWindow;
 class QMenu;
 class SettingsForm;
 class WindowMessages;
 
-// The File menu: settings files opened into the form and saved from it, and Quit. Files need
+// The File menu: settings files opened into the form and saved from it, a capture file
+// previewed through the form's filter, and Quit. Files need
 // no tap: a configuration can be prepared before the tap is plugged in, and nothing reaches the
 // tap until Apply or Flash.
 class FileActions : public QObject
@@ -38,6 +40,7 @@ private:
     QMenu *m_menu = nullptr;
     QAction *m_openSettings = nullptr;
     QAction *m_saveSettings = nullptr;
+    CapturePreview *m_preview = nullptr;
     QAction *m_quit = nullptr;
     QString m_settingsFolder;  // of the last settings file, for this session
 };

@@ -9,6 +9,7 @@
 #include "ActionButtons.h"
 #include "Detection.h"
 #include "FileActions.h"
+#include "FilterExpressionLine.h"
 #include "KalvessaVersion.h"
 #include "MainWindowForm.h"
 #include "ResourcePaths.h"
@@ -47,6 +48,14 @@ MainWindow::MainWindow(QWidget *parent)
     m_update = new UpdateFlow(this);
 
     connect(m_form, &SettingsForm::changed, this, &MainWindow::renderEdits);
+    // Under the keep/discard choice, so the expression sits beside the form it is made from.
+    m_expression = new FilterExpressionLine(m_ui->tab);
+    m_ui->verticalLayout_4->insertWidget(m_ui->verticalLayout_4->indexOf(m_ui->radioButton_2) + 1,
+                                         m_expression);
+    setTabOrder(m_ui->radioButton_2, m_expression);
+    connect(m_form, &SettingsForm::changed, m_expression,
+            [this] { m_expression->follow(m_form->settings()); });
+    m_expression->follow(m_form->settings());
     connect(m_panel, &StatusPanel::updateClicked, m_update, &UpdateFlow::start);
     // One action at a time: the one that starts makes what the other said of its last old news.
     connect(m_settings, &SettingsActions::started, this, [this] {
@@ -248,6 +257,7 @@ void MainWindow::changeEvent(QEvent *event)
         setWindowTitle(WindowTitle);
         nameForAccessibility();
         m_files->nameMenu();
+        m_expression->retranslate();
         m_panel->fit(m_update->buttonTexts());
         render();
         break;

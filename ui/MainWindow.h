@@ -10,6 +10,7 @@
 class ActionButtons;
 class Detection;
 class FileActions;
+class FilterExpressionLine;
 class MainWindowForm;
 class QCloseEvent;
 class SettingsActions;
@@ -69,6 +70,7 @@ private:
     SettingsActions *m_settings = nullptr;
     UpdateFlow *m_update = nullptr;
     FileActions *m_files = nullptr;
+    FilterExpressionLine *m_expression = nullptr;
     Detection *m_detection = nullptr;
 
     TapSnapshot m_tap;  // as last taken in

@@ -181,6 +181,11 @@ private slots:
             QVERIFY2(show.out.contains(QLatin1String(line)), qPrintable(show.out));
         QVERIFY(ctl({QStringLiteral("apply"), QStringLiteral("--fcs=off")})
                     .out.contains(QStringLiteral("Nothing written")));
+        // The filter the tap holds, as libpcap takes it.
+        QCOMPARE(ctl({QStringLiteral("filter-expression"), QStringLiteral("--tap")}).out,
+                 QStringLiteral("len >= 29 and ether[0:2] = 0x000e and ether[2] = 0xc6 and "
+                                "ether[12:2] = 0x0800 and ether[23] = 0x11 and ether[26:2] = "
+                                "0xc0a8 and ether[28] = 0x01\n"));
     }
 
     // Several taps: a command that writes must be told which; a profile taken from one tap

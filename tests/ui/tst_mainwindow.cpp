@@ -12,6 +12,7 @@
 #include <csignal>
 #include <functional>
 
+#include "CaptureBytes.h"
 #include "DeviceFailure.h"
 #include "FirmwareImage.h"
 #include "FirmwareStatus.h"
@@ -542,6 +543,39 @@ private slots:
 
     // In German, with the device layer's failure translated too; back in English the state is
     // shown again, not the form's placeholders.
+    // The expression follows a typed edit; the preview counts what the form holds at that
+    // moment, on a file, without the tap.
+    void filterExpressionAndPreviewFollowTheForm()
+    {
+        report(tap(4, 4));
+        showInForm(QStringLiteral("|||||||||||||||||||||| checkBox radioButton checkBox_3"));
+        const auto *expression = get<QLineEdit>("filterExpression");
+        QCOMPARE(expression->text(), QString());  // nothing compared: every frame
+        edit(15)->setFocus();
+        QTest::keyClicks(edit(15), QStringLiteral("11"));
+        QCOMPARE(expression->text(), QStringLiteral("len >= 24 and ether[23] = 0x11"));
+        get<QAbstractButton>("radioButton_2")->click();
+        QCOMPARE(expression->text(), QStringLiteral("not (len >= 24 and ether[23] = 0x11)"));
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("two.pcap"));
+        QByteArray udp = QByteArray::fromHex("000ec6123456001122334455080045000000000000004011");
+        udp.resize(60);
+        QByteArray tcp = udp;
+        tcp[23] = 0x06;
+        QVERIFY(writeFile(path,
+                          capturebytes::pcapHeader(1) + capturebytes::pcapRecord(udp, 60)
+                              + capturebytes::pcapRecord(tcp, 60)));
+        answerNextFileDialog(path);
+        action("previewCapture")->trigger();
+        QTRY_VERIFY(w->findChild<QMessageBox *>(QStringLiteral("previewResult")));
+        const QString told = w->findChild<QMessageBox *>(QStringLiteral("previewResult"))->text();
+        QVERIFY2(told.contains(QStringLiteral("Kept: 1 frame, 60 bytes"))
+                     && told.contains(QStringLiteral("Discarded: 1 frame, 60 bytes"))
+                     && told.contains(QStringLiteral("not (len >= 24 and ether[23] = 0x11)")),
+                 qPrintable(told));
+    }
+
     void germanWindow()
     {
         report(tap(4, 4), {outcome(Action::Write)});

@@ -2,6 +2,114 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>CapturePreview</name>
+    <message>
+        <source>&amp;Preview on Capture File...</source>
+        <translation>&amp;Vorschau auf Mitschnittdatei...</translation>
+    </message>
+    <message>
+        <source>Count what the filter the form holds would keep of a capture file (pcap or pcapng), as modelled on this computer. Nothing reaches the tap.</source>
+        <translation>Zählt, was der Filter im Formular von einer Mitschnittdatei (pcap oder pcapng) behielte, auf diesem Rechner nachgebildet. Zum Tap gelangt nichts.</translation>
+    </message>
+    <message>
+        <source>Preview on Capture File</source>
+        <translation>Vorschau auf Mitschnittdatei</translation>
+    </message>
+    <message>
+        <source>Capture files (*.pcap *.pcapng *.cap)</source>
+        <translation>Mitschnittdateien (*.pcap *.pcapng *.cap)</translation>
+    </message>
+    <message>
+        <source>All files (*)</source>
+        <translation>Alle Dateien (*)</translation>
+    </message>
+    <message>
+        <source>Reading %1...</source>
+        <translation>%1 wird gelesen...</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Capture file not previewed</source>
+        <translation>Keine Vorschau der Mitschnittdatei</translation>
+    </message>
+    <message>
+        <source>The capture file was not previewed:
+%1</source>
+        <translation>Für die Mitschnittdatei wurde keine Vorschau erstellt:
+%1</translation>
+    </message>
+    <message>
+        <source>1 frame, %1 bytes</source>
+        <translation>1 Frame, %1 Bytes</translation>
+    </message>
+    <message>
+        <source>%1 frames, %2 bytes</source>
+        <translation>%1 Frames, %2 Bytes</translation>
+    </message>
+    <message>
+        <source>What the filter the form holds would keep of %1:</source>
+        <translation>Was der Filter im Formular von %1 behielte:</translation>
+    </message>
+    <message>
+        <source>Kept: %1</source>
+        <translation>Behalten: %1</translation>
+    </message>
+    <message>
+        <source>Discarded: %1</source>
+        <translation>Verworfen: %1</translation>
+    </message>
+    <message>
+        <source>Undecided: %1, cut short by the capture&apos;s snap length before a compared byte (libpcap&apos;s filter drops such frames, even under &quot;not&quot;)</source>
+        <translation>Unentschieden: %1, von der Snap-Länge des Mitschnitts vor einem verglichenen Byte abgeschnitten (der Filter von libpcap verwirft solche Frames, auch unter &quot;not&quot;)</translation>
+    </message>
+    <message>
+        <source>The file ends inside its last record (%1); the frames before it are counted.</source>
+        <translation>Die Datei endet mitten in ihrem letzten Eintrag (%1); die Frames davor sind gezählt.</translation>
+    </message>
+    <message>
+        <source>Most frequent kept pairs (approximate: more pairs than can be counted exactly):</source>
+        <translation>Häufigste behaltene Paare (geschätzt: mehr Paare, als sich genau zählen lassen):</translation>
+    </message>
+    <message>
+        <source>Most frequent kept pairs:</source>
+        <translation>Häufigste behaltene Paare:</translation>
+    </message>
+    <message>
+        <source>%1 -&gt; %2: %3 frames</source>
+        <translation>%1 -&gt; %2: %3 Frames</translation>
+    </message>
+    <message>
+        <source>libpcap expression: %1</source>
+        <translation>libpcap-Ausdruck: %1</translation>
+    </message>
+    <message>
+        <source>(empty: every frame)</source>
+        <translation>(leer: jeder Frame)</translation>
+    </message>
+    <message>
+        <source>This models the tap&apos;s filter: the tap is taken to compare fixed places of untagged Ethernet II frames with a 20-byte IPv4 header at offset 14; a VLAN-tagged frame moves them.</source>
+        <translation>Dies bildet den Filter des Taps nach: Angenommen wird, dass der Tap feste Stellen ungetaggter Ethernet-II-Frames mit einem 20 Byte langen IPv4-Kopf ab Byte 14 vergleicht; ein VLAN-Tag verschiebt sie.</translation>
+    </message>
+</context>
+<context>
+    <name>CaptureReader</name>
+    <message>
+        <source>%1 cannot be read as a capture file: %2</source>
+        <translation>%1 kann nicht als Mitschnittdatei gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>%1 is not an Ethernet capture: its link type is %2 (%3), and only Ethernet frames can be compared with the tap&apos;s filter.</source>
+        <translation>%1 ist kein Ethernet-Mitschnitt: Sein Link-Typ ist %2 (%3), und nur Ethernet-Frames lassen sich mit dem Filter des Taps vergleichen.</translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>unbekannt</translation>
+    </message>
+</context>
+<context>
     <name>CommandLine</name>
     <message>
         <source>Configures a Kalvessa 100 network tap: its packet filter, timestamps, capture
@@ -203,6 +311,33 @@ Das Formular bleibt, wie es war.</translation>
     </message>
 </context>
 <context>
+    <name>FilterExpressionLine</name>
+    <message>
+        <source>li&amp;bpcap:</source>
+        <translation>li&amp;bpcap:</translation>
+    </message>
+    <message>
+        <source>every frame (no capture filter needed)</source>
+        <translation>jeder Frame (kein Mitschnittfilter nötig)</translation>
+    </message>
+    <message>
+        <source>Filter as a libpcap expression</source>
+        <translation>Filter als libpcap-Ausdruck</translation>
+    </message>
+    <message>
+        <source>The filter as a libpcap expression, for tcpdump or Wireshark&apos;s capture filter on a plain interface. It models the tap&apos;s filter, whose own rule is not documented: the tap is taken to compare fixed places of untagged Ethernet II frames with a 20-byte IPv4 header at offset 14, whatever the EtherType says; a VLAN-tagged frame moves them. A frame too short to hold a compared byte does not match.</source>
+        <translation>Der Filter als libpcap-Ausdruck, für tcpdump oder den Mitschnittfilter von Wireshark an einer gewöhnlichen Schnittstelle. Er bildet den Filter des Taps nach, dessen eigene Regel nicht dokumentiert ist: Angenommen wird, dass der Tap feste Stellen ungetaggter Ethernet-II-Frames mit einem 20 Byte langen IPv4-Kopf ab Byte 14 vergleicht, was immer der EtherType sagt; ein VLAN-Tag verschiebt sie. Ein Frame, der zu kurz für ein verglichenes Byte ist, passt nicht.</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>Kopieren</translation>
+    </message>
+    <message>
+        <source>Copy the expression to the clipboard.</source>
+        <translation>Den Ausdruck in die Zwischenablage kopieren.</translation>
+    </message>
+</context>
+<context>
     <name>FilterFields</name>
     <message>
         <source>Ethernet destination address</source>
@@ -231,6 +366,20 @@ Das Formular bleibt, wie es war.</translation>
     <message>
         <source>%1, byte %2 of %3</source>
         <translation>%1, Byte %2 von %3</translation>
+    </message>
+</context>
+<context>
+    <name>FilterPreview</name>
+    <message>
+        <source>%1 is damaged after frame %2: %3</source>
+        <translation>%1 ist nach Frame %2 beschädigt: %3</translation>
+    </message>
+</context>
+<context>
+    <name>KeptFramesWriter</name>
+    <message>
+        <source>%1 cannot be written: %2</source>
+        <translation>%1 kann nicht geschrieben werden: %2</translation>
     </message>
 </context>
 <context>
