@@ -226,7 +226,7 @@ private:
         if (sector.isEmpty())
             return false;
         std::array<uint8_t, V4ReadRegisterCount> values{};
-        const auto addresses = v4ReadAddresses();
+        const auto &addresses = reg::V4ReadAddresses;
         for (size_t i = 0; i < values.size(); ++i)
             values[i] = static_cast<uint8_t>(sector.at(addresses[i] - reg::SettingsSector));
         v4SettingsFromRegisters(values, *held);
@@ -248,7 +248,7 @@ private:
             return false;
         }
         const QByteArray sector = m_bed.settingsSector(false);
-        const auto addresses = v4ReadAddresses();
+        const auto &addresses = reg::V4ReadAddresses;
 
         Count wrongRecords, failedRecords;
         for (int i = 0; i < length("settings-reads"); ++i) {

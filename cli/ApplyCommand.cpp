@@ -10,6 +10,7 @@
 #include "SettingOptions.h"
 #include "SettingsFile.h"
 #include "TapAccess.h"
+#include "TapOperations.h"
 
 namespace {
 
@@ -69,22 +70,17 @@ void printChanges(const QString &interfaceName, const QString &copies, const Dif
     }
 }
 
-// Into the working copy, and with --store also into the stored one, as the window's Flash;
-// the first copy that is not taken ends the run.
-bool write(HeldTap &tap, const DeviceSettings &target, bool store)
+// Into the working copy, and with --store also into the stored one, as the window's Flash.
+ExitCode write(HeldTap &tap, const DeviceSettings &target, bool store)
 {
-    MV1Device &device = tap.device();
-    for (const Copy copy : {Copy::Working, Copy::Stored}) {
-        if (copy == Copy::Stored && !store)
-            break;
-        if (!device.writeSettings(target, copy == Copy::Stored)) {
-            console::err(
-                tr("%1: the %2 did not take the settings: %3")
-                    .arg(tap.interfaceName(), copyName(copy), device.lastFailure().text()));
-            return false;
-        }
+    const TapOutcome written = tapoperation::writeSettings(tap, target, store);
+    if (written.failed()) {
+        console::err(tr("%1: the %2 did not take the settings: %3")
+                         .arg(tap.interfaceName(),
+                              copyName(written.storedCopy ? Copy::Stored : Copy::Working),
+                              written.failure.text()));
     }
-    return true;
+    return tapaccess::exitCodeOf(written);
 }
 
 QString writtenText(const QString &interfaceName, bool store)
@@ -127,15 +123,17 @@ std::optional<SettingsPatch> requestedSettings(const ApplyRequest &request)
 Plan planFor(HeldTap &tap, const SettingsPatch &patch, bool store)
 {
     Plan plan;
-    MV1Device &device = tap.device();
     const QString name = tap.interfaceName();
     DeviceSettings working;
-    plan.compared = device.readSettings(working, false);
-    if (!plan.compared && device.lastFailure().cause != DeviceFailure::Cause::Unreadable) {
-        console::err(
-            tr("%1: the working copy cannot be read: %2").arg(name, device.lastFailure().text()));
-        plan.failure = ExitCode::TapFailed;
-        return plan;
+    plan.compared = tap.abilities().readsBack;
+    if (plan.compared) {
+        const TapOutcome read = tapoperation::readSettings(tap, &working);
+        if (read.failed()) {
+            console::err(
+                tr("%1: the working copy cannot be read: %2").arg(name, read.failure.text()));
+            plan.failure = tapaccess::exitCodeOf(read);
+            return plan;
+        }
     }
 
     if (!plan.compared) {
@@ -150,7 +148,7 @@ Plan planFor(HeldTap &tap, const SettingsPatch &patch, bool store)
                 tr("%1 runs generation %2, which cannot be read back, so every setting "
                    "must be given. Missing: %3 (in a settings file: %4).")
                     .arg(name)
-                    .arg(device.generation())
+                    .arg(tap.generation())
                     .arg(options.join(QStringLiteral(", ")), keys.join(QStringLiteral(", "))));
             plan.failure = ExitCode::BadInput;
             return plan;
@@ -164,10 +162,11 @@ Plan planFor(HeldTap &tap, const SettingsPatch &patch, bool store)
     plan.differences.append({Copy::Working, differingSettings(working, plan.target), working});
     if (store) {
         DeviceSettings stored;
-        if (!device.readSettings(stored, true)) {
-            console::err(tr("%1: the stored copy cannot be read: %2")
-                             .arg(name, device.lastFailure().text()));
-            plan.failure = ExitCode::TapFailed;
+        const TapOutcome read = tapoperation::readSettings(tap, &stored, true);
+        if (read.failed()) {
+            console::err(
+                tr("%1: the stored copy cannot be read: %2").arg(name, read.failure.text()));
+            plan.failure = tapaccess::exitCodeOf(read);
             return plan;
         }
         plan.differences.append({Copy::Stored, differingSettings(stored, plan.target), stored});
@@ -254,8 +253,11 @@ ExitCode applySettings(const ApplyRequest &request)
         printPlan(tap, plan);
 
     const bool writes = plan.changed() && !request.check;
-    if (writes && !write(tap, plan.target, request.store))
-        return ExitCode::TapFailed;
+    if (writes) {
+        const ExitCode written = write(tap, plan.target, request.store);
+        if (written != ExitCode::Success)
+            return written;
+    }
 
     if (request.json)
         console::json(planJson(tap, plan, request, writes));

@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "TapAccess.h"
+#include "TapOperations.h"
 
 namespace {
 
@@ -49,24 +50,26 @@ Listing look(const TapInterface &interface)
         return listing;
     }
 
-    MV1Device &device = opening.tap->device();
-    json.insert(QStringLiteral("generation"), device.generation());
+    HeldTap &tap = *opening.tap;
+    const int generation = tap.generation();
+    json.insert(QStringLiteral("generation"), generation);
+    if (!tap.abilities().readsBack) {
+        listing.text = tr("generation %1 (its firmware cannot be read)").arg(generation);
+        return listing;
+    }
     DeviceSettings status;
-    if (device.readSettings(status, false)) {
+    const TapOutcome read = tapoperation::readSettings(tap, &status);
+    if (read.carriedOut()) {
         json.insert(QStringLiteral("firmware_version"),
                     tapaccess::firmwareVersionText(status.firmwareVersion()));
         json.insert(QStringLiteral("firmware_type"),
                     tapaccess::firmwareTypeText(status.firmwareTypeCode()));
-        listing.text = tr("generation %1, firmware %2")
-                           .arg(device.generation())
-                           .arg(tapaccess::firmwareText(status));
-    } else if (device.lastFailure().cause == DeviceFailure::Cause::Unreadable) {
-        listing.text = tr("generation %1 (its firmware cannot be read)").arg(device.generation());
-    } else {
-        const QString failure = device.lastFailure().text();
-        json.insert(QStringLiteral("error"), failure);
         listing.text =
-            tr("generation %1, firmware not read: %2").arg(device.generation()).arg(failure);
+            tr("generation %1, firmware %2").arg(generation).arg(tapaccess::firmwareText(status));
+    } else {
+        const QString failure = read.failure.text();
+        json.insert(QStringLiteral("error"), failure);
+        listing.text = tr("generation %1, firmware not read: %2").arg(generation).arg(failure);
     }
     return listing;
 }

@@ -1,12 +1,14 @@
 #include "ProgressDisplay.h"
 
+#include <algorithm>
+
 #include "Console.h"
 
 namespace {
 
 constexpr int Percent = 100;
 constexpr int BarWidth = 30;
-constexpr int PlainLinesPerStage = 10;
+constexpr int PlainLines = 10;
 
 }  // namespace
 
@@ -17,34 +19,41 @@ ProgressDisplay::~ProgressDisplay()
     finish();
 }
 
-void ProgressDisplay::show(const QString &step, int done, int total)
+void ProgressDisplay::show(const QString &step, const OperationProgress &progress)
 {
-    if (total <= 0)
-        return;
-    const int percent = static_cast<int>(qint64(done) * Percent / total);
-    const QString line = console::tr("%1 (%2%)").arg(step).arg(percent);
+    const QString line = console::tr("%1 (%2%)").arg(step).arg(progress.percent);
     if (line == m_lastShown)
-        return;  // the last step is reported twice: once written, once acknowledged
+        return;
     m_lastShown = line;
 
     if (m_terminal) {
-        const int filled = static_cast<int>(qint64(done) * BarWidth / total);
+        const int filled = progress.percent * BarWidth / Percent;
         console::write(QStringLiteral("\r[%1%2] %3\x1b[K")
                            .arg(QString(filled, QLatin1Char('#')),
                                 QString(BarWidth - filled, QLatin1Char('.')), line));
         m_barShown = true;
         return;
     }
-    // A new stage (a generation-3 tap erases before it writes) starts its own lines; its
-    // start says nothing the line before the run did not.
-    if (done == 0)
+    // A stage's start says nothing the line before it did not.
+    if (progress.done <= 0)
         return;
-    const int tenth = done * PlainLinesPerStage / total;
-    if (total == m_lastTotal && tenth == m_lastTenth)
+    const int tenth = progress.percent * PlainLines / Percent;
+    if (tenth == m_lastTenth && progress.done < progress.total)
         return;
-    m_lastTotal = total;
     m_lastTenth = tenth;
     console::out(line);
+}
+
+void ProgressDisplay::show(const QString &step, int done, int total)
+{
+    if (total <= 0)
+        return;
+    OperationProgress progress;
+    progress.percent =
+        static_cast<int>(std::clamp<qint64>(qint64(done) * Percent / total, 0, Percent));
+    progress.done = done;
+    progress.total = total;
+    show(step, progress);
 }
 
 void ProgressDisplay::finish()

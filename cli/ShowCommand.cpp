@@ -3,6 +3,7 @@
 #include "SettingOptions.h"
 #include "SettingsFile.h"
 #include "TapAccess.h"
+#include "TapOperations.h"
 
 namespace {
 
@@ -23,12 +24,12 @@ TapReading readTap(const QString &interfaceName)
     }
     reading.interfaceName = taken.tap->interfaceName();
     reading.address = taken.tap->address();
-    MV1Device &device = taken.tap->device();
-    reading.generation = device.generation();
-    if (!device.readSettings(reading.settings, false)) {
+    reading.generation = taken.tap->generation();
+    const TapOutcome read = tapoperation::readSettings(*taken.tap, &reading.settings);
+    reading.code = tapaccess::exitCodeOf(read);
+    if (read.failed()) {
         console::err(tr("%1: the settings cannot be read: %2")
-                         .arg(reading.interfaceName, device.lastFailure().text()));
-        reading.code = ExitCode::TapFailed;
+                         .arg(reading.interfaceName, read.failure.text()));
     }
     return reading;
 }

@@ -71,6 +71,11 @@ ExitCode exitCodeOf(Result result)
     return ExitCode::TapFailed;
 }
 
+ExitCode exitCodeOf(const TapOutcome &outcome)
+{
+    return outcome.carriedOut() ? ExitCode::Success : ExitCode::TapFailed;
+}
+
 QString problemText(const TapOpening &opening)
 {
     switch (opening.result) {

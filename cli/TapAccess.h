@@ -7,6 +7,7 @@
 #include "DeviceSettings.h"
 #include "ExitCode.h"
 #include "MV1Device.h"
+#include "TapOutcome.h"
 #include "TapService.h"
 
 // Finding the tap a command works on and taking it, through the same discovery, lock and
@@ -28,6 +29,8 @@ struct Taken
 Taken take(const QString &interfaceName, Choice choice);
 
 ExitCode exitCodeOf(TapOpening::Result result);
+// Sent but not confirmed counts as done: a tap that answers nothing can tell no more.
+ExitCode exitCodeOf(const TapOutcome &outcome);
 // How to grant the capture privilege, for when a tap cannot be captured on.
 QString privilegeHint();
 QString noInterfaceListText();

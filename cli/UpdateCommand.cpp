@@ -1,15 +1,13 @@
-#include <QObject>
-
 #include <csignal>
 #include <cstring>
 
 #include "Commands.h"
 #include "Console.h"
 #include "FirmwareImage.h"
-#include "FirmwareProgramming.h"
 #include "FirmwareStatus.h"
 #include "ProgressDisplay.h"
 #include "TapAccess.h"
+#include "TapOperations.h"
 #include "TerminationSignals.h"
 
 namespace {
@@ -19,8 +17,6 @@ using console::tr;
 // Set by the simulated-tap wrapper and the test bed: the tap this program will find is the
 // simulator, so the stand-in image may be written into it.
 constexpr const char *SimulatedTapVariable = "KALVESSA_SIMULATED_TAP";
-// The generation whose update erases sector by sector, reporting that stage first.
-constexpr int ErasingGeneration = 3;
 
 bool standInRefused(bool forced)
 {
@@ -32,22 +28,23 @@ bool standInRefused(bool forced)
     return true;
 }
 
-QString runningText(MV1Device &device)
+QString runningText(HeldTap &tap)
 {
-    DeviceSettings status;
-    if (device.readSettings(status, false))
-        return tr("firmware %1").arg(tapaccess::firmwareText(status));
-    if (device.lastFailure().cause == DeviceFailure::Cause::Unreadable)
+    if (!tap.abilities().readsBack)
         return tr("generation-3 firmware, whose version cannot be read");
-    return tr("firmware that could not be read (%1)").arg(device.lastFailure().text());
+    DeviceSettings status;
+    const TapOutcome read = tapoperation::readSettings(tap, &status);
+    if (read.carriedOut())
+        return tr("firmware %1").arg(tapaccess::firmwareText(status));
+    return tr("firmware that could not be read (%1)").arg(read.failure.text());
 }
 
 // Says what is about to happen and, unless --yes, asks; No unless the answer is yes.
-bool confirmed(const HeldTap &tap, MV1Device &device, const UpdateRequest &request)
+bool confirmed(HeldTap &tap, const UpdateRequest &request)
 {
     console::out(
         tr("%1 (%2) runs %3.")
-            .arg(tap.interfaceName(), tapaccess::macText(tap.address()), runningText(device)));
+            .arg(tap.interfaceName(), tapaccess::macText(tap.address()), runningText(tap)));
     console::out(tr("This writes firmware %1 carried by this program (%2 bytes)%3.")
                      .arg(tapaccess::firmwareVersionText(firmwarestatus::CurrentVersion))
                      .arg(firmwareImageLength)
@@ -71,11 +68,18 @@ bool confirmed(const HeldTap &tap, MV1Device &device, const UpdateRequest &reque
     return false;
 }
 
-QString stepText(int generation, int done, int total)
+QString stepText(const OperationProgress &progress)
 {
-    if (generation == ErasingGeneration && total == firmware::V3SectorCount)
-        return tr("erasing sector %1 of %2").arg(done).arg(total);
-    return tr("page %1 of %2").arg(done).arg(total);
+    switch (progress.stage) {
+    case ProgressStage::Erase:
+        // A tap that erases its flash in one command is not told in sectors.
+        return progress.total > 1
+            ? tr("erasing sector %1 of %2").arg(progress.done).arg(progress.total)
+            : tr("erasing the flash");
+    case ProgressStage::Pages: return tr("page %1 of %2").arg(progress.done).arg(progress.total);
+    case ProgressStage::Commit: return tr("ending the programming run");
+    }
+    return {};
 }
 
 }  // namespace
@@ -92,8 +96,7 @@ ExitCode updateFirmware(const UpdateRequest &request)
     if (!taken.tap)
         return taken.failure;
     HeldTap &tap = *taken.tap;
-    MV1Device &device = tap.device();
-    if (!confirmed(tap, device, request))
+    if (!confirmed(tap, request))
         return ExitCode::BadInput;
 
     // From here on a termination signal waits for the update: cut short, it could leave the
@@ -108,23 +111,19 @@ ExitCode updateFirmware(const UpdateRequest &request)
             console::err(tr("%1 received: the update goes on to its end, then the program ends.")
                              .arg(QString::fromLocal8Bit(::strsignal(pendingSignal))));
     };
-    {
-        ProgressDisplay progress(console::outputIsTerminal());
-        const QMetaObject::Connection connection =
-            QObject::connect(&device, &MV1Device::MV1UpdateProgress, [&](int done, int total) {
-                progress.show(stepText(device.generation(), done, total), done, total);
-                notePending();
-            });
-        const bool updated = device.updateFirmware(firmwareImage, firmwareImageLength);
-        QObject::disconnect(connection);
-        progress.finish();
-        notePending();
-        if (!updated) {
-            console::err(tr("%1: the firmware update did not complete: %2")
-                             .arg(tap.interfaceName(), device.lastFailure().text()));
-            return ExitCode::TapFailed;
-        }
+    ProgressDisplay display(console::outputIsTerminal());
+    const TapOutcome updated = tapoperation::updateFirmware(
+        tap, firmwareImage, firmwareImageLength, [&](const OperationProgress &progress) {
+            display.show(stepText(progress), progress);
+            notePending();
+        });
+    display.finish();
+    notePending();
+    if (updated.failed()) {
+        console::err(tr("%1: the firmware update did not complete: %2")
+                         .arg(tap.interfaceName(), updated.failure.text()));
+    } else if (updated.carriedOut()) {
+        console::out(tr("Update completed. Unplug and replug the tap to start the new firmware."));
     }
-    console::out(tr("Update completed. Unplug and replug the tap to start the new firmware."));
-    return ExitCode::Success;
+    return tapaccess::exitCodeOf(updated);
 }

@@ -1,6 +1,7 @@
 #include <QCoreApplication>
 
 #include "CommandLine.h"
+#include "Diagnostics.h"
 #include "KalvessaVersion.h"
 
 int main(int argc, char **argv)
@@ -8,5 +9,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kalvessa100ctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KALVESSA_VERSION));
+    // Standard output carries results, which scripts read; what the libraries say goes beside.
+    diagnostics::writeTo(stderr);
     return runCommandLine(QCoreApplication::arguments());
 }

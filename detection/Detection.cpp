@@ -4,8 +4,8 @@
 #include <QMutexLocker>
 
 #include <algorithm>
-#include <climits>
-#include <cstdio>
+#include <chrono>
+#include <utility>
 
 #include <poll.h>
 
@@ -13,13 +13,10 @@
 #include "FirmwareImage.h"
 #include "HostInterfaces.h"
 #include "InterfaceDiscovery.h"
-#include "MV1Device.h"
+#include "TapOperations.h"
 #include "TapService.h"
 
 namespace {
-constexpr int Generation4 = 4;
-constexpr long double PercentScale = 100.0f;
-
 TapProblem::Kind problemKind(TapOpening::Result result)
 {
     switch (result) {
@@ -40,25 +37,26 @@ Detection::~Detection()
     m_stopRequested.storeRelease(1);
     m_wakeUp.wake();
     wait();
-    // The loop's last act is to clear the flag; acquiring it orders everything the loop wrote
-    // before the members go (a join ThreadSanitizer sees, where QThread's own it cannot).
-    m_stopRequested.loadAcquire();
+    // The loop's last act is to say so under this lock; taking it orders everything the loop
+    // wrote before the members go (a join ThreadSanitizer sees, where QThread's own it cannot).
+    const std::lock_guard locker(m_stopMutex);
 }
 
 void Detection::stop()
 {
+    std::unique_lock locker(m_stopMutex);
     m_stopRequested.storeRelease(1);
     m_wakeUp.wake();
-    for (int poll = 1; poll <= StopPolls; ++poll) {
-        QThread::msleep(StopPollMs);
-        if (poll == StopPolls) {
-            std::printf("Detection thread timeout when stopping\n");
-            std::fflush(stdout);
-            return;
-        }
-        if (m_stopRequested.loadAcquire() == 0)
-            return;
-    }
+    if (!m_loopEnded.wait_for(locker, std::chrono::milliseconds(StopWaitMs),
+                              [this] { return m_stopRequested.loadAcquire() == 0; }))
+        qCWarning(lcDetection, "Detection thread timeout when stopping");
+}
+
+void Detection::loopEnded()
+{
+    const std::lock_guard locker(m_stopMutex);
+    m_stopRequested.storeRelease(0);
+    m_loopEnded.notify_all();
 }
 
 void Detection::post(const Requests &requests)
@@ -66,6 +64,11 @@ void Detection::post(const Requests &requests)
     {
         const QMutexLocker locker(&m_mutex);
         if (requests.write) {
+            if (m_posted.write) {
+                m_posted.replaced.append(TapOutcome::of(m_posted.store ? TapOutcome::Action::Store
+                                                                       : TapOutcome::Action::Write,
+                                                        TapOutcome::Result::Cancelled));
+            }
             m_posted.settings = requests.settings;
             m_posted.write = true;
             m_posted.store = requests.store;
@@ -129,6 +132,12 @@ int Detection::deviceGeneration() const
     return m_published.present ? m_published.generation : 0;
 }
 
+QList<TapOutcome> Detection::takeOutcomes()
+{
+    const QMutexLocker locker(&m_mutex);
+    return std::exchange(m_outcomes, {});
+}
+
 bool Detection::unreachableTap(QString *interfaceName, QString *reason) const
 {
     const QMutexLocker locker(&m_mutex);
@@ -141,29 +150,17 @@ bool Detection::unreachableTap(QString *interfaceName, QString *reason) const
     return true;
 }
 
-QList<TapOutcome> Detection::takeOutcomes()
-{
-    const QMutexLocker locker(&m_mutex);
-    return std::exchange(m_outcomes, {});
-}
-
-void Detection::UpdateProgressChanged(int p, int m)
-{
-    // A stage of no steps has no percentage, and dividing by it would be undefined.
-    if (m <= 0)
-        return;
-    const long double percent = static_cast<long double>(p) * PercentScale / m;
-    const long double bounded = std::clamp<long double>(percent, INT_MIN, INT_MAX);
-    emit MV1UpdateProgress(static_cast<int>(bounded));
-}
-
 void Detection::run()
 {
-    if (m_stopRequested.fetchAndStoreOrdered(0) != 0)
+    if (m_stopRequested.loadAcquire() != 0) {
+        loopEnded();
         return;
+    }
     const std::unique_ptr<LinkChanges> links = HostInterfaces::current().watchLinks();
     for (;;) {
         const Requests work = takeRequests();
+        for (const TapOutcome &cancelled : work.replaced)
+            end(cancelled);
         if (work.update)
             carryOutUpdate();
         if (work.write)
@@ -175,7 +172,7 @@ void Detection::run()
             break;
     }
     drop();  // on this thread, where the device objects were made
-    m_stopRequested.storeRelease(0);
+    loopEnded();
 }
 
 Detection::Requests Detection::takeRequests()
@@ -211,48 +208,43 @@ bool Detection::waitForWork(LinkChanges &links)
 
 void Detection::carryOutUpdate()
 {
-    const bool done = m_tap && m_tap->device().updateFirmware(firmwareImage, firmwareImageLength);
-    QString failure;
-    if (!done)
-        failure = m_tap ? m_tap->device().lastFailure().text() : tr("no tap is attached");
-    report(TapOutcome::Action::Update, done, failure);
-    if (done)
-        emit MV1FinishedUpdate();
-    else
-        emit MV1FailedUpdate();
+    if (!m_tap) {
+        end(tapoperation::withoutTap(TapOutcome::Action::Update));
+        return;
+    }
+    int shown = -1;
+    // A signal per percent rather than per page: the bar shows no finer steps.
+    const auto progress = [this, &shown](const OperationProgress &now) {
+        if (now.percent != shown) {
+            shown = now.percent;
+            emit MV1UpdateProgress(now.percent);
+        }
+    };
+    end(tapoperation::updateFirmware(*m_tap, firmwareImage, firmwareImageLength, progress));
 }
 
 void Detection::carryOutWrite(const DeviceSettings &settings, bool store)
 {
-    const TapOutcome::Action action = store ? TapOutcome::Action::Store : TapOutcome::Action::Write;
     if (!m_tap) {
         // Nothing to write to: the record still takes what was posted, as the window entered it.
         keepPosted(settings);
-        report(action, false, tr("no tap is attached"));
+        end(tapoperation::withoutTap(store ? TapOutcome::Action::Store
+                                           : TapOutcome::Action::Write));
         emit MV1Changed();
         return;
     }
 
-    MV1Device &device = m_tap->device();
-    bool written = device.writeSettings(settings, false);
-    QString failure = written ? QString() : device.lastFailure().text();
-    if (store) {
-        const bool stored = device.writeSettings(settings, true);
-        if (!stored && written)
-            failure = device.lastFailure().text();
-        written = written && stored;
-    }
-
-    if (written) {
+    const TapOutcome outcome = tapoperation::writeSettings(*m_tap, settings, store);
+    if (outcome.carriedOut()) {
         keepPosted(settings);
-    } else if (device.generation() == Generation4) {
-        // Show what the tap holds, never what was merely posted. A generation-3 tap cannot
-        // be read back, so its record stays as it was.
+    } else if (m_tap->abilities().readsBack) {
+        // Show what the tap holds, never what was merely posted. A tap that cannot be read
+        // back keeps its record as it was.
         DeviceSettings held;
-        if (device.readSettings(held, false))
+        if (tapoperation::readSettings(*m_tap, &held).carriedOut())
             m_current = held;
     }
-    report(action, written, failure);
+    end(outcome);
     emit MV1Changed();
 }
 
@@ -267,17 +259,14 @@ void Detection::keepPosted(const DeviceSettings &settings)
 
 void Detection::carryOutRead()
 {
-    QString failure = tr("no tap is attached");
-    bool read = false;
+    TapOutcome outcome = tapoperation::withoutTap(TapOutcome::Action::Read);
     if (m_tap) {
         DeviceSettings held;
-        read = m_tap->device().readSettings(held, false);
-        if (read)
+        outcome = tapoperation::readSettings(*m_tap, &held);
+        if (outcome.carriedOut())
             m_current = held;
-        else
-            failure = m_tap->device().lastFailure().text();
     }
-    report(TapOutcome::Action::Read, read, read ? QString() : failure);
+    end(outcome);
     emit MV1Changed();
 }
 
@@ -316,10 +305,8 @@ void Detection::detect()
         }
         if (opening.result == TapOpening::Result::Unreachable) {
             // Tried every step, said once while the reason stays the same.
-            if (m_toldCaptureFailures.value(interface.name) != opening.reason) {
-                std::printf("Cannot open interface : %s\n", qPrintable(opening.reason));
-                std::fflush(stdout);
-            }
+            if (m_toldCaptureFailures.value(interface.name) != opening.reason)
+                qCWarning(lcDetection, "Cannot open interface : %s", qPrintable(opening.reason));
             failuresNow.insert(interface.name, opening.reason);
         }
         if (opening.result != TapOpening::Result::NotATap
@@ -342,14 +329,14 @@ void Detection::take(std::unique_ptr<HeldTap> tap)
 {
     m_tap = std::move(tap);
     m_problem = {};
-    MV1Device &device = m_tap->device();
-    connect(&device, &MV1Device::MV1UpdateProgress, this, &Detection::UpdateProgressChanged);
-    // A generation-3 tap cannot be read: its record starts cleared, as the read leaves it.
+    // A tap that cannot be read back starts with a cleared record.
     DeviceSettings held;
-    const bool read = device.readSettings(held, false);
+    TapOutcome read = TapOutcome::of(TapOutcome::Action::Read, TapOutcome::Result::Succeeded);
+    if (m_tap->abilities().readsBack)
+        read = tapoperation::readSettings(*m_tap, &held);
     m_current = held;
-    if (!read && device.generation() == Generation4)
-        report(TapOutcome::Action::Read, false, device.lastFailure().text());
+    if (read.failed())
+        end(read);
     else
         publish();
     emit MV1Changed();
@@ -360,20 +347,16 @@ void Detection::drop()
     m_tap.reset();
 }
 
-void Detection::report(TapOutcome::Action action, bool succeeded, const QString &failure)
+void Detection::end(const TapOutcome &outcome)
 {
-    TapOutcome outcome;
-    outcome.action = action;
-    outcome.succeeded = succeeded;
-    outcome.failure = failure;
-    outcome.finishedAt = QDateTime::currentDateTime();
-    if (!succeeded)
-        qCDebug(lcDetection).noquote() << "request failed:" << failure;
+    if (outcome.failed())
+        qCDebug(lcDetection).noquote() << "request failed:" << outcome.failure.text();
+    publish();
     {
         const QMutexLocker locker(&m_mutex);
         m_outcomes.append(outcome);
     }
-    publish();
+    emit operationEnded();
 }
 
 void Detection::publish()
@@ -382,6 +365,7 @@ void Detection::publish()
     now.present = m_tap != nullptr;
     if (m_tap) {
         now.generation = m_tap->generation();
+        now.abilities = m_tap->abilities();
         now.interfaceName = m_tap->interfaceName();
         now.address = m_tap->address();
         now.settings = m_current;

@@ -7,10 +7,13 @@
 #include <QString>
 #include <QThread>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include "DeviceSettings.h"
 #include "LinkMonitor.h"
+#include "TapOutcome.h"
 #include "TapStatus.h"
 
 class HeldTap;
@@ -24,6 +27,9 @@ class HeldTap;
 // latest a second after its last step. At the end of every step it publishes what it knows
 // (TapSnapshot) under a short lock; the window's getters only ever read that, so no call from
 // the window waits for the tap.
+//
+// Every request ends with exactly one TapOutcome, which takeOutcomes() hands over once; the
+// worker publishes what the request changed, queues its outcome, then emits operationEnded().
 class Detection : public QThread
 {
     Q_OBJECT
@@ -32,11 +38,12 @@ public:
     explicit Detection(QObject *parent = nullptr);
     ~Detection() override;  // ends the loop (after an update under way), waits, drops the tap
 
-    // Asks the loop to end and wakes it; waits up to StopPolls ms for it to say it has ended,
-    // else prints "Detection thread timeout when stopping".
+    // Asks the loop to end and wakes it; waits up to StopWaitMs for it to end, else logs
+    // "Detection thread timeout when stopping".
     void stop();
 
-    // Requests; each wakes the loop. A second write before the first was taken replaces it.
+    // Requests; each wakes the loop. A second write before the first was taken replaces it,
+    // and the first ends as cancelled.
     void requestWrite(const DeviceSettings &settings, bool store);
     void requestRead();
     void requestUpdate();
@@ -51,25 +58,25 @@ public:
     // A tap interface is listed, but cannot be captured on: true with its name and the capture
     // library's reason.
     bool unreachableTap(QString *interfaceName, QString *reason) const;
-    // How the requests carried out since the last call ended, oldest first.
+    // How the operations ended since the last call, oldest first; each is handed over once.
     QList<TapOutcome> takeOutcomes();
 
 signals:
+    // What snapshot() returns has changed: a tap found or lost, settings written or read.
     void MV1Changed();
+    // The firmware update under way stands at `p` percent of all its weighted steps.
     void MV1UpdateProgress(int p);
-    void MV1FinishedUpdate();
-    void MV1FailedUpdate();
-
-public slots:
-    void UpdateProgressChanged(int p, int m);
+    // An operation ended (a request, or the read of a newly found tap that failed): its
+    // outcome waits in takeOutcomes(). Taken rather than carried by the signal, so that
+    // handing it over is ordered by the lock that guards it.
+    void operationEnded();
 
 protected:
     void run() override;
 
 public:
     static constexpr int TickMs = 1000;
-    static constexpr int StopPolls = 100;
-    static constexpr unsigned long StopPollMs = 1;
+    static constexpr int StopWaitMs = 100;
 
 private:
     struct Requests
@@ -79,13 +86,15 @@ private:
         bool store = false;
         bool read = false;
         bool update = false;
-        bool any() const { return write || read || update; }
+        QList<TapOutcome> replaced;  // writes a later one took the place of, as cancelled
+        bool any() const { return write || read || update || !replaced.isEmpty(); }
     };
 
     Requests takeRequests();
     void post(const Requests &requests);
     // Sleeps until a request, a link change or the next tick; false when the loop is to end.
     bool waitForWork(LinkChanges &links);
+    void loopEnded();
 
     void carryOutUpdate();
     void carryOutWrite(const DeviceSettings &settings, bool store);
@@ -94,22 +103,26 @@ private:
     void detect();
     void take(std::unique_ptr<HeldTap> tap);
     void drop();
-    void report(TapOutcome::Action action, bool succeeded, const QString &failure);
+    void end(const TapOutcome &outcome);
     void publish();
 
     // Shared with the window's thread, under m_mutex: posted requests, what was published, and
-    // the outcomes the window has not taken yet.
+    // the outcomes not taken yet.
     mutable QMutex m_mutex;
     Requests m_posted;
     TapSnapshot m_published;
     QList<TapOutcome> m_outcomes;
 
+    // Set by stop() and the destructor, cleared by the loop as it ends, which it tells through
+    // m_loopEnded under m_stopMutex (the standard library's, whose waits ThreadSanitizer sees).
     QAtomicInt m_stopRequested = 0;
+    std::mutex m_stopMutex;
+    std::condition_variable m_loopEnded;
     WakeUpSignal m_wakeUp;
 
     // The worker thread's own.
     std::unique_ptr<HeldTap> m_tap;
     DeviceSettings m_current;
     TapProblem m_problem;
-    QHash<QString, QString> m_toldCaptureFailures;  // per interface, the reason last printed
+    QHash<QString, QString> m_toldCaptureFailures;  // per interface, the reason last logged
 };

@@ -1,11 +1,11 @@
 #include "InterfaceDiscovery.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include <net/if.h>
 
+#include "DetectionLog.h"
 #include "HardwareAddress.h"
 
 void InterfaceListDeleter::operator()(InterfaceList *list) const
@@ -20,8 +20,7 @@ InterfaceListPtr listInterfaces()
     if (pcap_findalldevs(&list->head, errorText) == PCAP_ERROR) {
         // The library leaves the head unset on failure; nothing for the deleter to free.
         list->head = nullptr;
-        std::printf("Error in pcap_findalldevs: %s\n", errorText);
-        std::fflush(stdout);
+        qCWarning(lcDetection, "Error in pcap_findalldevs: %s", errorText);
         return nullptr;
     }
     return list;

@@ -18,7 +18,7 @@ struct InterfaceListDeleter
 };
 using InterfaceListPtr = std::unique_ptr<InterfaceList, InterfaceListDeleter>;
 
-// Null (after printing "Error in pcap_findalldevs: <reason>") when the list cannot be had.
+// Null (after logging "Error in pcap_findalldevs: <reason>") when the list cannot be had.
 InterfaceListPtr listInterfaces();
 void releaseInterfaces(InterfaceList *list);
 

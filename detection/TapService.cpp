@@ -89,6 +89,11 @@ int HeldTap::generation() const
     return m_device->generation();
 }
 
+DeviceAbilities HeldTap::abilities() const
+{
+    return m_device->abilities();
+}
+
 QString HeldTap::interfaceName() const
 {
     return QString::fromLocal8Bit(m_device->interfaceName());

@@ -9,12 +9,13 @@
 #include <optional>
 
 #include "HostInterfaces.h"
+#include "DeviceAbilities.h"
 
 class MV1Device;
 class TapLock;
 
 // Every tap interface of this host, in the capture library's list order. Nothing when the list
-// cannot be had ("Error in pcap_findalldevs: <reason>" is then printed on standard output).
+// cannot be had ("Error in pcap_findalldevs: <reason>" is then logged).
 std::optional<QList<TapInterface>> listTapInterfaces();
 
 // A tap taken for talking to: the device object of its generation, and the lock that keeps
@@ -30,6 +31,7 @@ public:
 
     MV1Device &device() const { return *m_device; }
     int generation() const;
+    DeviceAbilities abilities() const;
     QString interfaceName() const;
     const MacAddress &address() const { return m_address; }
     void setAddress(const MacAddress &address) { m_address = address; }

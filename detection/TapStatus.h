@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QDateTime>
 #include <QString>
 
 #include <optional>
 
+#include "DeviceAbilities.h"
 #include "DeviceSettings.h"
 #include "TapService.h"
 
@@ -30,18 +30,9 @@ struct TapSnapshot
 {
     bool present = false;
     int generation = 0;  // 4 or 3 while present
+    DeviceAbilities abilities;  // what the tap held can be asked to do
     QString interfaceName;
     std::optional<MacAddress> address;
     DeviceSettings settings;  // as last read from the tap or written to it
     TapProblem problem;  // set only while no tap is held
-};
-
-// How one request of the window ended.
-struct TapOutcome
-{
-    enum class Action { Write, Store, Read, Update };
-    Action action = Action::Write;
-    bool succeeded = false;
-    QString failure;  // what failed, in people's words; empty on success
-    QDateTime finishedAt;
 };

@@ -79,6 +79,11 @@ QString DeviceFailure::text() const
         break;
     case Cause::Disagree: causeText = tr("readings disagree"); break;
     case Cause::Unreadable: causeText = tr("a generation-3 tap cannot be read back"); break;
+    case Cause::NoPageWrites:
+        causeText = tr("generation 4 takes firmware through page programming");
+        break;
+    case Cause::NoCommit: causeText = tr("a generation-3 tap has no commit step"); break;
+    case Cause::NoTap: causeText = tr("no tap is attached"); break;
     case Cause::TooLarge: causeText = tr("%1 bytes do not fit in %2").arg(count).arg(wanted); break;
     }
     return stepText.isEmpty() ? causeText : stepText + QLatin1String(", ") + causeText;

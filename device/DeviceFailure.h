@@ -20,7 +20,11 @@ struct DeviceFailure
         ReadsBack,  // code: the value read back; wanted: the value written
         Disagree,  // reads of one register kept giving different values
         TooLarge,  // count: image bytes; wanted: bytes that fit
+        // What the tap lacks, asked of it all the same:
         Unreadable,  // a generation-3 tap answers nothing, so nothing can be read back
+        NoPageWrites,  // generation 4 takes firmware only in an acknowledged programming run
+        NoCommit,  // generation 3 stores each register as it is written
+        NoTap,  // there was no tap to ask
     };
 
     Step step = Step::None;

@@ -30,6 +30,13 @@ bool MV1Device::succeed()
     return true;
 }
 
+bool MV1Device::lacks(DeviceFailure::Cause cause)
+{
+    DeviceFailure failure;
+    failure.cause = cause;
+    return fail(failure);
+}
+
 DeviceFailure MV1Device::noInterface()
 {
     DeviceFailure failure;

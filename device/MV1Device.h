@@ -6,8 +6,10 @@
 
 #include <QObject>
 
+#include "DeviceAbilities.h"
 #include "DeviceFailure.h"
 #include "DeviceSettings.h"
+#include "OperationProgress.h"
 #include "PacketSession.h"
 
 // The interface through which the rest of the program talks to a tap. Every operation runs
@@ -15,6 +17,7 @@
 //
 // An operation that returns false leaves the reason in lastFailure(): the step that failed and
 // how. A run of several steps (a settings write, a firmware update) keeps its first failure.
+// Whether an operation succeeded is told by its result alone, never by its progress.
 class MV1Device : public QObject
 {
     Q_OBJECT
@@ -35,20 +38,26 @@ public:
     virtual bool updateFirmware(const uint8_t *image, int length) = 0;
     virtual bool writeFirmwarePage(int address, const uint8_t *page) = 0;
 
+    virtual DeviceAbilities abilities() const = 0;
+    // The stages updateFirmware reports progress in, with their weights.
+    virtual ProgressPlan firmwareUpdatePlan() const = 0;
+
     int generation() const { return m_generation; }
     bool hardwareAddress(uint8_t *out) const;
     const char *interfaceName() const { return m_interfaceName.c_str(); }
     const DeviceFailure &lastFailure() const { return m_lastFailure; }
 
 signals:
-    // Firmware programming progress: p steps done of the m steps of the current stage.
-    void MV1UpdateProgress(int p, int m);
+    // Firmware programming progress: `done` of the `total` steps of `stage` are complete.
+    void MV1UpdateProgress(ProgressStage stage, int done, int total);
 
 protected:
     PacketSession *session() const { return m_session.get(); }
     // Records why the operation under way failed, and returns false for the caller to pass on.
     bool fail(const DeviceFailure &failure);
     bool succeed();
+    // For an operation this tap's generation does not have: nothing is sent.
+    bool lacks(DeviceFailure::Cause cause);
     // A failure for a device built without an interface, which has no session to talk through.
     static DeviceFailure noInterface();
 

@@ -20,27 +20,26 @@ constexpr uint8_t AllZeros = 0x00;
 constexpr uint8_t KeepMatchingNibble = 0xF0;
 constexpr uint8_t FilterOffNibble = 0x0F;
 
-constexpr int FlagRegisterCount = 4;  // 0x70002..0x70005
-constexpr int SettingsRegisterCount = FlagRegisterCount + FilterRegisterCount;
-
 uint8_t allOnesWhenOff(uint8_t flag)
 {
     return flag == 0 ? AllOnes : AllZeros;
 }
 
 // The 30 register writes of a settings write, in the order they go to the tap.
-std::array<RegisterWrite, SettingsRegisterCount> settingsRegisters(const DeviceSettings &settings)
+std::array<RegisterWrite, V3SettingsRegisterCount> settingsRegisters(const DeviceSettings &settings)
 {
-    std::array<RegisterWrite, SettingsRegisterCount> writes{};
     const uint8_t filterMode =
         static_cast<uint8_t>((settings.keepMatching() != 0 ? KeepMatchingNibble : 0)
                              | (settings.filterEnabled() == 0 ? FilterOffNibble : 0));
-    writes[0] = {reg::V3DropCrc, allOnesWhenOff(settings.captureCrcErrorFrames())};
-    writes[1] = {reg::V3StripFcs, allOnesWhenOff(settings.captureFcs())};
-    writes[2] = {reg::V3NoTimestamps, allOnesWhenOff(settings.timestampsEnabled())};
-    writes[3] = {reg::V3FilterMode, filterMode};
+    // In the order of reg::V3SettingsAddresses: drop CRC, strip FCS, no timestamps, filter mode.
+    const std::array<uint8_t, V3FlagRegisterCount> flags = {
+        allOnesWhenOff(settings.captureCrcErrorFrames()), allOnesWhenOff(settings.captureFcs()),
+        allOnesWhenOff(settings.timestampsEnabled()), filterMode};
+    std::array<RegisterWrite, V3SettingsRegisterCount> writes{};
+    for (int i = 0; i < V3FlagRegisterCount; ++i)
+        writes[i] = {reg::V3SettingsAddresses[i], flags[i]};
     const auto filter = filterRegisters(settings);
-    std::copy(filter.begin(), filter.end(), writes.begin() + FlagRegisterCount);
+    std::copy(filter.begin(), filter.end(), writes.begin() + V3FlagRegisterCount);
     return writes;
 }
 
@@ -108,12 +107,11 @@ bool MV1Device_v3::eraseSector(int address)
     return true;
 }
 
-bool MV1Device_v3::readRegister(int, uint8_t *value, bool)
+bool MV1Device_v3::readRegister(int address, uint8_t *, bool)
 {
-    // The tap cannot answer; every register reads as 0.
-    if (value != nullptr)
-        *value = 0;
-    return succeed();
+    DeviceFailure failure = DeviceFailure::during(Step::Register, address & frame::AddressMask);
+    failure.cause = DeviceFailure::Cause::Unreadable;
+    return fail(failure);
 }
 
 bool MV1Device_v3::writeSettings(const DeviceSettings &settings, bool persistent)
@@ -130,17 +128,26 @@ bool MV1Device_v3::writeSettings(const DeviceSettings &settings, bool persistent
     return succeed();
 }
 
-bool MV1Device_v3::readSettings(DeviceSettings &settings, bool)
+bool MV1Device_v3::readSettings(DeviceSettings &settings, bool persistent)
 {
     settings.clear();
-    DeviceFailure failure = DeviceFailure::during(Step::Register, reg::Flags);
-    failure.cause = DeviceFailure::Cause::Unreadable;
-    return fail(failure);
+    return readRegister(reg::Flags, nullptr, persistent);
 }
 
 bool MV1Device_v3::commitSettings()
 {
-    return succeed();
+    return lacks(DeviceFailure::Cause::NoCommit);
+}
+
+DeviceAbilities MV1Device_v3::abilities() const
+{
+    return {.readsBack = false, .confirms = false, .programsPages = false};
+}
+
+ProgressPlan MV1Device_v3::firmwareUpdatePlan() const
+{
+    // By the host's own waits: three erases of 2 s against about 28 s of page writes.
+    return {{ProgressStage::Erase, 18}, {ProgressStage::Pages, 82}};
 }
 
 bool MV1Device_v3::writeFirmwarePage(int address, const uint8_t *page)
@@ -172,14 +179,14 @@ bool MV1Device_v3::updateFirmware(const uint8_t *image, int length)
 
     // A frame that did not leave the host ends the run: the tap cannot tell us it missed
     // anything, so going on would only report a broken flash as programmed.
-    emit MV1UpdateProgress(0, firmware::V3SectorCount);
+    emit MV1UpdateProgress(ProgressStage::Erase, 0, firmware::V3SectorCount);
     for (int sector = 0; sector < firmware::V3SectorCount; ++sector) {
         if (!eraseSector(sector * firmware::SectorSize))
             return false;
-        emit MV1UpdateProgress(sector + 1, firmware::V3SectorCount);
+        emit MV1UpdateProgress(ProgressStage::Erase, sector + 1, firmware::V3SectorCount);
     }
 
-    emit MV1UpdateProgress(0, firmware::V3PageCount);
+    emit MV1UpdateProgress(ProgressStage::Pages, 0, firmware::V3PageCount);
     uint8_t page[firmware::PageSize];
     for (int index = 0; index < firmware::V3PageCount; ++index) {
         const int remaining = fillFirmwarePage(page, image, length, index);
@@ -192,7 +199,7 @@ bool MV1Device_v3::updateFirmware(const uint8_t *image, int length)
             if (!writeFirmwarePage(address, page))
                 return false;
         }
-        emit MV1UpdateProgress(index + 1, firmware::V3PageCount);
+        emit MV1UpdateProgress(ProgressStage::Pages, index + 1, firmware::V3PageCount);
     }
     return succeed();
 }

@@ -15,15 +15,22 @@ public:
 
     explicit MV1Device_v3(const char *interfaceName, std::unique_ptr<FrameLink> link = nullptr);
 
+    // True once every frame has left the host: whether the tap took it, nobody can tell.
     bool writeRegister(int address, uint8_t value, bool persistent) override;
     bool eraseSettings() override;
     bool eraseSector(int address) override;
+    // Refused: nothing can be read from a tap that never answers.
     bool readRegister(int address, uint8_t *value, bool persistent) override;
     bool writeSettings(const DeviceSettings &settings, bool persistent) override;
+    // Refused, leaving the record cleared.
     bool readSettings(DeviceSettings &settings, bool persistent) override;
+    // Refused: there is no commit step; a persistent write goes into flash as it is sent.
     bool commitSettings() override;
+    // Erase, then pages; no commit.
     bool updateFirmware(const uint8_t *image, int length) override;
     bool writeFirmwarePage(int address, const uint8_t *page) override;
+    DeviceAbilities abilities() const override;
+    ProgressPlan firmwareUpdatePlan() const override;
 
 private:
     // Opens the session, sends the frame, closes it. False, with the reason told as a failure

@@ -255,7 +255,7 @@ bool MV1Device_v4::verifySettings(const DeviceSettings &settings, bool persisten
 
 bool MV1Device_v4::readSettings(DeviceSettings &settings, bool persistent)
 {
-    const auto addresses = v4ReadAddresses();
+    const auto &addresses = reg::V4ReadAddresses;
     constexpr int Count = V4ReadRegisterCount;
     DeviceFailure firstFailure;
 
@@ -304,7 +304,19 @@ bool MV1Device_v4::commitSettings()
 
 bool MV1Device_v4::writeFirmwarePage(int, const uint8_t *)
 {
-    return true;  // generation 4 takes firmware through programPage
+    return lacks(Cause::NoPageWrites);
+}
+
+DeviceAbilities MV1Device_v4::abilities() const
+{
+    return {.readsBack = true, .confirms = true, .programsPages = true};
+}
+
+ProgressPlan MV1Device_v4::firmwareUpdatePlan() const
+{
+    // The begin erases the three sectors the pages go into, which takes the tap a while; the
+    // end is a single exchange.
+    return {{ProgressStage::Erase, 10}, {ProgressStage::Pages, 89}, {ProgressStage::Commit, 1}};
 }
 
 bool MV1Device_v4::beginProgramming()
@@ -343,10 +355,12 @@ bool MV1Device_v4::updateFirmware(const uint8_t *image, int length)
 {
     if (!firmwareFits(image, length, firmware::V4PageCount))
         return fail(firmwareTooLarge(length, firmware::V4PageCount));
+    emit MV1UpdateProgress(ProgressStage::Erase, 0, 1);
     if (!beginProgramming())
         return false;
+    emit MV1UpdateProgress(ProgressStage::Erase, 1, 1);
 
-    emit MV1UpdateProgress(0, firmware::V4PageCount);
+    emit MV1UpdateProgress(ProgressStage::Pages, 0, firmware::V4PageCount);
 
     uint8_t page[firmware::PageSize];
     for (int index = 0; index < firmware::V4PageCount; ++index) {
@@ -367,14 +381,12 @@ bool MV1Device_v4::updateFirmware(const uint8_t *image, int length)
             return fail(failure);
         }
 
-        emit MV1UpdateProgress(index + 1, firmware::V4PageCount);
+        emit MV1UpdateProgress(ProgressStage::Pages, index + 1, firmware::V4PageCount);
     }
 
+    emit MV1UpdateProgress(ProgressStage::Commit, 0, 1);
     if (!endProgramming())
         return false;
-
-    // The last step is reported again once the tap has acknowledged the end: seeing it twice
-    // is what tells a listener the run succeeded rather than stopped after the last page.
-    emit MV1UpdateProgress(firmware::V4PageCount, firmware::V4PageCount);
+    emit MV1UpdateProgress(ProgressStage::Commit, 1, 1);
     return succeed();
 }

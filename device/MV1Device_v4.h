@@ -28,8 +28,12 @@ public:
     bool readSettings(DeviceSettings &settings, bool persistent) override;
     // The tap's answer carries no verdict, so this always returns false.
     bool commitSettings() override;
+    // Erase (the begin), pages, commit (the end): true only once the tap acknowledged the end.
     bool updateFirmware(const uint8_t *image, int length) override;
+    // Refused: generation 4 takes firmware only through programPage, inside a programming run.
     bool writeFirmwarePage(int address, const uint8_t *page) override;
+    DeviceAbilities abilities() const override;
+    ProgressPlan firmwareUpdatePlan() const override;
 
     // Programming commands used by updateFirmware.
     bool beginProgramming();

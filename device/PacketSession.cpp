@@ -1,7 +1,5 @@
 #include "PacketSession.h"
 
-#include <cstdio>
-
 #include "DeviceLog.h"
 #include "HardwareAddress.h"
 
@@ -33,8 +31,7 @@ bool PacketSession::open()
 
 void PacketSession::reportOpenFailure() const
 {
-    std::printf("Cannot open interface : %s\n", m_lastError.text.c_str());
-    std::fflush(stdout);
+    qCWarning(lcDevice, "Cannot open interface : %s", m_lastError.text.c_str());
 }
 
 int PacketSession::send(const uint8_t *frameBytes, int length)

@@ -43,10 +43,10 @@ public:
     LinkError::Kind lastErrorKind() const { return m_lastError.kind; }
     // What the last good open() had to settle for, in the capture library's words.
     const std::vector<std::string> &openWarnings() const { return m_warnings; }
-    // A quiet session prints nothing when open() fails (the reason is still kept), for a
+    // A quiet session logs nothing when open() fails (the reason is still kept), for a
     // caller that retries every second and says so only when the reason changes.
     void setQuiet(bool quiet) { m_quiet = quiet; }
-    // Prints "Cannot open interface : <lastError()>" on standard output.
+    // Logs "Cannot open interface : <lastError()>" as a warning of the device layer.
     void reportOpenFailure() const;
 
 private:

@@ -131,16 +131,12 @@ void unpackFlags(uint8_t flags, DeviceSettings &settings)
 
 std::array<RegisterWrite, FilterRegisterCount> filterRegisters(const DeviceSettings &settings)
 {
+    std::array<uint8_t, FilterRegisterCount> values{};
+    packCareMasks(settings, values.data());
+    matchBytes(settings, values.data() + reg::CareMaskLength);
     std::array<RegisterWrite, FilterRegisterCount> writes{};
-    uint8_t masks[reg::CareMaskLength];
-    packCareMasks(settings, masks);
-    uint8_t match[reg::MatchBytesLength];
-    matchBytes(settings, match);
-    int n = 0;
-    for (int i = 0; i < reg::CareMaskLength; ++i)
-        writes[n++] = {reg::CareMask + i, masks[i]};
-    for (int i = 0; i < reg::MatchBytesLength; ++i)
-        writes[n++] = {reg::MatchBytes + i, match[i]};
+    for (int i = 0; i < FilterRegisterCount; ++i)
+        writes[i] = {reg::FilterAddresses[i], values[i]};
     return writes;
 }
 
@@ -150,8 +146,8 @@ v4SettingsRegisters(const DeviceSettings &settings)
     std::array<RegisterWrite, V4SettingsRegisterCount> writes{};
     uint8_t control = 0;
     settings.controlByte(&control);
-    writes[0] = {reg::Flags, packFlags(settings)};
-    writes[1] = {reg::Control, control};
+    writes[0] = {reg::V4SettingsAddresses[0], packFlags(settings)};
+    writes[1] = {reg::V4SettingsAddresses[1], control};
     const auto filter = filterRegisters(settings);
     std::copy(filter.begin(), filter.end(), writes.begin() + 2);
     return writes;
@@ -162,19 +158,6 @@ uint8_t v4ReadBackMask(int address)
     if (address == reg::Flags)
         return flagbit::All;
     return address == reg::Control ? ControlByteReadMask : static_cast<uint8_t>(ByteMask);
-}
-
-std::array<int, V4ReadRegisterCount> v4ReadAddresses()
-{
-    std::array<int, V4ReadRegisterCount> addresses{};
-    const auto written = v4SettingsRegisters(DeviceSettings());
-    for (int i = 0; i < V4SettingsRegisterCount; ++i)
-        addresses[i] = written[i].address;
-    addresses[V4SettingsRegisterCount] = reg::FirmwareVersion;
-    addresses[V4SettingsRegisterCount + 1] = reg::FirmwareVersion + 1;
-    addresses[V4SettingsRegisterCount + 2] = reg::FirmwareTypeCode;
-    addresses[V4SettingsRegisterCount + 3] = reg::FirmwareTypeCode + 1;
-    return addresses;
 }
 
 void v4SettingsFromRegisters(const std::array<uint8_t, V4ReadRegisterCount> &values,

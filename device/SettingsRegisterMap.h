@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "FirmwareStatus.h"
@@ -44,22 +45,63 @@ struct RegisterWrite
     uint8_t value;
 };
 
-// The care-mask registers and then the 23 match bytes, as both generations write them.
 constexpr int FilterRegisterCount = reg::CareMaskLength + reg::MatchBytesLength;
-std::array<RegisterWrite, FilterRegisterCount> filterRegisters(const DeviceSettings &settings);
-
-// Generation 4: flags, control byte, then the filter registers, in the order they are written.
 constexpr int V4SettingsRegisterCount = 2 + FilterRegisterCount;
+constexpr int V4ReadRegisterCount = V4SettingsRegisterCount + 4;
+constexpr int V3FlagRegisterCount = 4;
+constexpr int V3SettingsRegisterCount = V3FlagRegisterCount + FilterRegisterCount;
+
+namespace reg {
+
+template <std::size_t N> using Addresses = std::array<int, N>;
+
+template <std::size_t N> constexpr Addresses<N> run(int first)
+{
+    Addresses<N> addresses{};
+    for (std::size_t i = 0; i < N; ++i)
+        addresses[i] = first + static_cast<int>(i);
+    return addresses;
+}
+
+template <std::size_t A, std::size_t B>
+constexpr Addresses<A + B> join(const Addresses<A> &a, const Addresses<B> &b)
+{
+    Addresses<A + B> joined{};
+    for (std::size_t i = 0; i < A; ++i)
+        joined[i] = a[i];
+    for (std::size_t i = 0; i < B; ++i)
+        joined[A + i] = b[i];
+    return joined;
+}
+
+// The settings registers, in the order they are written and read.
+// Both generations: the care-mask registers, then the 23 match bytes.
+constexpr Addresses<FilterRegisterCount> FilterAddresses =
+    join(run<CareMaskLength>(CareMask), run<MatchBytesLength>(MatchBytes));
+// Generation 4: the flags and the control byte first.
+constexpr Addresses<V4SettingsRegisterCount> V4SettingsAddresses =
+    join(Addresses<2>{Flags, Control}, FilterAddresses);
+// A generation-4 settings read: the written registers, then the two status words, low byte
+// first.
+constexpr Addresses<V4ReadRegisterCount> V4ReadAddresses = join(
+    V4SettingsAddresses,
+    Addresses<4>{FirmwareVersion, FirmwareVersion + 1, FirmwareTypeCode, FirmwareTypeCode + 1});
+// Generation 3: its four whole-byte flags first.
+constexpr Addresses<V3SettingsRegisterCount> V3SettingsAddresses =
+    join(run<V3FlagRegisterCount>(V3DropCrc), FilterAddresses);
+
+}  // namespace reg
+
+// The values a settings write puts into the registers of FilterAddresses, and of
+// V4SettingsAddresses, paired with their addresses.
+std::array<RegisterWrite, FilterRegisterCount> filterRegisters(const DeviceSettings &settings);
 std::array<RegisterWrite, V4SettingsRegisterCount>
 v4SettingsRegisters(const DeviceSettings &settings);
 // The bits of a generation-4 settings register that read back as written: the flags and the
 // control byte keep only their low five bits.
 uint8_t v4ReadBackMask(int address);
 
-// A generation-4 settings read: the written registers in the same order, then the two status
-// words, low byte first. settingsFromRegisters() takes the values in that order.
-constexpr int V4ReadRegisterCount = V4SettingsRegisterCount + 4;
-std::array<int, V4ReadRegisterCount> v4ReadAddresses();
+// The record a generation-4 settings read gives: `values` are the registers of V4ReadAddresses.
 void v4SettingsFromRegisters(const std::array<uint8_t, V4ReadRegisterCount> &values,
                              DeviceSettings &settings);
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Diagnostics.h"
 #include "FirmwareImage.h"
 #include "KalvessaVersion.h"
 #include "MainWindow.h"
@@ -100,6 +101,8 @@ int runApplication(int &argc, char **argv)
         return EXIT_FAILURE;
     }
 
+    // The window has always told what went wrong below it on standard output.
+    diagnostics::writeTo(stdout);
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QString::fromLatin1(DesktopId));
     const Translations translations;

@@ -77,8 +77,7 @@ MainWindow::MainWindow(QWidget *parent)
     // The worker emits from its own thread, so these arrive queued, in this thread.
     connect(m_detection, &Detection::MV1Changed, this, &MainWindow::updateMV1Status);
     connect(m_detection, &Detection::MV1UpdateProgress, this, &MainWindow::updateProgress);
-    connect(m_detection, &Detection::MV1FinishedUpdate, this, &MainWindow::updateFinished);
-    connect(m_detection, &Detection::MV1FailedUpdate, this, &MainWindow::updateFailed);
+    connect(m_detection, &Detection::operationEnded, this, &MainWindow::operationEnded);
 
     setLogo();
     nameForAccessibility();
@@ -100,7 +99,7 @@ bool MainWindow::firmwareUpdateRunning() const
 
 void MainWindow::updateMV1Status()
 {
-    present(m_detection->snapshot(), m_detection->takeOutcomes());
+    present(m_detection->snapshot(), {});
 }
 
 void MainWindow::updateProgress(int percent)
@@ -109,15 +108,10 @@ void MainWindow::updateProgress(int percent)
     renderBar();
 }
 
-// The worker records how the update ended before it says so; the outcome carries the reason.
-void MainWindow::updateFinished()
+// The worker publishes what a request changed before it says how the request ended.
+void MainWindow::operationEnded()
 {
-    updateMV1Status();
-}
-
-void MainWindow::updateFailed()
-{
-    updateMV1Status();
+    present(m_detection->snapshot(), m_detection->takeOutcomes());
 }
 
 void MainWindow::present(const TapSnapshot &snapshot, const QList<TapOutcome> &outcomes)

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "TapOutcome.h"
 #include "TapStatus.h"
 
 class ActionButtons;
@@ -38,8 +39,7 @@ public:
 public slots:
     void updateMV1Status();
     void updateProgress(int percent);
-    void updateFinished();
-    void updateFailed();
+    void operationEnded();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int ReadableGeneration = 4;  // a generation-3 tap answers nothing
-
 bool isWrite(TapOutcome::Action action)
 {
     return action == TapOutcome::Action::Write || action == TapOutcome::Action::Store;
@@ -36,7 +34,7 @@ SettingsActions::SettingsActions(const MainWindowForm &ui, SettingsForm *form,
 void SettingsActions::takeIn(const TapSnapshot &tap, bool newlyFound,
                              const QList<TapOutcome> &outcomes)
 {
-    if (newlyFound && m_outcome && m_outcome->succeeded)
+    if (newlyFound && m_outcome && m_outcome->carriedOut())
         m_outcome.reset();  // said of the tap before this one
 
     // The form is refilled only when there is news of the tap's settings, so edits survive
@@ -46,7 +44,7 @@ void SettingsActions::takeIn(const TapSnapshot &tap, bool newlyFound,
         if (outcome.action == TapOutcome::Action::Update)
             continue;
         take(outcome);
-        settingsNews = true;
+        settingsNews = settingsNews || outcome.result != TapOutcome::Result::Cancelled;
     }
     if (tap.present && settingsNews)
         m_form->fill(tap.settings);
@@ -57,8 +55,10 @@ void SettingsActions::takeIn(const TapSnapshot &tap, bool newlyFound,
 void SettingsActions::take(const TapOutcome &outcome)
 {
     m_pending.removeAll(outcome.action);
+    if (outcome.result == TapOutcome::Result::Cancelled)
+        return;  // another request took its place, and tells its own outcome
     m_outcome = outcome;
-    if (outcome.succeeded)
+    if (!outcome.failed())
         return;
     WindowMessages::print(failureLine());
     if (isWrite(outcome.action)) {
@@ -66,7 +66,7 @@ void SettingsActions::take(const TapOutcome &outcome)
                          tr("The tap did not acknowledge the settings (%1), so they may not be in "
                             "effect. The form shows what is known of the tap's settings, not what "
                             "was entered; check the tap's connection and try again.")
-                             .arg(outcome.failure));
+                             .arg(outcome.failure.text()));
     }
 }
 
@@ -108,7 +108,7 @@ bool SettingsActions::confirmDiscardEdits()
 void SettingsActions::showButtons(const TapSnapshot &tap, const QString &whyOff)
 {
     const bool on = whyOff.isEmpty();
-    const bool readable = tap.generation == ReadableGeneration;
+    const bool readable = tap.abilities.readsBack;
     m_buttons->switchButton(
         m_ui.pushButton, on && readable, tr("Fill the form with the settings the tap holds."),
         on && !readable ? tr("A generation-3 tap cannot be read back.") : whyOff);
@@ -123,16 +123,17 @@ void SettingsActions::showButtons(const TapSnapshot &tap, const QString &whyOff)
 
 QString SettingsActions::failureLine() const
 {
-    if (!m_outcome || m_outcome->succeeded)
+    if (!m_outcome || !m_outcome->failed())
         return {};
+    const QString failure = m_outcome->failure.text();
     return m_outcome->action == TapOutcome::Action::Read
-        ? tr("Settings not read: %1").arg(m_outcome->failure)
-        : tr("Settings not acknowledged: %1").arg(m_outcome->failure);
+        ? tr("Settings not read: %1").arg(failure)
+        : tr("Settings not acknowledged: %1").arg(failure);
 }
 
 QString SettingsActions::doneLine() const
 {
-    if (!m_outcome || !m_outcome->succeeded)
+    if (!m_outcome || !m_outcome->carriedOut())
         return {};
     const QString at = m_outcome->finishedAt.time().toString(Qt::ISODate);
     switch (m_outcome->action) {
@@ -148,7 +149,7 @@ QString SettingsActions::formLine(const TapSnapshot &tap) const
 {
     if (m_form->edited())
         return tr("Marked fields are not in the tap yet.");
-    if (tap.generation != ReadableGeneration)
+    if (!tap.abilities.readsBack)
         return tr("A generation-3 tap cannot be read back.");
     return tr("The form shows what the tap holds.");
 }

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "DeviceSettings.h"
+#include "TapOutcome.h"
 #include "TapStatus.h"
 
 class ActionButtons;

@@ -28,7 +28,7 @@ void UpdateFlow::takeIn(const TapSnapshot &tap, bool newlyFound, const QList<Tap
 {
     m_tap = tap;
     if (newlyFound) {
-        if (m_outcome && m_outcome->succeeded)
+        if (m_outcome && m_outcome->carriedOut())
             m_outcome.reset();  // said of the tap before this one
         if (m_state == State::Completed)
             m_state = State::Nothing;  // reset after its update: tell what it runs now
@@ -42,10 +42,15 @@ void UpdateFlow::takeIn(const TapSnapshot &tap, bool newlyFound, const QList<Tap
 
 void UpdateFlow::take(const TapOutcome &outcome)
 {
-    m_state = outcome.succeeded ? State::Completed : State::Failed;
-    m_progress = outcome.succeeded ? PercentFull : 0;
+    if (outcome.result == TapOutcome::Result::Cancelled) {
+        m_state = State::Nothing;  // never started: offered again as before
+        return;
+    }
+    // A tap that answers nothing took every page that left the host: as much as can be known.
+    m_state = outcome.carriedOut() ? State::Completed : State::Failed;
+    m_progress = outcome.carriedOut() ? PercentFull : 0;
     m_outcome = outcome;
-    if (!outcome.succeeded)
+    if (outcome.failed())
         WindowMessages::print(line());
 }
 
@@ -129,14 +134,14 @@ QString UpdateFlow::line() const
         return m_endAfterUpdate
             ? tr("Updating: do not unplug the adapter. The program ends afterwards.")
             : tr("Updating: do not unplug the adapter");
-    if (m_outcome && !m_outcome->succeeded)
-        return tr("Update failed: %1").arg(m_outcome->failure);
+    if (m_outcome && m_outcome->failed())
+        return tr("Update failed: %1").arg(m_outcome->failure.text());
     return {};
 }
 
 QString UpdateFlow::doneLine() const
 {
-    if (!m_outcome || !m_outcome->succeeded)
+    if (!m_outcome || !m_outcome->carriedOut())
         return {};
     return tr("Firmware written at %1.").arg(m_outcome->finishedAt.time().toString(Qt::ISODate));
 }

@@ -7,6 +7,7 @@
 
 #include <optional>
 
+#include "TapOutcome.h"
 #include "TapStatus.h"
 
 class QWidget;

@@ -294,7 +294,8 @@ private slots:
         Run run = finished(update);
         run.out.prepend(QString::fromLocal8Bit(seen));
         QVERIFY2(run.code == 0, qPrintable(run.err));
-        QVERIFY(run.out.contains(QStringLiteral("page 768 of 768 (100%)\nUpdate completed")));
+        QVERIFY(run.out.contains(QStringLiteral(
+            "page 768 of 768 (99%)\nending the programming run (100%)\nUpdate completed")));
         QVERIFY2(run.err.contains(QStringLiteral("goes on to its end")), qPrintable(run.err));
 
         // Output piped into a reader that leaves early: the update still runs to its end.
@@ -311,6 +312,17 @@ private slots:
         QCOMPARE(opcodes.count(0xB1), 2 * 768);
         QCOMPARE(opcodes.count(0xB2), 2);
         QCOMPARE(opcodes.last(), 0xB2);
+
+        // Every page taken, the end refused: a failure, however far the progress went.
+        bed->stopTap();
+        QVERIFY(bed->startTap({QStringLiteral("--wrong-code"), QStringLiteral("b2:ff")}));
+        const Run refused = ctl({QStringLiteral("update-firmware"), QStringLiteral("--yes")});
+        QCOMPARE(refused.code, 1);
+        QVERIFY2(refused.out.endsWith(QStringLiteral("page 768 of 768 (99%)\n")),
+                 qPrintable(refused.out));
+        QVERIFY2(
+            refused.err.contains(QStringLiteral("did not complete: end, refused with code 0xFF")),
+            qPrintable(refused.err));
     }
 
     // A tap another program holds (5, with its PID) or that cannot be captured on (4, with how

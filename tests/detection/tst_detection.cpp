@@ -1,4 +1,5 @@
 // The worker on its real thread against the simulated tap, inside a private network namespace.
+#include <algorithm>
 #include <optional>
 
 #include <QRegularExpression>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include "Detection.h"
+#include "Diagnostics.h"
 #include "FrameLayout.h"
 #include "InterfaceDiscovery.h"
 #include "MV1Device_v4.h"
@@ -49,8 +51,8 @@ QStringList failuresOf(const QList<TapOutcome> &outcomes)
 {
     QStringList out;
     for (const TapOutcome &o : outcomes)
-        if (!o.succeeded)
-            out << o.failure;
+        if (o.failed())
+            out << o.failure.text();
     return out;
 }
 
@@ -64,17 +66,26 @@ QString runsOf(const QList<TapFrame> &frames)
 }
 
 // A worker, started, its signals recorded as the window receives them: queued, in this thread.
+// An outcome is told as "<action> <result>": "update failed".
 struct Watched : QObject
 {
     Watched()
     {
+        static const char *const Actions[] = {"write", "store", "read", "update"};
+        static const char *const Results[] = {"done", "unconfirmed", "failed", "cancelled"};
         connect(&worker, &Detection::MV1Changed, this, [this] { events << "changed"; });
-        connect(&worker, &Detection::MV1FailedUpdate, this, [this] { events << "failed"; });
-        connect(&worker, &Detection::MV1FinishedUpdate, this, [this] { events << "finished"; });
+        connect(&worker, &Detection::operationEnded, this, [this] {
+            for (const TapOutcome &o : worker.takeOutcomes()) {
+                outcomes << o;
+                events << QStringLiteral("%1 %2").arg(Actions[int(o.action)],
+                                                      Results[int(o.result)]);
+            }
+        });
         connect(&worker, &Detection::MV1UpdateProgress, this, [this](int p) { progress << p; });
         worker.start();
     }
     QStringList events;
+    QList<TapOutcome> outcomes;
     QList<int> progress;
     Detection worker;  // last, so it is gone before what its signals reach
 };
@@ -86,7 +97,11 @@ class DetectionTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { REQUIRE_TAP_TEST_BED(); }
+    void initTestCase()
+    {
+        REQUIRE_TAP_TEST_BED();
+        diagnostics::writeTo(stdout);  // as the window has it
+    }
 
     void withoutUsableTapNothingIsTakenAndRequestsStillAnswer()
     {
@@ -94,22 +109,24 @@ private slots:
         // catch-all device (no address at all); neither is a tap, so only the read signals.
         Watched w;
         w.worker.requestRead();
-        QTRY_COMPARE_WITH_TIMEOUT(w.events, Events{"changed"}, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(w.events, (Events{"read failed", "changed"}), Wait);
         QVERIFY(!recordOf(w.worker));
 
         // An update fails at once; a write still ends in a signal. Then a tap listed under a
         // fifteen-character name, its link down: reported under the whole name, not taken.
         w.worker.requestUpdate();
-        QTRY_COMPARE_WITH_TIMEOUT(w.events, (Events{"changed", "failed"}), Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(w.events.size(), 3, Wait);
         w.worker.requestWrite(sampleSettings(0x15), true);
         const QString name = QStringLiteral("kvtap0123456789");
         QVERIFY(
             ip({"link", "add", name, "address", TapMac, "type", "veth", "peer", "name", "kvpeer"}));
         const auto remove = qScopeGuard([&] { ip({"link", "del", name}); });
-        QTRY_COMPARE_WITH_TIMEOUT(w.events, (Events{"changed", "failed", "changed", "changed"}),
+        QTRY_COMPARE_WITH_TIMEOUT(w.events,
+                                  (Events{"read failed", "changed", "update failed", "store failed",
+                                          "changed", "changed"}),
                                   Wait);
         QVERIFY(w.progress.isEmpty());
-        QCOMPARE(failuresOf(w.worker.takeOutcomes()).size(), 3);
+        QCOMPARE(failuresOf(w.outcomes), QStringList(3, QStringLiteral("no tap is attached")));
         QString reported;
         QVERIFY(w.worker.unreachableTap(&reported, nullptr));
         QCOMPARE(reported, name);
@@ -117,10 +134,11 @@ private slots:
 
     void requestsWaitingBehindAnUpdateRunInTheirOrder()
     {
-        // Slow replies make the update hold the worker long enough to post behind it; a page
-        // the tap keeps refusing ends it as a failure, with the page and the refusals told.
+        // Slow replies make the update hold the worker long enough to post behind it. The tap
+        // takes every page, then refuses to end the run: the update fails, however far its
+        // progress went, and says so once.
         TapTestBed bed(QStringLiteral("kvtap0"), TapMac);
-        QVERIFY(bed.plug() && bed.startTap({"--refuse-page", "100:1000", "--delay-ms", "2"}));
+        QVERIFY(bed.plug() && bed.startTap({"--wrong-code", "b2:ff", "--delay-ms", "2"}));
         Watched w;
         QTRY_COMPARE_WITH_TIMEOUT(w.events, Events{"changed"}, Wait);
         QCOMPARE(w.worker.deviceGeneration(), 4);
@@ -135,16 +153,25 @@ private slots:
         w.worker.requestUpdate();
         QTRY_VERIFY_WITH_TIMEOUT(!w.progress.isEmpty(), Wait);
         // Taken together once the update is over: the update first, then the write (the last
-        // one posted replaces the one before, store and all), then the read.
+        // one posted replaces the one before, store and all, which ends cancelled), then the
+        // read.
         w.worker.requestWrite(sampleSettings(0x15), true);
         w.worker.requestRead();
         w.worker.requestUpdate();
         w.worker.requestWrite(sampleSettings(0x0A), false);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            w.events, (Events{"changed", "failed", "failed", "changed", "changed"}), Wait);
-        QCOMPARE(runsOf(bed.frames()), "b0 b1+ b0 b1+ 70+ 71+");
-        QCOMPARE(failuresOf(w.worker.takeOutcomes()),
-                 QStringList(2, QStringLiteral("page 100 of 768 refused 20 times")));
+        const Events ended{"changed",    "update failed", "store cancelled", "update failed",
+                           "write done", "changed",       "read done",       "changed"};
+        QTRY_COMPARE_WITH_TIMEOUT(w.events, ended, Wait);
+        const QList<TapFrame> frames = bed.frames();
+        QCOMPARE(runsOf(frames), "b0 b1+ b2 b0 b1+ b2 70+ 71+");
+        QCOMPARE(wire::bytesOf(frames).count(wire::request(opcode::EndProgramming, 0)), 2);
+        QCOMPARE(failuresOf(w.outcomes),
+                 QStringList(2, QStringLiteral("end, refused with code 0xFF")));
+        // Each run: one figure, never falling, stopped short of 100 by the refused end.
+        const QList<int> run = w.progress.mid(0, w.progress.size() / 2);
+        QCOMPARE(w.progress, run + run);
+        QVERIFY(std::is_sorted(run.begin(), run.end()));
+        QCOMPARE(run.last(), 99);
         // The record is what was posted last, with the tap's own status words.
         DeviceSettings expected = sampleSettings(0x0A);
         expected.setFirmwareVersion(fresh.firmwareVersion());
@@ -153,7 +180,7 @@ private slots:
         QVERIFY(recordOf(w.worker) == expected);
         // A write alone, with no read behind it to refresh the record.
         w.worker.requestWrite(sampleSettings(0x0B), false);
-        QTRY_COMPARE_WITH_TIMEOUT(w.events.size(), 6, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(w.events.size(), ended.size() + 2, Wait);
         expected.setControlByte(0x0B);
         QVERIFY(recordOf(w.worker) == expected);
 
@@ -162,13 +189,15 @@ private slots:
         bed.stopTap();
         QVERIFY(bed.startTap({"--wrong-code", "70:18"}));
         w.worker.requestWrite(sampleSettings(0x0A), false);
-        QTRY_COMPARE_WITH_TIMEOUT(w.events.size(), 7, Wait);
-        QCOMPARE(failuresOf(w.worker.takeOutcomes()),
-                 QStringList{QStringLiteral("register 0x70000, refused with code 0x18")});
+        QTRY_COMPARE_WITH_TIMEOUT(w.events.size(), ended.size() + 4, Wait);
+        QCOMPARE(w.events.mid(ended.size()),
+                 (Events{"write done", "changed", "write failed", "changed"}));
+        QCOMPARE(failuresOf(w.outcomes).last(),
+                 QStringLiteral("register 0x70000, refused with code 0x18"));
         QVERIFY(recordOf(w.worker) == fresh);
 
         QVERIFY(bed.unplug());
-        QTRY_COMPARE_WITH_TIMEOUT(w.events.size(), 8, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(w.events.size(), ended.size() + 5, Wait);
         QVERIFY(!recordOf(w.worker));
     }
 
@@ -236,12 +265,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w.events, Events{"changed"}, Wait);
         for (int round = 1; round <= 20; ++round) {
             w.worker.requestRead();
-            while (w.events.size() <= round) {
+            while (w.outcomes.size() < round) {
                 QVERIFY(recordOf(w.worker));
                 QCoreApplication::processEvents();
             }
         }
-        QVERIFY(failuresOf(w.worker.takeOutcomes()).isEmpty());
+        QVERIFY(failuresOf(w.outcomes).isEmpty());
     }
 
     // The worker looks at once when the kernel tells of a link coming or going; a link deleted

@@ -105,7 +105,7 @@ private slots:
         QVERIFY(dev->eraseSettings());
         QVERIFY(!dev->commitSettings());  // carries no verdict
         QVERIFY(dev->eraseSector(0x1234567));  // bits above 23 dropped
-        QVERIFY(dev->writeFirmwarePage(0x500, bytes(page)));  // sends nothing
+        QVERIFY(!dev->writeFirmwarePage(0x500, bytes(page)));  // refused, sends nothing
         QVERIFY(dev->beginProgramming());
         QVERIFY(dev->programPage(5, bytes(page)));
         QVERIFY(dev->endProgramming());

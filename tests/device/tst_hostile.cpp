@@ -85,7 +85,7 @@ DeviceSettings someSettings()
 DeviceSettings held(const QByteArray &sector)
 {
     std::array<uint8_t, V4ReadRegisterCount> values{};
-    const auto addresses = v4ReadAddresses();
+    const auto &addresses = reg::V4ReadAddresses;
     for (size_t i = 0; i < values.size(); ++i)
         values[i] = static_cast<uint8_t>(sector.at(addresses[i] - reg::SettingsSector));
     DeviceSettings s;

@@ -17,14 +17,23 @@ namespace {
 constexpr uint8_t Write = 0x70, WritePersistent = 0x80, Erase = 0xEE, End = 0xB2;
 constexpr int Page = wire::PageSize;
 
-using Progress = QList<QList<QVariant>>;
-Progress countUp(int last, int total)
+// Each report as "<stage> <done>/<total>", the stage by its number.
+using Progress = QStringList;
+Progress countUp(ProgressStage stage, int last, int total)
 {
     Progress out;
     for (int i = 0; i <= last; ++i)
-        out.append({i, total});
+        out.append(QStringLiteral("%1 %2/%3").arg(int(stage)).arg(i).arg(total));
     return out;
 }
+Progress reported(const QSignalSpy &spy)
+{
+    Progress out;
+    for (const QList<QVariant> &r : spy)
+        out.append(countUp(r[0].value<ProgressStage>(), r[1].toInt(), r[2].toInt()).last());
+    return out;
+}
+using Stage = ProgressStage;
 
 // The first `pages` pages of flash as they should end up: the image, then zeros.
 QByteArray imageThenZeros(int pages)
@@ -112,27 +121,29 @@ void FirmwareTapTest::v3FlagRegisters()
 void FirmwareTapTest::v3Update()
 {
     IN_PROCESS_ONLY();
-    constexpr int Pages = 767, FullImagePages = 644;
+    constexpr int PageCount = 767, FullImagePages = 644;
     MV1Device_v3 dev(qPrintable(m_bed->hostInterface()), link());
     QSignalSpy progress(&dev, &MV1Device::MV1UpdateProgress);
     // One byte more than 767 pages would be dropped without a word: refused before sending.
-    const std::vector<uint8_t> oversized(Pages * Page + 1, 0x12);
+    const std::vector<uint8_t> oversized(PageCount * Page + 1, 0x12);
     QVERIFY(!dev.updateFirmware(oversized.data(), int(oversized.size())));
     QVERIFY(progress.isEmpty());
 
     QVERIFY(dev.updateFirmware(firmwareImage, firmwareImageLength));
-    QCOMPARE(Progress(progress), countUp(3, 3) + countUp(Pages, Pages));
+    QCOMPARE(reported(progress),
+             countUp(Stage::Erase, 3, 3) + countUp(Stage::Pages, PageCount, PageCount));
     // Three erases, then whole image pages twice, the rest once, never the erased area's last.
     const QList<TapFrame> frames = m_bed->frames();
     for (int s = 0; s < 3; ++s)
         QCOMPARE(frames.at(s).bytes, longFrame(Erase, s * 0x10000));
-    QList<int> sends(Pages + 1, 0);
+    QList<int> sends(PageCount + 1, 0);
     for (const TapFrame &f : frames.mid(3))
         ++sends[wire::addressOf(f.bytes) / Page];
     QCOMPARE(sends,
-             QList<int>(FullImagePages, 2) + QList<int>(Pages - FullImagePages, 1) + QList<int>{0});
+             QList<int>(FullImagePages, 2) + QList<int>(PageCount - FullImagePages, 1)
+                 + QList<int>{0});
     // The unwritten last page keeps what the erase left.
-    QCOMPARE(m_bed->flash(), imageThenZeros(Pages) + QByteArray(Page, '\xFF'));
+    QCOMPARE(m_bed->flash(), imageThenZeros(PageCount) + QByteArray(Page, '\xFF'));
 }
 
 void FirmwareTapTest::v4Update()
@@ -141,7 +152,9 @@ void FirmwareTapTest::v4Update()
     MV1Device_v4 dev(qPrintable(m_bed->hostInterface()), link());
     QSignalSpy progress(&dev, &MV1Device::MV1UpdateProgress);
     QVERIFY(dev.updateFirmware(firmwareImage, firmwareImageLength));
-    QCOMPARE(Progress(progress), countUp(768, 768) + countUp(768, 768).last(1));
+    QCOMPARE(reported(progress),
+             countUp(Stage::Erase, 1, 1) + countUp(Stage::Pages, 768, 768)
+                 + countUp(Stage::Commit, 1, 1));
     QCOMPARE(m_bed->flash(), imageThenZeros(768));
 }
 
@@ -152,7 +165,7 @@ void FirmwareTapTest::v4PageRefusals()
     MV1Device_v4 dev(qPrintable(m_bed->hostInterface()), link());
     QSignalSpy progress(&dev, &MV1Device::MV1UpdateProgress);
     QVERIFY(!dev.updateFirmware(firmwareImage, firmwareImageLength));
-    QCOMPARE(Progress(progress), countUp(10, 768));
+    QCOMPARE(reported(progress), countUp(Stage::Erase, 1, 1) + countUp(Stage::Pages, 10, 768));
     for (const TapFrame &f : m_bed->frames())
         QVERIFY(wire::byteAt(f.bytes, wire::OpcodeAt) != End);
 }
@@ -164,9 +177,11 @@ void FirmwareTapTest::v4RefusedBeginOrOversized()
     MV1Device_v4 dev(qPrintable(m_bed->hostInterface()), link());
     QSignalSpy progress(&dev, &MV1Device::MV1UpdateProgress);
     QVERIFY(!dev.updateFirmware(firmwareImage, firmwareImageLength));
+    QCOMPARE(reported(progress), countUp(Stage::Erase, 0, 1));
 
     // One byte more than 768 pages would be dropped: refused before sending anything.
     m_bed->clearFrames();
+    progress.clear();
     const std::vector<uint8_t> oversized(768 * Page + 1, 0x12);
     QVERIFY(!dev.updateFirmware(oversized.data(), int(oversized.size())));
     QVERIFY(m_bed->frames().isEmpty());

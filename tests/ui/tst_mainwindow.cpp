@@ -23,14 +23,28 @@
 namespace {
 
 const QDateTime At(QDate(2026, 3, 2), QTime(14, 2, 11));
-const QString NoReply = QStringLiteral("register 0x7020C, no reply after 10 sends");
-const QString Refused = QStringLiteral("page 10 of 768 refused 20 times");
+using Step = DeviceFailure::Step;
+using Cause = DeviceFailure::Cause;
+
+DeviceFailure failed(Step step, int where, int of, Cause cause, int count)
+{
+    DeviceFailure f = DeviceFailure::during(step, where, of);
+    f.cause = cause;
+    f.count = count;
+    return f;
+}
+
+// "register 0x7020C, no reply after 10 sends", "page 10 of 768 refused 20 times"
+const DeviceFailure NoReply = failed(Step::Register, 0x7020C, 0, Cause::NoReply, 10);
+const DeviceFailure Refused = failed(Step::Page, 10, 768, Cause::Refused, 20);
 
 TapSnapshot tap(int generation, uint16_t version)
 {
     TapSnapshot s;
     s.present = true;
     s.generation = generation;
+    if (generation == 4)
+        s.abilities = {.readsBack = true, .confirms = true, .programsPages = true};
     s.interfaceName = QStringLiteral("kvtap0");
     s.address = MacAddress{0x00, 0x0e, 0xc6, 0xab, 0xcd, 0xef};
     s.settings.setFirmwareVersion(version);
@@ -47,12 +61,11 @@ TapSnapshot none(TapProblem::Kind kind = TapProblem::Kind::None, qint64 pid = 0)
     return s;
 }
 
-TapOutcome outcome(TapOutcome::Action action, const QString &failure = {})
+TapOutcome outcome(TapOutcome::Action action, const DeviceFailure &failure = {},
+                   TapOutcome::Result carriedOut = TapOutcome::Result::Succeeded)
 {
-    TapOutcome o;
-    o.action = action;
-    o.succeeded = failure.isEmpty();
-    o.failure = failure;
+    TapOutcome o =
+        TapOutcome::of(action, failure.failed() ? TapOutcome::Result::Failed : carriedOut, failure);
     o.finishedAt = At;
     return o;
 }
@@ -253,10 +266,19 @@ private slots:
              },
              "Kalvessa 100 found |  | A generation-3 tap cannot be read back. | -AFU A "
              "generation-3 tap cannot be read back. | Update to 4.0 | 100/0"},
+            {"Flash sent to it, all such a tap can tell",
+             [this] {
+                 click("pushButton_3");
+                 report(tap(3, 0),
+                        {outcome(Action::Store, {}, TapOutcome::Result::SentUnconfirmed)});
+             },
+             "Kalvessa 100 found |  | Stored in the tap at 14:02:11. A generation-3 tap cannot be "
+             "read back. | -AFU A generation-3 tap cannot be read back. | Update to 4.0 | 100/0"},
             {"another program holds the tap",
              [this] { report(none(TapProblem::Kind::InUse, 4242)); },
-             "Kalvessa 100 not found | Tap in use by another program (PID 4242) |  | ---- No "
-             "Kalvessa 100 is attached. |  | 100/0"},
+             "Kalvessa 100 not found | Tap in use by another program (PID 4242) | Stored in the "
+             "tap "
+             "at 14:02:11. | ---- No Kalvessa 100 is attached. |  | 100/0"},
         };
 
         QWidget *panel = get("frame");
@@ -557,9 +579,7 @@ private slots:
     void germanWindow()
     {
         report(tap(4, 4), {outcome(Action::Write)});
-        DeviceFailure failure = DeviceFailure::during(DeviceFailure::Step::Page, 10, 768);
-        failure.cause = DeviceFailure::Cause::Refused;
-        failure.count = 20;
+        const DeviceFailure &failure = Refused;
         {
             const Translations german(QLocale(QLocale::German, QLocale::Germany));
             QVERIFY(german.loaded());
@@ -573,7 +593,7 @@ private slots:
                      QStringLiteral("Ethernet-Zieladresse, Byte 3 von 6"));
             QCOMPARE(failure.text(), QStringLiteral("Seite 10 von 768 20-mal abgelehnt"));
             click("pushButton_3");
-            report(tap(4, 4), {outcome(Action::Store, failure.text())});
+            report(tap(4, 4), {outcome(Action::Store, failure)});
             QCOMPARE(
                 text("label_32"),
                 QStringLiteral("Einstellungen nicht bestätigt: Seite 10 von 768 20-mal abgelehnt"));
@@ -583,7 +603,7 @@ private slots:
                               text("label_32").section(QLatin1Char(':'), 0, 0)}),
                  QStringList({"Kalvessa 100 found", "00:0e:c6:ab:cd:ef", "4.0",
                               "Settings not acknowledged"}));
-        QCOMPARE(failure.text(), Refused);
+        QCOMPARE(failure.text(), QStringLiteral("page 10 of 768 refused 20 times"));
     }
 };
 

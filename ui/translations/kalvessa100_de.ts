@@ -140,13 +140,6 @@ Optionen des Qt-Toolkits wie -platform werden an dieses weitergegeben.</translat
     </message>
 </context>
 <context>
-    <name>Detection</name>
-    <message>
-        <source>no tap is attached</source>
-        <translation>kein Tap angeschlossen</translation>
-    </message>
-</context>
-<context>
     <name>DeviceFailure</name>
     <message>
         <source>probe</source>
@@ -236,6 +229,18 @@ Optionen des Qt-Toolkits wie -platform werden an dieses weitergegeben.</translat
     <message>
         <source>%1 bytes do not fit in %2</source>
         <translation>%1 Bytes passen nicht in %2</translation>
+    </message>
+    <message>
+        <source>generation 4 takes firmware through page programming</source>
+        <translation>Generation 4 nimmt Firmware über die Seitenprogrammierung an</translation>
+    </message>
+    <message>
+        <source>a generation-3 tap has no commit step</source>
+        <translation>ein Tap der Generation 3 hat keinen Übernahmeschritt</translation>
+    </message>
+    <message>
+        <source>no tap is attached</source>
+        <translation>kein Tap angeschlossen</translation>
     </message>
 </context>
 <context>

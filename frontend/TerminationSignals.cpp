@@ -11,7 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "DetectionLog.h"
+#include "Diagnostics.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
 {
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0) {
-        qCWarning(lcDetection) << "signals cannot be caught:" << std::strerror(errno);
+        qCWarning(lcFrontend) << "signals cannot be caught:" << std::strerror(errno);
         return;
     }
     writeEnd = pair[0];
