@@ -16,11 +16,6 @@ namespace {
 
 enum class Probe { Generation4, Silent, Unsettled, Unreachable };
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("TapService", text);
-}
-
 // Whether a capture can be had on the interface, and what it had to settle for.
 struct CaptureCheck
 {
@@ -198,9 +193,11 @@ TapOpening openTap(const QString &interfaceName)
         // Silence from a capture that warned may be a tap whose answers never reach the host.
         if (!capture.warnings.isEmpty()) {
             CaptureCheck deaf;
-            deaf.problem = tr("%1; the tap's answers, addressed to 00:00:00:00:00:00, may never "
-                              "reach this host")
-                               .arg(capture.warnings.join(QStringLiteral("; ")));
+            deaf.problem =
+                QCoreApplication::translate("TapService",
+                                            "%1; the tap's answers, addressed to "
+                                            "00:00:00:00:00:00, may never reach this host")
+                    .arg(capture.warnings.join(QStringLiteral("; ")));
             return unreachable(std::move(opening), deaf);
         }
         // Silence means generation 3 only while the capture still opens: a tap whose link
