@@ -156,7 +156,6 @@ TapOpening openTap(const QString &interfaceName)
 {
     TapOpening opening;
     HostInterfaces &interfaces = HostInterfaces::current();
-    const QByteArray name = interfaceName.toLocal8Bit();
     MacAddress address{};
     if (!interfaces.hardwareAddress(interfaceName, &address) || !isTapAddress(address.data()))
         return opening;
@@ -178,10 +177,9 @@ TapOpening openTap(const QString &interfaceName)
     if (!capture.problem.isEmpty())
         return unreachable(std::move(opening), capture);
 
-    auto candidate =
-        std::make_unique<MV1Device_v4>(name.constData(), interfaces.linkFor(interfaceName));
-    int generation = 4;
-    switch (probeGeneration(*candidate, &opening.reason, &opening.cause)) {
+    std::unique_ptr<MV1Device> device = makeDevice(4, interfaceName);
+    switch (
+        probeGeneration(static_cast<MV1Device_v4 &>(*device), &opening.reason, &opening.cause)) {
     case Probe::Generation4: break;
     case Probe::Unsettled:
         qCDebug(lcDetection) << "generation of the tap on" << interfaceName
@@ -205,7 +203,7 @@ TapOpening openTap(const QString &interfaceName)
         const CaptureCheck again = checkCapture(interfaceName);
         if (!again.problem.isEmpty())
             return unreachable(std::move(opening), again);
-        generation = 3;
+        device = makeDevice(3, interfaceName);
         break;
     }
     }
@@ -214,11 +212,6 @@ TapOpening openTap(const QString &interfaceName)
     // The tap answers all the same; what the capture settled for is still said, once per take.
     for (const QString &warning : opening.warnings)
         qCWarning(lcDetection).noquote() << warning;
-    std::unique_ptr<MV1Device> device;
-    if (generation == 4)
-        device = std::move(candidate);
-    else
-        device = makeDevice(generation, interfaceName);
     opening.tap = std::make_unique<HeldTap>(std::move(device), std::move(lock), address, index);
     return opening;
 }
