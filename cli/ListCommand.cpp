@@ -16,6 +16,7 @@ struct Listing
 {
     QString text;
     QJsonObject json;
+    bool wantsPrivilege = false;
 };
 
 QString stateName(Result result)
@@ -41,6 +42,7 @@ Listing look(const TapInterface &interface)
 
     const TapOpening opening = openTap(interface.name);
     json.insert(QStringLiteral("state"), stateName(opening.result));
+    listing.wantsPrivilege = tapaccess::wantsPrivilege(opening);
     if (opening.result != Result::Opened) {
         if (opening.ownerPid > 0)
             json.insert(QStringLiteral("owner_pid"), opening.ownerPid);
@@ -85,18 +87,17 @@ ExitCode listTaps(bool json)
     }
 
     QJsonArray entries;
-    bool unreachable = false;
+    bool wantsPrivilege = false;
     for (const TapInterface &interface : *taps) {
         const Listing listing = look(interface);
         entries.append(listing.json);
-        unreachable = unreachable
-            || listing.json.value(QStringLiteral("state")) == stateName(Result::Unreachable);
+        wantsPrivilege = wantsPrivilege || listing.wantsPrivilege;
         if (!json)
             console::out(tapaccess::tapLine(interface.name, interface.address, listing.text));
     }
     if (json)
         console::json(QJsonObject{{QStringLiteral("taps"), entries}});
-    if (unreachable)
+    if (wantsPrivilege)
         console::err(tapaccess::privilegeHint());
     if (taps->isEmpty()) {
         console::err(tapaccess::noTapText());

@@ -19,7 +19,7 @@ constexpr int TypeCodeDigits = 4;
 void report(const QString &interfaceName, const TapOpening &opening)
 {
     console::err(QStringLiteral("%1: %2").arg(interfaceName, problemText(opening)));
-    if (opening.result == Result::Unreachable)
+    if (wantsPrivilege(opening))
         console::err(privilegeHint());
 }
 
@@ -40,6 +40,11 @@ Taken opened(TapOpening &opening)
 }
 
 }  // namespace
+
+bool wantsPrivilege(const TapOpening &opening)
+{
+    return opening.result == Result::Unreachable && opening.cause == LinkError::Kind::NoPrivilege;
+}
 
 QString privilegeHint()
 {
@@ -85,7 +90,9 @@ QString problemText(const TapOpening &opening)
     case Result::InUse:
         return opening.ownerPid > 0 ? tr("in use by another program (PID %1)").arg(opening.ownerPid)
                                     : tr("in use by another program (its PID is not known)");
-    case Result::Unreachable: return tr("cannot capture on it: %1").arg(opening.reason);
+    case Result::Unreachable:
+        return wantsPrivilege(opening) ? tr("cannot capture on it: %1").arg(opening.reason)
+                                       : tr("cannot be reached: %1").arg(opening.reason);
     case Result::Unsettled:
         return tr("its answers could not be told from other traffic (%1); try again")
             .arg(opening.reason);

@@ -31,8 +31,10 @@ Taken take(const QString &interfaceName, Choice choice);
 ExitCode exitCodeOf(TapOpening::Result result);
 // Sent but not confirmed counts as done: a tap that answers nothing can tell no more.
 ExitCode exitCodeOf(const TapOutcome &outcome);
-// How to grant the capture privilege, for when a tap cannot be captured on.
+// How to grant the capture privilege, for a tap that cannot be captured on for want of it (and
+// only then: a privilege is no cure for a link that is down).
 QString privilegeHint();
+bool wantsPrivilege(const TapOpening &opening);
 QString noInterfaceListText();
 QString noTapText();
 // Why the tap on this interface was not taken, in one line (without the interface's name).

@@ -237,9 +237,9 @@ void Detection::carryOutWrite(const DeviceSettings &settings, bool store)
     const TapOutcome outcome = tapoperation::writeSettings(*m_tap, settings, store);
     if (outcome.carriedOut()) {
         keepPosted(settings);
-    } else if (m_tap->abilities().readsBack) {
+    } else if (m_tap->abilities().readsBack && !outcome.failure.interfaceFault()) {
         // Show what the tap holds, never what was merely posted. A tap that cannot be read
-        // back keeps its record as it was.
+        // back, or whose interface just failed, keeps its record as it was.
         DeviceSettings held;
         if (tapoperation::readSettings(*m_tap, &held).carriedOut())
             m_current = held;
@@ -273,12 +273,25 @@ void Detection::carryOutRead()
 void Detection::detect()
 {
     if (m_tap) {
-        // Held while its own interface carries the prefix; a vanished or renamed interface
-        // lets a later step take whichever tap is there then.
+        // Held while its own interface carries the prefix, followed by its index through a
+        // rename; a vanished interface (even one plugged in again under the same name, which
+        // may be the tap restarted into other firmware) lets a later step take whichever tap is
+        // there then.
+        HostInterfaces &interfaces = HostInterfaces::current();
+        QString name = m_tap->interfaceName();
+        const int index = m_tap->interfaceIndex();
+        if (index > 0 && interfaces.interfaceIndex(name) != index)
+            name = interfaces.interfaceName(index);
         MacAddress address{};
-        if (HostInterfaces::current().hardwareAddress(m_tap->interfaceName(), &address)
+        if (!name.isEmpty() && interfaces.hardwareAddress(name, &address)
             && isTapAddress(address.data())) {
-            if (address != m_tap->address()) {
+            const bool renamed = name != m_tap->interfaceName();
+            if (renamed) {
+                qCInfo(lcDetection, "%s is now called %s; the tap stays held",
+                       qPrintable(m_tap->interfaceName()), qPrintable(name));
+                m_tap->followRename(name);
+            }
+            if (renamed || address != m_tap->address()) {
                 m_tap->setAddress(address);
                 publish();
                 emit MV1Changed();
@@ -313,6 +326,7 @@ void Detection::detect()
             && problem.kind == TapProblem::Kind::None) {
             problem.interfaceName = interface.name;
             problem.reason = opening.reason;
+            problem.cause = opening.cause;
             problem.ownerPid = opening.ownerPid;
             problem.kind = problemKind(opening.result);
         }

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include <net/if.h>
+
 #include "HardwareAddress.h"
 #include "InterfaceDiscovery.h"
 #include "LinkMonitor.h"
@@ -33,6 +35,19 @@ public:
     bool hardwareAddress(const QString &interfaceName, MacAddress *out) override
     {
         return readHardwareAddress(interfaceName.toLocal8Bit().constData(), out->data());
+    }
+
+    int interfaceIndex(const QString &interfaceName) override
+    {
+        return static_cast<int>(::if_nametoindex(interfaceName.toLocal8Bit().constData()));
+    }
+
+    QString interfaceName(int index) override
+    {
+        char name[IF_NAMESIZE] = {};
+        if (index <= 0 || ::if_indextoname(static_cast<unsigned>(index), name) == nullptr)
+            return {};
+        return QString::fromLocal8Bit(name);
     }
 
     std::unique_ptr<FrameLink> linkFor(const QString &interfaceName) override

@@ -46,6 +46,11 @@ public:
     virtual bool anyTap() = 0;
     // False, leaving *out alone, when the interface has no address to tell.
     virtual bool hardwareAddress(const QString &interfaceName, MacAddress *out) = 0;
+    // The interface's index, which stays with it when it is renamed; an interface made later
+    // (the same tap plugged in again) gets another. 0 when there is no interface of that name.
+    virtual int interfaceIndex(const QString &interfaceName) = 0;
+    // The name the interface of that index has now; empty when it is gone.
+    virtual QString interfaceName(int index) = 0;
     // The link a device on this interface talks through (not opened yet).
     virtual std::unique_ptr<FrameLink> linkFor(const QString &interfaceName) = 0;
     virtual std::unique_ptr<LinkChanges> watchLinks() = 0;

@@ -1,5 +1,6 @@
 #include "TapService.h"
 
+#include <QCoreApplication>
 #include <QThread>
 
 #include "DetectionLog.h"
@@ -15,15 +16,49 @@ namespace {
 
 enum class Probe { Generation4, Silent, Unsettled, Unreachable };
 
-// The capture library's reason when no capture can be had on the interface; empty when it can.
-QString captureProblem(const QString &interfaceName)
+// Whether a capture can be had on the interface, and what it had to settle for.
+struct CaptureCheck
+{
+    QString problem;  // why none can be had; empty when it can
+    LinkError::Kind cause = LinkError::Kind::Other;
+    QStringList warnings;
+};
+
+// Why the interface failed: with the fix, where the failure is one of the interface's own,
+// else in the capture library's words.
+QString interfaceReason(const DeviceFailure &failure)
+{
+    using Cause = DeviceFailure::Cause;
+    const bool interfacesOwn = failure.cause == Cause::FrameTooLong
+        || failure.cause == Cause::InterfaceDown || failure.cause == Cause::InterfaceGone;
+    return interfacesOwn ? failure.at(DeviceFailure::Step::None).text()
+                         : QString::fromStdString(failure.detail);
+}
+
+CaptureCheck checkCapture(const QString &interfaceName)
 {
     const QByteArray name = interfaceName.toLocal8Bit();
     PacketSession session(name.constData(), HostInterfaces::current().linkFor(interfaceName));
     session.setQuiet(true);  // the caller decides how often to say it
-    if (session.open())
-        return {};  // the session releases its capture when it goes
-    return QString::fromStdString(session.lastError());
+    CaptureCheck check;
+    if (session.open()) {
+        for (const std::string &warning : session.openWarnings())
+            check.warnings << QString::fromStdString(warning);
+        return check;  // the session releases its capture when it goes
+    }
+    check.cause = session.lastErrorKind();
+    check.problem = interfaceReason(DeviceFailure().ofLink({check.cause, session.lastError()},
+                                                           name.toStdString(), 0,
+                                                           DeviceFailure::Cause::CannotOpen));
+    return check;
+}
+
+TapOpening unreachable(TapOpening opening, const CaptureCheck &check)
+{
+    opening.result = TapOpening::Result::Unreachable;
+    opening.reason = check.problem;
+    opening.cause = check.cause;
+    return opening;
 }
 
 // The probe write is acknowledged by a code any frame on the line could carry; reading the
@@ -36,7 +71,7 @@ bool readsBackProbeValue(MV1Device_v4 &candidate)
         && (first & ControlByteReadMask) == (probe::Value & ControlByteReadMask);
 }
 
-Probe probeGeneration(MV1Device_v4 &candidate, QString *reason)
+Probe probeGeneration(MV1Device_v4 &candidate, QString *reason, LinkError::Kind *cause)
 {
     bool heard = false;
     for (int attempt = 1; attempt <= probe::Attempts; ++attempt) {
@@ -49,9 +84,9 @@ Probe probeGeneration(MV1Device_v4 &candidate, QString *reason)
                           .arg(candidate.lastFailure().text());
         } else {
             const DeviceFailure &failure = candidate.lastFailure();
-            using Cause = DeviceFailure::Cause;
-            if (failure.cause == Cause::CannotOpen || failure.cause == Cause::CannotSend) {
-                *reason = QString::fromStdString(failure.detail);
+            if (failure.interfaceFault()) {
+                *reason = interfaceReason(failure);
+                *cause = failure.link;
                 return Probe::Unreachable;
             }
             // Someone answered, though not as the tap would: it may be the tap behind the
@@ -67,6 +102,16 @@ Probe probeGeneration(MV1Device_v4 &candidate, QString *reason)
     return heard ? Probe::Unsettled : Probe::Silent;
 }
 
+// The device object of this generation, talking through the link the interfaces give.
+std::unique_ptr<MV1Device> makeDevice(int generation, const QString &interfaceName)
+{
+    const QByteArray name = interfaceName.toLocal8Bit();
+    std::unique_ptr<FrameLink> link = HostInterfaces::current().linkFor(interfaceName);
+    if (generation == 3)
+        return std::make_unique<MV1Device_v3>(name.constData(), std::move(link));
+    return std::make_unique<MV1Device_v4>(name.constData(), std::move(link));
+}
+
 }  // namespace
 
 std::optional<QList<TapInterface>> listTapInterfaces()
@@ -75,11 +120,19 @@ std::optional<QList<TapInterface>> listTapInterfaces()
 }
 
 HeldTap::HeldTap(std::unique_ptr<MV1Device> device, std::unique_ptr<TapLock> lock,
-                 const MacAddress &address)
+                 const MacAddress &address, int interfaceIndex)
     : m_lock(std::move(lock))
     , m_device(std::move(device))
     , m_address(address)
+    , m_index(interfaceIndex)
 {
+}
+
+void HeldTap::followRename(const QString &newName)
+{
+    // Names are fixed in a device's links, and a rename takes the interface down, so their
+    // captures are of no further use: a fresh device of the same generation takes over.
+    m_device = makeDevice(m_device->generation(), newName);
 }
 
 HeldTap::~HeldTap() = default;
@@ -103,7 +156,6 @@ TapOpening openTap(const QString &interfaceName)
 {
     TapOpening opening;
     HostInterfaces &interfaces = HostInterfaces::current();
-    const QByteArray name = interfaceName.toLocal8Bit();
     MacAddress address{};
     if (!interfaces.hardwareAddress(interfaceName, &address) || !isTapAddress(address.data()))
         return opening;
@@ -119,15 +171,15 @@ TapOpening openTap(const QString &interfaceName)
         break;
     }
 
-    opening.reason = captureProblem(interfaceName);
-    if (!opening.reason.isEmpty()) {
-        opening.result = TapOpening::Result::Unreachable;
-        return opening;
-    }
+    const int index = interfaces.interfaceIndex(interfaceName);
+    const CaptureCheck capture = checkCapture(interfaceName);
+    opening.warnings = capture.warnings;
+    if (!capture.problem.isEmpty())
+        return unreachable(std::move(opening), capture);
 
-    std::unique_ptr<MV1Device> device =
-        std::make_unique<MV1Device_v4>(name.constData(), interfaces.linkFor(interfaceName));
-    switch (probeGeneration(static_cast<MV1Device_v4 &>(*device), &opening.reason)) {
+    std::unique_ptr<MV1Device> device = makeDevice(4, interfaceName);
+    switch (
+        probeGeneration(static_cast<MV1Device_v4 &>(*device), &opening.reason, &opening.cause)) {
     case Probe::Generation4: break;
     case Probe::Unsettled:
         qCDebug(lcDetection) << "generation of the tap on" << interfaceName
@@ -135,20 +187,31 @@ TapOpening openTap(const QString &interfaceName)
         opening.result = TapOpening::Result::Unsettled;
         return opening;
     case Probe::Unreachable: opening.result = TapOpening::Result::Unreachable; return opening;
-    case Probe::Silent:
+    case Probe::Silent: {
+        // Silence from a capture that warned may be a tap whose answers never reach the host.
+        if (!capture.warnings.isEmpty()) {
+            CaptureCheck deaf;
+            deaf.problem =
+                QCoreApplication::translate("TapService",
+                                            "%1; the tap's answers, addressed to "
+                                            "00:00:00:00:00:00, may never reach this host")
+                    .arg(capture.warnings.join(QStringLiteral("; ")));
+            return unreachable(std::move(opening), deaf);
+        }
         // Silence means generation 3 only while the capture still opens: a tap whose link
         // went down during the probe would otherwise swallow every later write.
-        opening.reason = captureProblem(interfaceName);
-        if (!opening.reason.isEmpty()) {
-            opening.result = TapOpening::Result::Unreachable;
-            return opening;
-        }
-        device =
-            std::make_unique<MV1Device_v3>(name.constData(), interfaces.linkFor(interfaceName));
+        const CaptureCheck again = checkCapture(interfaceName);
+        if (!again.problem.isEmpty())
+            return unreachable(std::move(opening), again);
+        device = makeDevice(3, interfaceName);
         break;
+    }
     }
     opening.result = TapOpening::Result::Opened;
     opening.reason.clear();
-    opening.tap = std::make_unique<HeldTap>(std::move(device), std::move(lock), address);
+    // The tap answers all the same; what the capture settled for is still said, once per take.
+    for (const QString &warning : opening.warnings)
+        qCWarning(lcDetection).noquote() << warning;
+    opening.tap = std::make_unique<HeldTap>(std::move(device), std::move(lock), address, index);
     return opening;
 }

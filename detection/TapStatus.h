@@ -13,13 +13,15 @@ struct TapProblem
 {
     enum class Kind {
         None,
-        Unreachable,  // no capture on it (no privilege, link down): reason
+        Unreachable,  // its interface cannot carry the exchange (no privilege, link down): reason
         InUse,  // another program holds it: ownerPid when known
         Unsettled,  // answers came that could not be told from other traffic: reason
     };
     Kind kind = Kind::None;
     QString interfaceName;
     QString reason;
+    // Unreachable: what the link said; only NoPrivilege is mended by granting the privilege.
+    LinkError::Kind cause = LinkError::Kind::Other;
     qint64 ownerPid = 0;
 
     bool operator==(const TapProblem &) const = default;

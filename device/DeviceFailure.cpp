@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include "FrameLayout.h"
+
 namespace {
 
 QString hex(int value)
@@ -26,6 +28,28 @@ DeviceFailure DeviceFailure::during(Step step, int where, int of)
     return failure;
 }
 
+DeviceFailure DeviceFailure::ofLink(const LinkError &error, const std::string &interface, int mtu,
+                                    Cause otherwise) const
+{
+    DeviceFailure failure = *this;
+    failure.detail = error.text;
+    failure.interfaceName = interface;
+    failure.link = error.kind;
+    switch (error.kind) {
+    case LinkError::Kind::FrameTooLong:
+        failure.cause = Cause::FrameTooLong;
+        failure.count = mtu;
+        failure.wanted = frame::NeededMtu;
+        break;
+    case LinkError::Kind::InterfaceDown: failure.cause = Cause::InterfaceDown; break;
+    case LinkError::Kind::InterfaceGone: failure.cause = Cause::InterfaceGone; break;
+    case LinkError::Kind::Other:
+    case LinkError::Kind::NoPrivilege:
+    case LinkError::Kind::NotATap: failure.cause = otherwise; break;
+    }
+    return failure;
+}
+
 DeviceFailure DeviceFailure::at(Step newStep, int newWhere, int newOf) const
 {
     DeviceFailure moved = *this;
@@ -33,6 +57,19 @@ DeviceFailure DeviceFailure::at(Step newStep, int newWhere, int newOf) const
     moved.where = newWhere;
     moved.of = newOf;
     return moved;
+}
+
+bool DeviceFailure::interfaceFault() const
+{
+    switch (cause) {
+    case Cause::CannotOpen:
+    case Cause::CannotSend:
+    case Cause::CaptureError:
+    case Cause::FrameTooLong:
+    case Cause::InterfaceDown:
+    case Cause::InterfaceGone: return true;
+    default: return false;
+    }
 }
 
 QString DeviceFailure::text() const
@@ -73,6 +110,27 @@ QString DeviceFailure::text() const
         break;
     case Cause::CaptureError:
         causeText = tr("capture failed: %1").arg(QString::fromStdString(detail));
+        break;
+    case Cause::FrameTooLong: {
+        const QString name = QString::fromStdString(interfaceName);
+        causeText = count > 0 ? tr("%1's MTU is %2; the tap's frames need %3: `ip link set dev %1 "
+                                   "mtu %3`")
+                                    .arg(name)
+                                    .arg(count)
+                                    .arg(wanted)
+                              : tr("%1's MTU is too small; the tap's frames need %2: `ip link set "
+                                   "dev %1 mtu %2`")
+                                    .arg(name)
+                                    .arg(wanted);
+        break;
+    }
+    case Cause::InterfaceDown:
+        causeText =
+            tr("%1 is down: `ip link set dev %1 up`").arg(QString::fromStdString(interfaceName));
+        break;
+    case Cause::InterfaceGone:
+        causeText =
+            tr("%1 went away and did not come back").arg(QString::fromStdString(interfaceName));
         break;
     case Cause::ReadsBack:
         causeText = tr("reads back %1 instead of %2").arg(hex(code), hex(wanted));

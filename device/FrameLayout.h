@@ -17,6 +17,9 @@ constexpr int RequestLength = 300;  // register commands
 constexpr int PageFrameLength = 1500;  // firmware pages; generation-3 erase frames
 constexpr int MinReplyLength = 16;  // shortest frame that can carry a reply code
 constexpr int PageSize = 256;
+constexpr int EthernetHeaderLength = 14;  // what a frame carries beyond the interface's MTU
+// The MTU people are told to set: the tap's longest frames, rounded to Ethernet's own.
+constexpr int NeededMtu = PageFrameLength;
 constexpr int AddressMask = 0xFFFFFF;
 
 // Writes the 24-bit address at AddressOffset; bits above bit 23 are dropped.

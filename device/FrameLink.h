@@ -7,14 +7,21 @@
 #include <vector>
 
 // Why a link could not do what it was asked: what a caller can act on, and the capture
-// library's own words. The kinds keep their values, so that they can cross a pipe as one byte.
+// library's own words. The kinds keep their values, so that they can cross a pipe as one byte;
+// new kinds take new values.
+//
+// What waiting does to each: Other may pass by itself (a full send queue), so a frame it kept
+// from leaving counts as lost; InterfaceDown and InterfaceGone pass when the interface comes
+// back (a replug takes a few seconds); the others stay until someone changes the host.
 struct LinkError
 {
     enum class Kind : uint8_t {
         Other = 0,
-        NoPrivilege = 1,  // this process may not capture on the interface
+        NoPrivilege = 1,  // this process may not capture on, or send through, the interface
         NotATap = 2,  // refused: the interface does not carry the tap's prefix
         InterfaceGone = 3,  // no interface of that name (any more)
+        InterfaceDown = 4,  // the interface is there, but not up
+        FrameTooLong = 5,  // the frame is longer than the interface's MTU lets through
     };
     Kind kind = Kind::Other;
     std::string text;
@@ -24,7 +31,10 @@ struct LinkOpening
 {
     bool opened = false;
     LinkError error;  // why not, when not opened
-    std::vector<std::string> warnings;  // opened, but not quite as asked
+    // Opened, but not quite as asked (no promiscuous mode, say), in the capture library's words
+    // without the interface's name; told again by every open() of the same capture, so that
+    // whoever opens it last still knows.
+    std::vector<std::string> warnings;
 };
 
 struct LinkReception
@@ -58,6 +68,9 @@ public:
     virtual LinkReception receive(int timeoutMs) = 0;
     virtual void close() = 0;
     virtual void release() = 0;
+    // The interface's MTU where this link knows it better than the kernel does by the interface's
+    // name; 0 otherwise.
+    virtual int mtu() const { return 0; }
 };
 
 // The link a session has when it is given none: a capture of the interface through the capture

@@ -31,13 +31,12 @@ private:
 
 constexpr size_t MaxInterfaceNameLength = IFNAMSIZ - 1;
 
-}  // namespace
-
-bool readHardwareAddress(const char *interfaceName, uint8_t *out)
+// Asks the kernel about the named interface; false when it cannot answer. A longer name than
+// the kernel allows cannot be an interface, and cutting it down could name a different one.
+bool askKernel(const char *interfaceName, unsigned long question, struct ifreq *request)
 {
-    if (interfaceName == nullptr || out == nullptr)
+    if (interfaceName == nullptr)
         return false;
-    // A longer name cannot be a kernel interface; cutting it down could name a different one.
     const size_t nameLength = ::strnlen(interfaceName, MaxInterfaceNameLength + 1);
     if (nameLength == 0 || nameLength > MaxInterfaceNameLength)
         return false;
@@ -46,12 +45,32 @@ bool readHardwareAddress(const char *interfaceName, uint8_t *out)
     if (!sock.valid())
         return false;
 
-    struct ifreq request;
-    std::memset(&request, 0, sizeof request);
-    std::memcpy(request.ifr_name, interfaceName, nameLength);
-    if (::ioctl(sock.get(), SIOCGIFHWADDR, &request) != 0)
-        return false;
+    std::memset(request, 0, sizeof *request);
+    std::memcpy(request->ifr_name, interfaceName, nameLength);
+    return ::ioctl(sock.get(), question, request) == 0;
+}
 
+}  // namespace
+
+bool readHardwareAddress(const char *interfaceName, uint8_t *out)
+{
+    struct ifreq request;
+    if (out == nullptr || !askKernel(interfaceName, SIOCGIFHWADDR, &request))
+        return false;
     std::memcpy(out, request.ifr_hwaddr.sa_data, HardwareAddressLength);
     return true;
+}
+
+int readInterfaceMtu(const char *interfaceName)
+{
+    struct ifreq request;
+    return askKernel(interfaceName, SIOCGIFMTU, &request) ? request.ifr_mtu : 0;
+}
+
+InterfaceState readInterfaceState(const char *interfaceName)
+{
+    struct ifreq request;
+    if (!askKernel(interfaceName, SIOCGIFFLAGS, &request))
+        return InterfaceState::Gone;
+    return (request.ifr_flags & IFF_UP) != 0 ? InterfaceState::Up : InterfaceState::Down;
 }

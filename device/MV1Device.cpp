@@ -1,5 +1,7 @@
 #include "MV1Device.h"
 
+#include "FrameLayout.h"
+
 MV1Device::MV1Device(const char *interfaceName, std::unique_ptr<FrameLink> link)
     : m_interfaceName(interfaceName != nullptr ? interfaceName : "")
     , m_session(interfaceName != nullptr
@@ -44,4 +46,20 @@ DeviceFailure MV1Device::noInterface()
     failure.cause = DeviceFailure::Cause::CannotOpen;
     failure.detail = "the device was made without an interface name";
     return failure;
+}
+
+DeviceFailure MV1Device::linkFailure(const DeviceFailure &step, DeviceFailure::Cause otherwise,
+                                     const LinkError &error) const
+{
+    const int mtu = m_session && error.kind == LinkError::Kind::FrameTooLong ? m_session->mtu() : 0;
+    return step.ofLink(error, m_interfaceName, mtu, otherwise);
+}
+
+bool MV1Device::carriesFrames(int length, const DeviceFailure &step)
+{
+    const int mtu = m_session ? m_session->mtu() : 0;
+    if (mtu <= 0 || length <= mtu + frame::EthernetHeaderLength)
+        return true;
+    return fail(
+        linkFailure(step, DeviceFailure::Cause::CannotSend, {LinkError::Kind::FrameTooLong, {}}));
 }

@@ -60,6 +60,12 @@ protected:
     bool lacks(DeviceFailure::Cause cause);
     // A failure for a device built without an interface, which has no session to talk through.
     static DeviceFailure noInterface();
+    // `step` failed because the link did (DeviceFailure::ofLink).
+    DeviceFailure linkFailure(const DeviceFailure &step, DeviceFailure::Cause otherwise,
+                              const LinkError &error) const;
+    // False, failing at `step`, when the interface's MTU is known to be too small for a frame of
+    // this length: for runs that must not start when they cannot be finished.
+    bool carriesFrames(int length, const DeviceFailure &step);
 
     const std::string m_interfaceName;
     const std::unique_ptr<PacketSession> m_session;  // null only when constructed without a name

@@ -8,6 +8,7 @@
 
 #include "FirmwareProgramming.h"
 #include "FrameLayout.h"
+#include "LinkRecovery.h"
 #include "SettingsRegisterMap.h"
 
 namespace {
@@ -56,20 +57,16 @@ bool MV1Device_v3::sendFrame(const uint8_t *frameBytes, int length, const Device
     PacketSession *s = session();
     if (s == nullptr)
         return fail(noInterface().at(step.step, step.where, step.of));
-    DeviceFailure failure = step;
-    if (!s->open()) {
-        s->close();
-        failure.cause = DeviceFailure::Cause::CannotOpen;
-        failure.detail = s->lastError();
-        return fail(failure);
-    }
-    const int sent = s->send(frameBytes, length);
+    LinkRecovery link(*s);
+    const bool opened = link.open();
+    const LinkRecovery::Sent sent =
+        opened ? link.send(frameBytes, length) : LinkRecovery::Sent::Never;
     s->close();
-    if (sent != length) {
-        failure.cause = DeviceFailure::Cause::CannotSend;
-        failure.detail = s->lastError();
-        return fail(failure);
-    }
+    if (!opened)
+        return fail(linkFailure(step, DeviceFailure::Cause::CannotOpen, link.error()));
+    // Nothing tells a one-way tap's host that a frame went missing, so a lost one ends it too.
+    if (sent != LinkRecovery::Sent::Yes)
+        return fail(linkFailure(step, DeviceFailure::Cause::CannotSend, link.error()));
     return succeed();
 }
 

@@ -33,7 +33,7 @@ public:
     ProgressPlan firmwareUpdatePlan() const override;
 
 private:
-    // Opens the session, sends the frame, closes it. False, with the reason told as a failure
-    // at `step`, when the frame did not leave the host (capture not opened or send refused).
+    // Opens the session, sends the frame, closes it, waiting out a replug on the way. False, with
+    // the reason told as a failure at `step`, when the frame did not leave the host.
     bool sendFrame(const uint8_t *frameBytes, int length, const DeviceFailure &step);
 };

@@ -7,6 +7,7 @@
 #include "DeviceLog.h"
 #include "FirmwareProgramming.h"
 #include "FrameLayout.h"
+#include "LinkRecovery.h"
 #include "ReplyFilter.h"
 #include "SettingsRegisterMap.h"
 
@@ -65,11 +66,15 @@ MV1Device_v4::Exchange MV1Device_v4::exchange(const uint8_t *request, int length
         return result;
     }
     const SessionGuard guard(*s);
-    if (!s->open()) {
-        result.result = Exchange::Result::CannotOpen;
-        result.detail = s->lastError();
+    LinkRecovery link(*s);
+    const auto linkFailed = [&result, &link](Exchange::Result why) {
+        result.result = why;
+        result.detail = link.error().text;
+        result.linkError = link.error().kind;
         return result;
-    }
+    };
+    if (!link.open())
+        return linkFailed(Exchange::Result::CannotOpen);
 
     ReplyFilter filter(request, length, receiveBudget, expectedCode);
     filter.setAddressMustEcho(m_echoesAddress);
@@ -77,18 +82,24 @@ MV1Device_v4::Exchange MV1Device_v4::exchange(const uint8_t *request, int length
     for (int attempt = 0; attempt < MaxSendAttempts; ++attempt) {
         filter.startAttempt();
         ++result.sends;
-        // A refused send is not fatal: the wait below simply sees no reply and sends again.
-        if (s->send(request, length) < 0)
-            sendError = s->lastError();
+        // A frame lost on the way out is not fatal: the wait below simply sees no reply and
+        // sends again.
+        const LinkRecovery::Sent sent = link.send(request, length);
+        if (sent == LinkRecovery::Sent::Never) {
+            result.heardReply = filter.sawPossibleReply();
+            return linkFailed(Exchange::Result::CannotSend);
+        }
+        if (sent == LinkRecovery::Sent::Lost)
+            sendError = link.error().text;
 
         while (!filter.attemptOver()) {
             const LinkReception got =
                 s->receive(filter.settling() ? settleMs : PacketSession::ReadTimeoutMs);
             if (got.result == LinkReception::Result::Failed) {
-                result.result = Exchange::Result::CaptureError;
-                result.detail = got.error.text;
+                if (link.mayRecover(got.error))
+                    break;  // the next send waits for the interface
                 result.heardReply = filter.sawPossibleReply();
-                return result;
+                return linkFailed(Exchange::Result::CaptureError);
             }
             if (got.result == LinkReception::Result::Quiet)
                 filter.takeQuiet();
@@ -156,6 +167,7 @@ bool MV1Device_v4::command(const uint8_t *request, int length, int receiveBudget
     failure.count = ex.sends;
     failure.heardReply = ex.heardReply;
     failure.detail = ex.detail;
+    const LinkError linkError{ex.linkError, ex.detail};
     switch (ex.result) {
     case Exchange::Result::Answered: break;
     case Exchange::Result::Refused:
@@ -163,9 +175,16 @@ bool MV1Device_v4::command(const uint8_t *request, int length, int receiveBudget
         failure.code = ex.code;
         break;
     case Exchange::Result::NoReply: failure.cause = Cause::NoReply; break;
-    case Exchange::Result::CannotOpen: failure.cause = Cause::CannotOpen; break;
+    case Exchange::Result::CannotOpen:
+        failure = linkFailure(failure, Cause::CannotOpen, linkError);
+        break;
+    case Exchange::Result::CannotSend:
+        failure = linkFailure(failure, Cause::CannotSend, linkError);
+        break;
     case Exchange::Result::CaptureError:
-        failure.cause = ex.sends > 0 && ex.detail.empty() ? Cause::NoReply : Cause::CannotSend;
+        failure = linkFailure(
+            failure, ex.sends > 0 && ex.detail.empty() ? Cause::NoReply : Cause::CannotSend,
+            linkError);
         break;
     }
     return fail(failure);
@@ -225,6 +244,8 @@ bool MV1Device_v4::writeSettings(const DeviceSettings &settings, bool persistent
     for (const RegisterWrite &write : v4SettingsRegisters(settings)) {
         if (!writeRegister(write.address, write.value, persistent) && !first.failed())
             first = lastFailure();
+        if (first.interfaceFault())
+            return fail(first);  // nothing more gets through, the commit included
     }
     if (persistent)
         commitSettings();  // its answer carries no verdict the host can check
@@ -270,7 +291,8 @@ bool MV1Device_v4::readSettings(DeviceSettings &settings, bool persistent)
         bool lastOk = readRegister(addresses[i], &last, persistent);
         DeviceFailure why = lastOk ? DeviceFailure() : lastFailure();
         bool agreed = false;
-        for (int extra = 0; !agreed && extra < 1 + ExtraReadsPerRegister; ++extra) {
+        for (int extra = 0; !agreed && !why.interfaceFault() && extra < 1 + ExtraReadsPerRegister;
+             ++extra) {
             uint8_t value = 0;
             const bool ok = readRegister(addresses[i], &value, persistent);
             agreed = ok && lastOk && value == last;
@@ -286,6 +308,8 @@ bool MV1Device_v4::readSettings(DeviceSettings &settings, bool persistent)
             if (!why.failed())
                 firstFailure.cause = Cause::Disagree;
         }
+        if (firstFailure.interfaceFault())
+            break;
     }
 
     // A register that could not be read stays 0, as a cleared record has it.
@@ -355,6 +379,9 @@ bool MV1Device_v4::updateFirmware(const uint8_t *image, int length)
 {
     if (!firmwareFits(image, length, firmware::V4PageCount))
         return fail(firmwareTooLarge(length, firmware::V4PageCount));
+    // The begin erases the flash: pages the interface cannot carry would leave it empty.
+    if (!carriesFrames(frame::PageFrameLength, DeviceFailure::during(Step::Begin)))
+        return false;
     emit MV1UpdateProgress(ProgressStage::Erase, 0, 1);
     if (!beginProgramming())
         return false;
@@ -371,6 +398,8 @@ bool MV1Device_v4::updateFirmware(const uint8_t *image, int length)
         for (int attempt = 0; attempt < firmware::V4TriesPerPage && !accepted; ++attempt) {
             accepted = programPage(index, page);
             refusals += !accepted && lastFailure().cause == Cause::Refused ? 1 : 0;
+            if (!accepted && lastFailure().interfaceFault())
+                return false;
         }
         // The tap stays in programming mode; the next update starts again with the begin.
         if (!accepted) {

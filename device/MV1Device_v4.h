@@ -46,19 +46,29 @@ public:
 
     struct Exchange
     {
-        enum class Result { Answered, Refused, NoReply, CannotOpen, CaptureError };
+        enum class Result {
+            Answered,
+            Refused,
+            NoReply,
+            CannotOpen,
+            CaptureError,
+            CannotSend,  // the request cannot go out, and waiting would not change that
+        };
         Result result = Result::NoReply;
         Frame answer;  // Answered: the whole frame as captured
         uint8_t code = 0;  // Refused: the code the tap answered with
         int sends = 0;
         bool heardReply = false;  // something that could have been the tap's answer was seen
         std::string detail;  // the capture library's text, when it failed
+        LinkError::Kind linkError = LinkError::Kind::Other;  // and what it means
     };
 
     // Sends the request up to MaxSendAttempts times until an attempt ends with an answer
     // carrying expectedCode (ReplyFilter::AnyCode: any zero-header frame) or a refusal. After
     // the first verdict frame the attempt still looks at what arrives within settleMs.
-    // Opens and closes the session around the exchange.
+    // Opens and closes the session around the exchange, and waits out an interface that goes
+    // down or away for a replug's time (LinkRecovery); a request the interface can never carry
+    // ends it at once.
     Exchange exchange(const uint8_t *request, int length, int receiveBudget, int expectedCode,
                       int settleMs = 0);
 

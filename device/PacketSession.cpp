@@ -16,9 +16,16 @@ bool PacketSession::open()
     close();
     m_lastError = {};
     LinkOpening opening = m_link->open();
-    m_warnings = std::move(opening.warnings);
-    for (const std::string &warning : m_warnings)
-        qCDebug(lcDevice) << "capture on" << m_name.c_str() << "opened with:" << warning.c_str();
+    std::vector<std::string> warnings;
+    for (const std::string &warning : opening.warnings)
+        warnings.push_back(m_name + ": " + warning);
+    // A parked capture tells its warnings again at every open; said once, the caller passes
+    // them on.
+    if (warnings != m_warnings) {
+        for (const std::string &warning : warnings)
+            qCDebug(lcDevice) << "capture opened with:" << warning.c_str();
+    }
+    m_warnings = std::move(warnings);
     if (!opening.opened) {
         m_lastError = std::move(opening.error);
         if (!m_quiet)
@@ -73,6 +80,12 @@ void PacketSession::release()
 {
     m_open = false;
     m_link->release();
+}
+
+int PacketSession::mtu() const
+{
+    const int known = m_link->mtu();
+    return known > 0 ? known : readInterfaceMtu(m_name.c_str());
 }
 
 bool PacketSession::hardwareAddress(uint8_t *out) const

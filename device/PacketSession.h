@@ -41,11 +41,15 @@ public:
     // The reason for the last failed open(), send() or receive(); cleared by a good open().
     const std::string &lastError() const { return m_lastError.text; }
     LinkError::Kind lastErrorKind() const { return m_lastError.kind; }
-    // What the last good open() had to settle for, in the capture library's words.
+    // What the last good open() had to settle for, in the capture library's words, each led by
+    // the interface's name as tcpdump tells them ("kvtap0: <warning>").
     const std::vector<std::string> &openWarnings() const { return m_warnings; }
+    // The interface's MTU, from the link or else from the kernel; 0 when it cannot be told.
+    int mtu() const;
     // A quiet session logs nothing when open() fails (the reason is still kept), for a
     // caller that retries every second and says so only when the reason changes.
     void setQuiet(bool quiet) { m_quiet = quiet; }
+    bool isQuiet() const { return m_quiet; }
     // Logs "Cannot open interface : <lastError()>" as a warning of the device layer.
     void reportOpenFailure() const;
 

@@ -4,8 +4,9 @@
 #include <chrono>
 #include <cstring>
 
-#include <net/if.h>
 #include <poll.h>
+
+#include "HardwareAddress.h"
 
 namespace {
 
@@ -49,8 +50,36 @@ LinkError::Kind kindOfStatus(int status)
     case PCAP_ERROR_PERM_DENIED:
     case PCAP_ERROR_PROMISC_PERM_DENIED: return LinkError::Kind::NoPrivilege;
     case PCAP_ERROR_NO_SUCH_DEVICE: return LinkError::Kind::InterfaceGone;
+    case PCAP_ERROR_IFACE_NOT_UP: return LinkError::Kind::InterfaceDown;
     default: return LinkError::Kind::Other;
     }
+}
+
+// What the kernel's refusal of a frame means; Other where waiting may help.
+LinkError::Kind kindOfSendErrno(int error)
+{
+    switch (error) {
+    case EMSGSIZE: return LinkError::Kind::FrameTooLong;
+    case ENETDOWN: return LinkError::Kind::InterfaceDown;
+    case ENXIO:
+    case ENODEV: return LinkError::Kind::InterfaceGone;
+    case EPERM:
+    case EACCES: return LinkError::Kind::NoPrivilege;
+    default: return LinkError::Kind::Other;
+    }
+}
+
+// An activation warning as tcpdump words it, less the interface's name, which the caller adds:
+// the status, and the library's detail where it has one.
+std::string warningText(int status, const char *detail)
+{
+    const bool hasDetail = detail != nullptr && detail[0] != '\0';
+    if (status == PCAP_WARNING && hasDetail)
+        return detail;
+    std::string text = pcap_statustostr(status);
+    if (hasDetail)
+        text += std::string(" (") + detail + ")";
+    return text;
 }
 
 LinkOpening notOpened(LinkError error)
@@ -83,8 +112,11 @@ LinkError PcapFrameLink::failure(const char *text) const
 {
     LinkError error;
     error.text = text != nullptr ? text : "";
-    if (::if_nametoindex(m_name.c_str()) == 0)
-        error.kind = LinkError::Kind::InterfaceGone;
+    switch (readInterfaceState(m_name.c_str())) {
+    case InterfaceState::Gone: error.kind = LinkError::Kind::InterfaceGone; break;
+    case InterfaceState::Down: error.kind = LinkError::Kind::InterfaceDown; break;
+    case InterfaceState::Up: break;
+    }
     return error;
 }
 
@@ -93,6 +125,7 @@ LinkOpening PcapFrameLink::open()
     if (m_handle && discardWaitingFrames()) {
         LinkOpening opening;
         opening.opened = true;
+        opening.warnings = m_warnings;
         return opening;
     }
     release();
@@ -140,11 +173,8 @@ LinkOpening PcapFrameLink::openCapture()
             reason = pcap_statustostr(status);
         return notOpened({kindOfStatus(status), reason});
     }
-    if (status > 0) {
-        const char *detail = pcap_geterr(p);
-        opening.warnings.push_back(
-            detail != nullptr && detail[0] != '\0' ? detail : pcap_statustostr(status));
-    }
+    if (status > 0)
+        opening.warnings.push_back(warningText(status, pcap_geterr(p)));
 
     // Without the filter the tap's monitored traffic would reach every exchange and use up
     // its miss budget, so a capture we cannot filter is as good as none.
@@ -165,6 +195,7 @@ LinkOpening PcapFrameLink::openCapture()
 
     m_handle = std::move(handle);
     m_selectableFd = fd;
+    m_warnings = opening.warnings;
     opening.opened = true;
     return opening;
 }
@@ -173,9 +204,17 @@ std::optional<LinkError> PcapFrameLink::send(const uint8_t *bytes, int length)
 {
     if (!m_handle)
         return LinkError{LinkError::Kind::Other, "the capture is not open"};
-    if (pcap_sendpacket(m_handle.get(), bytes, length) != 0)
-        return failure(pcap_geterr(m_handle.get()));
-    return std::nullopt;
+    if (pcap_sendpacket(m_handle.get(), bytes, length) == 0)
+        return std::nullopt;
+    // The library words the kernel's errno as "send: <strerror>"; the errno is only trusted
+    // while it still matches those words.
+    const int error = errno;
+    const char *text = pcap_geterr(m_handle.get());
+    const LinkError::Kind kind = kindOfSendErrno(error);
+    if (kind != LinkError::Kind::Other && text != nullptr
+        && std::strstr(text, std::strerror(error)) != nullptr)
+        return LinkError{kind, text};
+    return failure(text);
 }
 
 LinkReception PcapFrameLink::receive(int timeoutMs)
@@ -190,6 +229,8 @@ LinkReception PcapFrameLink::receive(int timeoutMs)
         struct pcap_pkthdr *header = nullptr;
         const u_char *data = nullptr;
         const int result = pcap_next_ex(m_handle.get(), &header, &data);
+        if (result == PCAP_ERROR_IFACE_NOT_UP)
+            return failed({LinkError::Kind::InterfaceDown, pcap_geterr(m_handle.get())});
         if (result < 0)
             return failed(failure(pcap_geterr(m_handle.get())));
         if (result > 0 && header != nullptr && data != nullptr) {
@@ -221,4 +262,5 @@ void PcapFrameLink::release()
 {
     m_handle.reset();
     m_selectableFd = -1;
+    m_warnings.clear();
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <pcap/pcap.h>
 
@@ -38,10 +39,11 @@ private:
     LinkOpening openCapture();
     // Empties the parked capture; false when it no longer works.
     bool discardWaitingFrames();
-    // The library's text, told as a vanished interface when the kernel no longer knows it.
+    // The library's text, told as a vanished or downed interface when the kernel says so.
     LinkError failure(const char *text) const;
 
     const std::string m_name;
     std::unique_ptr<pcap_t, PcapCloser> m_handle;
     int m_selectableFd = -1;  // belongs to m_handle
+    std::vector<std::string> m_warnings;  // of m_handle's activation
 };

@@ -116,8 +116,9 @@ void MainWindow::operationEnded()
 
 void MainWindow::present(const TapSnapshot &snapshot, const QList<TapOutcome> &outcomes)
 {
+    // By its address: a tap whose interface was renamed is still the one the form was for.
     const bool newlyFound =
-        snapshot.present && (!m_tap.present || snapshot.interfaceName != m_tap.interfaceName);
+        snapshot.present && (!m_tap.present || snapshot.address != m_tap.address);
     m_tap = snapshot;
     m_settings->takeIn(m_tap, newlyFound, outcomes);
     m_update->takeIn(m_tap, newlyFound, outcomes);

@@ -61,7 +61,13 @@ void SettingsActions::take(const TapOutcome &outcome)
     if (!outcome.failed())
         return;
     WindowMessages::print(failureLine());
-    if (isWrite(outcome.action)) {
+    if (isWrite(outcome.action) && outcome.failure.interfaceFault()) {
+        m_messages->show(tr("Settings not sent"),
+                         tr("The settings could not be sent to the tap (%1), so they may not be in "
+                            "effect. The form shows what is known of the tap's settings, not what "
+                            "was entered.")
+                             .arg(outcome.failure.text()));
+    } else if (isWrite(outcome.action)) {
         m_messages->show(tr("Settings not acknowledged"),
                          tr("The tap did not acknowledge the settings (%1), so they may not be in "
                             "effect. The form shows what is known of the tap's settings, not what "
@@ -126,9 +132,11 @@ QString SettingsActions::failureLine() const
     if (!m_outcome || !m_outcome->failed())
         return {};
     const QString failure = m_outcome->failure.text();
-    return m_outcome->action == TapOutcome::Action::Read
-        ? tr("Settings not read: %1").arg(failure)
-        : tr("Settings not acknowledged: %1").arg(failure);
+    if (m_outcome->action == TapOutcome::Action::Read)
+        return tr("Settings not read: %1").arg(failure);
+    // The tap cannot acknowledge what never reached it.
+    return m_outcome->failure.interfaceFault() ? tr("Settings not sent: %1").arg(failure)
+                                               : tr("Settings not acknowledged: %1").arg(failure);
 }
 
 QString SettingsActions::doneLine() const

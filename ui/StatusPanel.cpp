@@ -124,6 +124,15 @@ void StatusPanel::tellProblem(const TapSnapshot &tap)
         m_messages->close(WindowMessages::Topic::TapProblem);
         return;
     }
+    // The privilege is only worth asking for where it is what is missing.
+    if (problem.cause != LinkError::Kind::NoPrivilege) {
+        m_messages->show(tr("The tap cannot be reached"),
+                         tr("The tap is attached as %1, but cannot be reached through that "
+                            "interface:\n%2")
+                             .arg(problem.interfaceName, problem.reason),
+                         WindowMessages::Topic::TapProblem);
+        return;
+    }
     m_messages->show(
         tr("The tap cannot be reached"),
         tr("The tap is attached as %1, but this program cannot capture on that interface:\n%2\n\n"

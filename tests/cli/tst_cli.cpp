@@ -325,8 +325,8 @@ private slots:
             qPrintable(refused.err));
     }
 
-    // A tap another program holds (5, with its PID) or that cannot be captured on (4, with how
-    // to grant the privilege).
+    // A tap another program holds (5, with its PID) or that cannot be reached (4, with why and
+    // the fix: how to grant the privilege only where the privilege is what is missing).
     void heldOrUnreachable()
     {
         const auto bed = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"));
@@ -343,19 +343,48 @@ private slots:
                 held.err.contains(QStringLiteral("PID %1").arg(QCoreApplication::applicationPid())),
                 qPrintable(held.err));
         }
+        struct Row
+        {
+            QStringList link;  // ip link set kvtap0 ...
+            QStringList runAs;  // before the program: nothing, or setpriv taking the privilege
+            QString says;
+            bool hint;
+        };
         const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
         if (setpriv.isEmpty())
             QSKIP("setpriv is needed to take the capture privilege away");
-        QProcess unprivileged;
-        unprivileged.start(setpriv,
-                           {QStringLiteral("--bounding-set=-net_raw,-net_admin"),
-                            QStringLiteral(KALVESSA100CTL), QStringLiteral("apply"),
-                            QStringLiteral("--fcs=on")});
-        const Run run = finished(unprivileged);
-        QCOMPARE(run.code, 4);
-        QVERIFY2(run.err.contains(QStringLiteral("usermod -aG kalvessa"))
-                     && run.err.contains(QStringLiteral("setcap")),
-                 qPrintable(run.err));
+        const QList<Row> rows{
+            {{QStringLiteral("down")},
+             {},
+             QStringLiteral("kvtap0: cannot be reached: kvtap0 is down: `ip link set dev kvtap0 "
+                            "up`"),
+             false},
+            {{QStringLiteral("up"), QStringLiteral("mtu"), QStringLiteral("100")},
+             {},
+             QStringLiteral("kvtap0: cannot be reached: kvtap0's MTU is 100; the tap's frames "
+                            "need 1500: `ip link set dev kvtap0 mtu 1500`"),
+             false},
+            {{QStringLiteral("mtu"), QStringLiteral("1500")},
+             {setpriv, QStringLiteral("--bounding-set=-net_raw,-net_admin")},
+             QStringLiteral("kvtap0: cannot capture on it: "),
+             true},
+        };
+        for (const Row &row : rows) {
+            QVERIFY(TapTestBed::ip(
+                QStringList{QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("kvtap0")}
+                + row.link));
+            const QStringList command = row.runAs
+                + QStringList{QStringLiteral(KALVESSA100CTL), QStringLiteral("apply"),
+                              QStringLiteral("--fcs=on")};
+            QProcess process;
+            process.start(command.first(), command.mid(1));
+            const Run run = finished(process);
+            QCOMPARE(run.code, 4);
+            QVERIFY2(run.err.contains(row.says), qPrintable(run.err));
+            QVERIFY2(run.err.contains(QStringLiteral("usermod -aG kalvessa")) == row.hint
+                         && run.err.contains(QStringLiteral("setcap")) == row.hint,
+                     qPrintable(run.err));
+        }
         QVERIFY(bed->frames().isEmpty());
     }
 };

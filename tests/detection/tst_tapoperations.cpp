@@ -1,23 +1,92 @@
-// The operations the worker and the command-line tool share, on a tap taken through the tap
-// service: how each one ends, against the simulated tap in a private network namespace.
+// The tap service and the operations the worker and the command-line tool share, on a tap
+// taken through it: how the taking and each operation end, against the simulated tap.
 #include <QTest>
 
 #include <algorithm>
 
 #include "FirmwareImage.h"
+#include "InProcessTaps.h"
+#include "TapBed.h"
 #include "TapOperations.h"
 #include "TapService.h"
-#include "TapTestBed.h"
 
 using Action = TapOutcome::Action;
 using Result = TapOutcome::Result;
+using Opened = TapOpening::Result;
+using Link = LinkError::Kind;
+
+namespace {
+// In the capture library's words, as an interface that cannot be made promiscuous has it.
+const std::string NoPromiscuous = "That device doesn't support promiscuous mode";
+}  // namespace
 
 class TapOperationsTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { REQUIRE_TAP_TEST_BED(); }
+    void initTestCase() { REQUIRE_TAP_BED(); }
+
+    // A tap is taken for a generation only where its answers can be heard; otherwise it is not
+    // usable, with the reason and what the link said (the privilege only helps NoPrivilege).
+    void takenOnlyWhereItCanBeHeard_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("mtu");  // 0: the link down
+        QTest::addColumn<bool>("warns");  // no promiscuous mode
+        QTest::addColumn<bool>("heard");
+        QTest::addColumn<Opened>("result");
+        QTest::addColumn<int>("generation");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<Link>("cause");
+        const QString mtu = QStringLiteral("kvtap0's MTU is 100; the tap's frames need 1500: `ip "
+                                           "link set dev kvtap0 mtu 1500`");
+        const QString deaf = QString::fromStdString("kvtap0: " + NoPromiscuous)
+            + QStringLiteral("; the tap's answers, addressed to 00:00:00:00:00:00, may never "
+                             "reach this host");
+        QTest::newRow("MTU too small") << QStringList() << 100 << false << true
+                                       << Opened::Unreachable << 0 << mtu << Link::FrameTooLong;
+        QTest::newRow("link down")
+            << QStringList() << 0 << false << true << Opened::Unreachable << 0
+            << "kvtap0 is down: `ip link set dev kvtap0 up`" << Link::InterfaceDown;
+        if (!TapBed::endToEnd()) {  // no kernel interface warns on demand
+            QTest::newRow("warned and deaf: never generation 3")
+                << QStringList() << 1500 << true << false << Opened::Unreachable << 0 << deaf
+                << Link::Other;
+            QTest::newRow("warned but heard") << QStringList() << 1500 << true << true
+                                              << Opened::Opened << 4 << "" << Link::Other;
+        }
+    }
+
+    void takenOnlyWhereItCanBeHeard()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, mtu);
+        QFETCH(bool, warns);
+        QFETCH(bool, heard);
+        QFETCH(Opened, result);
+        QFETCH(int, generation);
+        QFETCH(QString, reason);
+        QFETCH(Link, cause);
+        const std::unique_ptr<TapBed> bed = TapBed::make();
+        QVERIFY(bed->plug() && bed->startTap(options));
+        QVERIFY(mtu > 0 ? bed->setMtu(mtu) : bed->setUp(false));
+        if (warns)
+            InProcessTaps::instance()
+                .line(bed->hostInterface())
+                ->setOpenWarning(NoPromiscuous, heard);
+        const TapOpening opening = openTap(bed->hostInterface());
+        QCOMPARE(opening.result, result);
+        QCOMPARE(opening.tap ? opening.tap->generation() : 0, generation);
+        QCOMPARE(opening.reason, reason);
+        QCOMPARE(opening.cause, cause);
+        // Passed on with the interface's name, whatever became of the tap.
+        QCOMPARE(opening.warnings,
+                 warns ? QStringList{QString::fromStdString("kvtap0: " + NoPromiscuous)}
+                       : QStringList());
+        if (mtu > 0 && mtu < 1500)
+            QVERIFY(bed->frames().isEmpty());
+    }
 
     void outcomes_data()
     {
@@ -44,9 +113,9 @@ private slots:
         QFETCH(Action, action);
         QFETCH(Result, result);
         QFETCH(QString, failure);
-        TapTestBed bed;
-        QVERIFY(bed.plug() && bed.startTap(options));
-        TapOpening opening = openTap(bed.hostInterface());
+        const std::unique_ptr<TapBed> bed = TapBed::make();
+        QVERIFY(bed->plug() && bed->startTap(options));
+        TapOpening opening = openTap(bed->hostInterface());
         QVERIFY(opening.tap);
         HeldTap &tap = *opening.tap;
 

@@ -2,9 +2,12 @@
 
 #include <array>
 #include <memory>
+#include <thread>
 
 #include "DeviceSettings.h"
 #include "HardwareAddress.h"
+#include "InProcessTaps.h"
+#include "LinkRecovery.h"
 #include "MV1Device_v4.h"
 #include "PacketSession.h"
 #include "SettingsRegisterMap.h"
@@ -301,9 +304,73 @@ private slots:
         QCOMPARE(bed->frames().size(), 4);
     }
 
-    // An unplugged interface is told as gone, in the capture library's words, whichever way
-    // the frames travel; a capture open meanwhile first reads what came before (another
-    // session's request and its answer). The device works again once the tap is back.
+    // What the host's interface does to an operation: a frame longer than its MTU, or a link
+    // down for longer than a replug takes, ends it with the cause and the fix, and nothing more
+    // is tried (an update does not even begin).
+    void interfaceFaultsEndTheOperation_data()
+    {
+        struct Row
+        {
+            const char *name;
+            int mtu;  // 0: the link down
+            bool update;
+            const char *failure;
+        };
+        static const Row Rows[] = {
+            {"MTU below a register frame", 100, false,
+             "register 0x70000, kvtap0's MTU is 100; the tap's frames need 1500: `ip link set dev "
+             "kvtap0 mtu 1500`"},
+            {"MTU below a page frame", 1000, true,
+             "begin, kvtap0's MTU is 1000; the tap's frames need 1500: `ip link set dev kvtap0 mtu "
+             "1500`"},
+            {"down longer than a replug", 0, false,
+             "register 0x70000, kvtap0 is down: `ip link set dev kvtap0 up`"},
+        };
+        QTest::addColumn<int>("mtu");
+        QTest::addColumn<bool>("update");
+        QTest::addColumn<QString>("failure");
+        for (const Row &row : Rows)
+            QTest::newRow(row.name) << row.mtu << row.update << row.failure;
+    }
+
+    void interfaceFaultsEndTheOperation()
+    {
+        QFETCH(int, mtu);
+        QFETCH(bool, update);
+        QFETCH(QString, failure);
+        QVERIFY(startTap());
+        QVERIFY(mtu > 0 ? bed->setMtu(mtu) : bed->setUp(false));
+        const QByteArray image(4096, '\x5A');
+        QVERIFY(update ? !dev->updateFirmware(bytes(image), int(image.size()))
+                       : !dev->writeSettings(DeviceSettings(), false));
+        QCOMPARE(dev->lastFailure().text(), failure);
+        QVERIFY(dev->lastFailure().interfaceFault());
+        QVERIFY(bed->setUp(true));  // for the bed's own look at what the tap received
+        QVERIFY(bed->frames().isEmpty());
+    }
+
+    // A link away for less than the grace, down and then unplugged and plugged in again as a
+    // USB adapter is: the write waits and goes through to the tap that came back.
+    void replugWithinTheGraceIsWaitedFor()
+    {
+        IN_PROCESS_ONLY();
+        QVERIFY(startTap());
+        const std::shared_ptr<SimulatedLine> line =
+            InProcessTaps::instance().line(bed->hostInterface());
+        QVERIFY(bed->setUp(false));
+        bool written = false;
+        std::thread writer([&] { written = dev->writeRegister(0x70001, 0x5A, false); });
+        QTRY_VERIFY(line->refusedOpens() > 0);
+        QVERIFY(bed->unplug() && bed->plug() && bed->startTap());
+        writer.join();
+        QVERIFY(written);
+        QCOMPARE(accessesOf(bed->frames()), (QList<Access>{{0x70, 0x70001, 0x5A}}));
+    }
+
+    // An unplugged interface is told as gone once the grace is over, the capture library's
+    // words kept, whichever way the frames travel; a capture open meanwhile first reads what
+    // came before (another session's request and its answer). The device works again once the
+    // tap is back.
     void deviceSurvivesUnplugAndReplug()
     {
         QVERIFY(startTap());
@@ -313,6 +380,8 @@ private slots:
         QVERIFY(bed->unplug());
         QVERIFY(!dev->writeRegister(0x70001, 0x02, false));
         QCOMPARE(dev->lastFailure().detail, std::string("No such device exists"));
+        QCOMPARE(dev->lastFailure().text(),
+                 QStringLiteral("register 0x70001, kvtap0 went away and did not come back"));
         QCOMPARE(drain(held).size(), 2);
         QCOMPARE(int(held.receive().result), int(LinkReception::Result::Failed));
         QCOMPARE(held.lastError(), std::string("The interface disappeared"));

@@ -37,6 +37,10 @@ DeviceFailure failed(Step step, int where, int of, Cause cause, int count)
 // "register 0x7020C, no reply after 10 sends", "page 10 of 768 refused 20 times"
 const DeviceFailure NoReply = failed(Step::Register, 0x7020C, 0, Cause::NoReply, 10);
 const DeviceFailure Refused = failed(Step::Page, 10, 768, Cause::Refused, 20);
+// "register 0x70000, kvtap0's MTU is 100; ..."
+const DeviceFailure TooLong = DeviceFailure::during(Step::Register, 0x70000)
+                                  .ofLink({LinkError::Kind::FrameTooLong, "send: Message too long"},
+                                          "kvtap0", 100, Cause::CannotSend);
 
 TapSnapshot tap(int generation, uint16_t version)
 {
@@ -208,6 +212,22 @@ private slots:
             {"Apply acknowledged", [this] { report(tap(4, 4), {outcome(Action::Write)}); },
              "Kalvessa 100 found |  | Applied at 14:02:11. The form shows what the tap holds. | "
              "RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
+            {"its interface renamed: the same tap, what was said of it stays",
+             [this] {
+                 TapSnapshot renamed = tap(4, 4);
+                 renamed.interfaceName = QStringLiteral("kvtapx");
+                 report(renamed);
+             },
+             "Kalvessa 100 found |  | Applied at 14:02:11. The form shows what the tap holds. | "
+             "RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
+            {"Flash not sent: the tap cannot acknowledge what its interface would not carry",
+             [this] {
+                 click("pushButton_3");
+                 report(tap(4, 4), {outcome(Action::Store, TooLong)});
+             },
+             "Kalvessa 100 found | Settings not sent: register 0x70000, kvtap0's MTU is 100; the "
+             "tap's frames need 1500: `ip link set dev kvtap0 mtu 1500` | The form shows what the "
+             "tap holds. | RAF-  | Firmware up-to-date/Version 4.0 | 100/0"},
             {"Flash not acknowledged",
              [this] {
                  click("pushButton_3");
@@ -295,6 +315,33 @@ private slots:
             QCOMPARE(w->isWindowModified(), false);
         }
         QCOMPARE(get("label")->accessibleDescription(), QStringLiteral("tap not found"));
+    }
+
+    // A tap that cannot be reached is told with its reason; how to grant the capture privilege
+    // only where that is what is missing.
+    void privilegeIsAskedForOnlyWhereItIsMissing_data()
+    {
+        QTest::addColumn<LinkError::Kind>("cause");
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("no privilege") << LinkError::Kind::NoPrivilege << true;
+        QTest::newRow("link down") << LinkError::Kind::InterfaceDown << false;
+        QTest::newRow("MTU too small") << LinkError::Kind::FrameTooLong << false;
+        QTest::newRow("answers not heard") << LinkError::Kind::Other << false;
+    }
+
+    void privilegeIsAskedForOnlyWhereItIsMissing()
+    {
+        QFETCH(LinkError::Kind, cause);
+        QFETCH(bool, asks);
+        TapSnapshot unreachable = none(TapProblem::Kind::Unreachable);
+        unreachable.problem.cause = cause;
+        unreachable.problem.reason = QStringLiteral("the reason");
+        report(unreachable);
+        QCOMPARE(text("label_32"), QStringLiteral("Tap not reachable"));
+        QTRY_VERIFY(message());
+        QVERIFY(message()->text().contains(QStringLiteral("kvtap0"))
+                && message()->text().contains(QStringLiteral("the reason")));
+        QCOMPARE(message()->text().contains(QStringLiteral("setcap")), asks);
     }
 
     void editsAreMarkedAndReadAsksBeforeDiscarding()

@@ -40,6 +40,22 @@ bool InProcessTapBed::unplug()
     return was;
 }
 
+bool InProcessTapBed::setUp(bool up)
+{
+    if (!m_plugged)
+        return false;
+    m_line->setUp(up);
+    return true;
+}
+
+bool InProcessTapBed::setMtu(int mtu)
+{
+    if (!m_plugged)
+        return false;
+    m_line->setMtu(mtu);
+    return true;
+}
+
 bool InProcessTapBed::startTap(const QStringList &options)
 {
     QString error = QStringLiteral("%1 is not plugged").arg(m_host);

@@ -21,6 +21,8 @@ public:
 
     bool plug() override;
     bool unplug() override;
+    bool setUp(bool up) override;
+    bool setMtu(int mtu) override;
     bool startTap(const QStringList &options = {}) override;
     void stopTap() override;
     bool tapRunning() const override;

@@ -14,15 +14,18 @@ namespace {
 // A capture's ring on the host end holds this many frames whatever their size (every slot has
 // room for a whole snapshot); more that arrive before the host reads are lost.
 constexpr size_t RingFrames = 32;
-// What the kernel sends on an Ethernet interface: a header at least, a 1500-byte MTU at most.
+// What the kernel sends on an Ethernet interface: a header at least, the MTU beyond it at most.
 constexpr int MinFrameLength = 14;
-constexpr int MaxFrameLength = 1514;
+constexpr int EthernetHeaderLength = 14;
 constexpr int MacLength = 6;
 constexpr int SourceOffset = 6;
 
 // The capture library's and the kernel's words for what befalls a capture.
 constexpr const char *NoSuchDevice = "No such device exists";
 constexpr const char *Disappeared = "The interface disappeared";
+constexpr const char *NotUp = "That device is not up";
+constexpr const char *WentDown = "The interface went down";
+constexpr const char *SendDown = "send: Network is down";
 constexpr const char *SendGone = "send: No such device or address";
 constexpr const char *SendTooShort = "send: Invalid argument";
 constexpr const char *SendTooLong = "send: Message too long";
@@ -59,10 +62,10 @@ LinkReception failed(LinkError::Kind kind, const char *text)
     return got;
 }
 
-LinkOpening notOpened(const char *text)
+LinkOpening notOpened(const char *text, LinkError::Kind kind = LinkError::Kind::InterfaceGone)
 {
     LinkOpening opening;
-    opening.error = {LinkError::Kind::InterfaceGone, text};
+    opening.error = {kind, text};
     return opening;
 }
 
@@ -111,6 +114,11 @@ public:
             m_line->detach(m_port);
         m_line.reset();
     }
+    int mtu() const override
+    {
+        const std::shared_ptr<SimulatedLine> now = m_taps.line(m_name);
+        return now ? now->mtu() : 0;
+    }
 
 private:
     InProcessTaps &m_taps;
@@ -121,9 +129,10 @@ private:
 
 }  // namespace
 
-SimulatedLine::SimulatedLine(QString name, const MacAddress &mac)
+SimulatedLine::SimulatedLine(QString name, const MacAddress &mac, int index)
     : m_name(std::move(name))
     , m_mac(mac)
+    , m_index(index)
 {
 }
 
@@ -135,6 +144,38 @@ void SimulatedLine::unplug()
     m_plugged = false;
     m_tap.reset();
     m_arrived.notify_all();
+}
+
+void SimulatedLine::setUp(bool up)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_up = up;
+    m_arrived.notify_all();
+}
+
+void SimulatedLine::setMtu(int mtu)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_mtu = mtu;
+}
+
+int SimulatedLine::mtu() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_mtu;
+}
+
+void SimulatedLine::setOpenWarning(const std::string &warning, bool tapHeard)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_openWarning = warning;
+    m_tapHeard = tapHeard;
+}
+
+int SimulatedLine::refusedOpens() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_refusedOpens;
 }
 
 bool SimulatedLine::startTap(const QStringList &options, QString *error)
@@ -217,10 +258,16 @@ LinkOpening SimulatedLine::open(Port &port)
     const std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_plugged)
         return notOpened(NoSuchDevice);
+    if (!m_up) {
+        ++m_refusedOpens;
+        return notOpened(NotUp, LinkError::Kind::InterfaceDown);
+    }
     port.waiting.clear();
     port.open = true;
     LinkOpening opening;
     opening.opened = true;
+    if (!m_openWarning.empty())
+        opening.warnings.push_back(m_openWarning);
     return opening;
 }
 
@@ -236,10 +283,12 @@ std::optional<LinkError> SimulatedLine::send(Port &from, const uint8_t *bytes, i
     const std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_plugged)
         return LinkError{LinkError::Kind::InterfaceGone, SendGone};
+    if (!m_up)
+        return LinkError{LinkError::Kind::InterfaceDown, SendDown};
     if (length < MinFrameLength)
         return LinkError{LinkError::Kind::Other, SendTooShort};
-    if (length > MaxFrameLength)
-        return LinkError{LinkError::Kind::Other, SendTooLong};
+    if (length > m_mtu + EthernetHeaderLength)
+        return LinkError{LinkError::Kind::FrameTooLong, SendTooLong};
     catchUp(Clock::now());
     for (Port *port : m_ports) {
         if (port != &from)
@@ -274,6 +323,8 @@ LinkReception SimulatedLine::receive(Port &port, int timeoutMs)
         }
         if (!m_plugged)
             return failed(LinkError::Kind::InterfaceGone, Disappeared);
+        if (!m_up)
+            return failed(LinkError::Kind::InterfaceDown, WentDown);
         if (now >= deadline)
             return {};
         Clock::time_point wake = deadline;
@@ -297,8 +348,11 @@ void SimulatedLine::catchUp(Clock::time_point now)
 
 bool SimulatedLine::send(const uint8_t *bytes, int length)
 {
-    for (Port *port : m_ports)
-        deliver(*port, bytes, length);
+    // An interface that drops what is not addressed to it never hears the zero address.
+    if (m_tapHeard) {
+        for (Port *port : m_ports)
+            deliver(*port, bytes, length);
+    }
     m_arrived.notify_all();  // a link waiting on another thread
     return true;
 }
@@ -401,7 +455,7 @@ std::shared_ptr<SimulatedLine> InProcessTaps::plug(const QString &name, const Ma
             if (there->name() == name)
                 return nullptr;
         }
-        line = std::make_shared<SimulatedLine>(name, mac);
+        line = std::make_shared<SimulatedLine>(name, mac, ++m_lastIndex);
         m_lines.push_back(line);
     }
     tellWatchers();
@@ -465,6 +519,22 @@ bool InProcessTaps::hardwareAddress(const QString &interfaceName, MacAddress *ou
         return false;
     *out = found->mac();
     return true;
+}
+
+int InProcessTaps::interfaceIndex(const QString &interfaceName)
+{
+    const std::shared_ptr<SimulatedLine> found = line(interfaceName);
+    return found ? found->index() : 0;
+}
+
+QString InProcessTaps::interfaceName(int index)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    for (const std::shared_ptr<SimulatedLine> &line : m_lines) {
+        if (line->index() == index)
+            return line->name();
+    }
+    return {};
 }
 
 std::unique_ptr<FrameLink> InProcessTaps::linkFor(const QString &interfaceName)

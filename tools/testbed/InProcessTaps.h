@@ -11,6 +11,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "FrameLink.h"
@@ -42,15 +43,25 @@ public:
         bool open = false;
     };
 
-    SimulatedLine(QString name, const MacAddress &mac);
+    SimulatedLine(QString name, const MacAddress &mac, int index);
     ~SimulatedLine() override;
     SimulatedLine(const SimulatedLine &) = delete;
     SimulatedLine &operator=(const SimulatedLine &) = delete;
 
     const QString &name() const { return m_name; }
     const MacAddress &mac() const { return m_mac; }
+    int index() const { return m_index; }  // as the kernel numbers interfaces: never reused
     // The interface goes: its links fail, the tap ends; what it held stays readable.
     void unplug();
+    // Down, links neither open nor send; the tap stays as it is.
+    void setUp(bool up);
+    void setMtu(int mtu);
+    int mtu() const;
+    // Every open warns so (in the capture library's words); unless the tap is heard, none of
+    // its frames reach the host, as on an interface that cannot be made promiscuous.
+    void setOpenWarning(const std::string &warning, bool tapHeard);
+    // How often a link tried to open it while it was down.
+    int refusedOpens() const;
 
     bool startTap(const QStringList &options, QString *error);
     void stopTap();
@@ -79,10 +90,16 @@ private:
 
     const QString m_name;
     const MacAddress m_mac;
+    const int m_index;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_arrived;
     bool m_plugged = true;
+    bool m_up = true;
+    int m_mtu = 1500;
+    std::string m_openWarning;
+    bool m_tapHeard = true;
+    int m_refusedOpens = 0;
     std::vector<Port *> m_ports;
     std::unique_ptr<tapsim::TapOptions> m_options;
     std::unique_ptr<tapsim::TapState> m_state;  // kept after the tap ends
@@ -109,6 +126,8 @@ public:
     std::optional<QList<TapInterface>> listTaps() override;
     bool anyTap() override;
     bool hardwareAddress(const QString &interfaceName, MacAddress *out) override;
+    int interfaceIndex(const QString &interfaceName) override;
+    QString interfaceName(int index) override;
     std::unique_ptr<FrameLink> linkFor(const QString &interfaceName) override;
     std::unique_ptr<LinkChanges> watchLinks() override;
 
@@ -121,6 +140,7 @@ private:
     std::vector<std::shared_ptr<SimulatedLine>> m_lines;  // in the order they were plugged
     std::vector<Watch *> m_watches;
     int m_users = 0;
+    int m_lastIndex = 0;
     HostInterfaces *m_before = nullptr;
     std::unique_ptr<QTemporaryDir> m_lockDirectory;
 };

@@ -44,6 +44,9 @@ public:
 
     virtual bool plug() = 0;  // the interface appears, up
     virtual bool unplug() = 0;  // it goes; the tap with it
+    // The host interface as `ip link set` changes it: down (the tap stays as it is), its MTU.
+    virtual bool setUp(bool up) = 0;
+    virtual bool setMtu(int mtu) = 0;
     // Starts the tap with these options of kalvessa-tapsim (its --help); returns once it
     // listens. A fresh record and a fresh tap state.
     virtual bool startTap(const QStringList &options = {}) = 0;

@@ -186,6 +186,18 @@ bool TapTestBed::unplug()
     return removed;
 }
 
+bool TapTestBed::setUp(bool up)
+{
+    return ip({QStringLiteral("link"), QStringLiteral("set"), m_host,
+               up ? QStringLiteral("up") : QStringLiteral("down")});
+}
+
+bool TapTestBed::setMtu(int mtu)
+{
+    return ip({QStringLiteral("link"), QStringLiteral("set"), m_host, QStringLiteral("mtu"),
+               QString::number(mtu)});
+}
+
 bool TapTestBed::ip(const QStringList &arguments, QString *error)
 {
     return runIp(arguments, error);

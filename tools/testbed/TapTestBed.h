@@ -33,6 +33,8 @@ public:
 
     bool plug() override;  // create the veth pair, both ends up
     bool unplug() override;  // delete it; the sim dies with its interface
+    bool setUp(bool up) override;
+    bool setMtu(int mtu) override;
     // Starts the sim on the far end with these extra options; returns once it captures.
     bool startTap(const QStringList &options = {}) override;
     void stopTap() override;

@@ -242,6 +242,22 @@ Optionen des Qt-Toolkits wie -platform werden an dieses weitergegeben.</translat
         <source>no tap is attached</source>
         <translation>kein Tap angeschlossen</translation>
     </message>
+    <message>
+        <source>%1&apos;s MTU is %2; the tap&apos;s frames need %3: `ip link set dev %1 mtu %3`</source>
+        <translation>Die MTU von %1 ist %2; die Frames des Taps brauchen %3: `ip link set dev %1 mtu %3`</translation>
+    </message>
+    <message>
+        <source>%1&apos;s MTU is too small; the tap&apos;s frames need %2: `ip link set dev %1 mtu %2`</source>
+        <translation>Die MTU von %1 ist zu klein; die Frames des Taps brauchen %2: `ip link set dev %1 mtu %2`</translation>
+    </message>
+    <message>
+        <source>%1 is down: `ip link set dev %1 up`</source>
+        <translation>%1 ist deaktiviert: `ip link set dev %1 up`</translation>
+    </message>
+    <message>
+        <source>%1 went away and did not come back</source>
+        <translation>%1 ist verschwunden und nicht zurückgekommen</translation>
+    </message>
 </context>
 <context>
     <name>FileActions</name>
@@ -547,6 +563,18 @@ Discard your changes?</source>
         <source>The form shows what the tap holds.</source>
         <translation>Das Formular zeigt, was der Tap enthält.</translation>
     </message>
+    <message>
+        <source>Settings not sent</source>
+        <translation>Einstellungen nicht gesendet</translation>
+    </message>
+    <message>
+        <source>The settings could not be sent to the tap (%1), so they may not be in effect. The form shows what is known of the tap&apos;s settings, not what was entered.</source>
+        <translation>Die Einstellungen konnten nicht an den Tap gesendet werden (%1) und sind daher möglicherweise nicht wirksam. Das Formular zeigt, was über die Einstellungen des Taps bekannt ist, nicht das Eingegebene.</translation>
+    </message>
+    <message>
+        <source>Settings not sent: %1</source>
+        <translation>Einstellungen nicht gesendet: %1</translation>
+    </message>
 </context>
 <context>
     <name>SettingsForm</name>
@@ -626,6 +654,19 @@ Einem selbst gebauten Programm erteilen Sie das Recht direkt:
     <message>
         <source>Last action</source>
         <translation>Letzte Aktion</translation>
+    </message>
+    <message>
+        <source>The tap is attached as %1, but cannot be reached through that interface:
+%2</source>
+        <translation>Der Tap ist als %1 angeschlossen, ist über diese Schnittstelle aber nicht erreichbar:
+%2</translation>
+    </message>
+</context>
+<context>
+    <name>TapService</name>
+    <message>
+        <source>%1; the tap&apos;s answers, addressed to 00:00:00:00:00:00, may never reach this host</source>
+        <translation>%1; die Antworten des Taps, adressiert an 00:00:00:00:00:00, erreichen diesen Rechner womöglich nie</translation>
     </message>
 </context>
 <context>
