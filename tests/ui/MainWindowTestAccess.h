@@ -12,11 +12,12 @@
 #include "Detection.h"
 #include "MainWindow.h"
 #include "ResourcePaths.h"
-#include "TapTestBed.h"
+#include "InProcessTaps.h"
 
 // What the tests need of a window: its widgets by name, and a little beyond them.
 // Every window runs the worker, which talks to any tap it can see, and some tests click
-// "Apply"; so windows are made only in a private network namespace (REQUIRE_TAP_TEST_BED).
+// "Apply"; so windows are made only where the tap service sees the test's own interfaces: the
+// in-process ones (InProcessTaps attached), or a private network namespace's.
 class MainWindowTestAccess
 {
 public:

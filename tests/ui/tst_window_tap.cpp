@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "MainWindowTestAccess.h"
+#include "TapTestBed.h"
 #include "TapWire.h"
 
 namespace {
