@@ -1,5 +1,6 @@
-// The whole window against the simulated tap in a private network namespace: clicking the
-// real widgets, and checking both what the window shows and what reached the tap.
+// The whole window against the simulated tap, in-process and on a veth pair in a private
+// network namespace: clicking the real widgets, and checking both what the window shows and
+// what reached the tap.
 #include <QMessageBox>
 #include <QTest>
 
@@ -7,7 +8,7 @@
 #include <memory>
 
 #include "MainWindowTestAccess.h"
-#include "TapTestBed.h"
+#include "TapBed.h"
 #include "TapWire.h"
 
 namespace {
@@ -29,7 +30,7 @@ const std::pair<const char *, bool> Flags[] = {{"checkBox", true},
                                                {"checkBox_4", true}};
 
 // The opcodes of the requests the tap received since the frames were last cleared.
-QList<int> opcodes(TapTestBed &bed)
+QList<int> opcodes(TapBed &bed)
 {
     QList<int> out;
     for (const wire::Access &a : wire::accessesOf(bed.frames()))
@@ -45,14 +46,12 @@ class TestWindowTap
 {
     Q_OBJECT
 
-    std::unique_ptr<TapTestBed> bed;
-
-    static bool setLink(const char *state) { return TapTestBed::ip({"link", "set", Host, state}); }
+    std::unique_ptr<TapBed> bed;
 
     // A tap answering with these options, then the window that finds it (unless its link is down).
     void openWindow(const QStringList &options, bool linkDown = false)
     {
-        QVERIFY(bed->plug() && bed->startTap(options) && (!linkDown || setLink("down")));
+        QVERIFY(bed->plug() && bed->startTap(options) && (!linkDown || bed->setUp(false)));
         w = new MainWindow;
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
@@ -119,8 +118,8 @@ class TestWindowTap
 private slots:
     void initTestCase()
     {
-        REQUIRE_TAP_TEST_BED();
-        bed = std::make_unique<TapTestBed>(Host, QStringLiteral("00:0E:C6:AB:CD:EF"));
+        REQUIRE_TAP_BED();
+        bed = TapBed::make(Host, QStringLiteral("00:0E:C6:AB:CD:EF"));
     }
 
     void cleanup()
@@ -143,7 +142,7 @@ private slots:
                      && !details.contains(QStringLiteral("setcap")),
                  qPrintable(details));
 
-        QVERIFY(setLink("up"));
+        QVERIFY(bed->setUp(true));
         QTRY_COMPARE_WITH_TIMEOUT(text("label_2"), QStringLiteral("Kalvessa 100 found"), FoundMs);
         QCOMPARE(text("label_32"), QString());
         QTRY_COMPARE(w->findChildren<QMessageBox *>().size(), 0);
