@@ -1,3 +1,4 @@
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QStringList>
@@ -58,15 +59,15 @@ void printChanges(const QString &interfaceName, const QString &copies, const Dif
                   const DeviceSettings &target)
 {
     if (difference.settings.isEmpty()) {
-        console::out(tr("%1: the %2 already holds these settings.").arg(interfaceName, copies));
+        console::info(tr("%1: the %2 already holds these settings.").arg(interfaceName, copies));
         return;
     }
-    console::out(tr("%1: changes to the %2:").arg(interfaceName, copies));
+    console::info(tr("%1: changes to the %2:").arg(interfaceName, copies));
     for (const Setting setting : difference.settings) {
-        console::out(QStringLiteral("  %1%2 -> %3")
-                         .arg(settingoptions::nameOf(setting).leftJustified(LabelWidth),
-                              formatSetting(setting, settingOf(difference.held, setting)),
-                              formatSetting(setting, settingOf(target, setting))));
+        console::info(QStringLiteral("  %1%2 -> %3")
+                          .arg(settingoptions::nameOf(setting).leftJustified(LabelWidth),
+                               formatSetting(setting, settingOf(difference.held, setting)),
+                               settingoptions::describe(setting, settingOf(target, setting))));
     }
 }
 
@@ -106,17 +107,6 @@ struct Plan
                            [](const Difference &d) { return !d.settings.isEmpty(); });
     }
 };
-
-std::optional<SettingsPatch> requestedSettings(const ApplyRequest &request)
-{
-    const std::optional<SettingsPatch> patch = givenSettings(request.profilePath, request.options);
-    if (patch && patch->isEmpty()) {
-        console::err(tr("Nothing to apply: give a settings file with --profile, or setting options "
-                        "(kalvessa100ctl apply --help lists them)."));
-        return std::nullopt;
-    }
-    return patch;
-}
 
 // A tap that can be read keeps whatever the patch does not give; one that cannot (generation
 // 3) has nothing to keep, so the patch must give every setting.
@@ -201,10 +191,10 @@ void printPlan(const HeldTap &tap, const Plan &plan)
 {
     const QString name = tap.interfaceName();
     if (!plan.compared) {
-        console::out(tr("%1 runs generation %2, which cannot be read back: nothing can be "
-                        "compared, so every setting is written.")
-                         .arg(name)
-                         .arg(tap.generation()));
+        console::info(tr("%1 runs generation %2, which cannot be read back: nothing can be "
+                         "compared, so every setting is written.")
+                          .arg(name)
+                          .arg(tap.generation()));
     }
     if (!plan.changed())
         return;  // said once, after the run
@@ -219,12 +209,30 @@ void printPlan(const HeldTap &tap, const Plan &plan)
 
 }  // namespace
 
+std::optional<SettingsPatch> requestedSettings(const QString &profilePath,
+                                               const SettingsPatch &options)
+{
+    const std::optional<SettingsPatch> patch = givenSettings(profilePath, options);
+    if (patch && patch->isEmpty()) {
+        console::err(tr("Nothing to apply: give a settings file with --profile, or setting options "
+                        "(kalvessa100ctl apply --help lists them)."));
+        return std::nullopt;
+    }
+    return patch;
+}
+
 std::optional<SettingsPatch> givenSettings(const QString &profilePath, const SettingsPatch &options)
 {
     SettingsPatch patch;
     if (!profilePath.isEmpty()) {
         QString error;
-        const std::optional<SettingsPatch> loaded = SettingsFile::load(profilePath, &error);
+        QFile input;
+        const bool standardInput = profilePath == StandardStream;
+        if (standardInput)
+            input.open(stdin, QIODevice::ReadOnly);
+        const std::optional<SettingsPatch> loaded = standardInput
+            ? SettingsFile::read(input, tr("standard input"), &error)
+            : SettingsFile::load(profilePath, &error);
         if (!loaded) {
             console::err(error);
             return std::nullopt;
@@ -235,21 +243,17 @@ std::optional<SettingsPatch> givenSettings(const QString &profilePath, const Set
     return patch;
 }
 
-ExitCode applySettings(const ApplyRequest &request)
+ExitCode applySettings(const QString &selector, const ApplyRequest &request, QJsonObject *document)
 {
-    const std::optional<SettingsPatch> patch = requestedSettings(request);
-    if (!patch)
-        return ExitCode::BadInput;
-    const tapaccess::Taken taken =
-        tapaccess::take(request.interfaceName, tapaccess::Choice::OnlyOne);
+    const tapaccess::Taken taken = tapaccess::take(selector, tapaccess::Choice::OnlyOne);
     if (!taken.tap)
         return taken.failure;
     HeldTap &tap = *taken.tap;
 
-    const Plan plan = planFor(tap, *patch, request.store);
+    const Plan plan = planFor(tap, request.settings, request.store);
     if (plan.failure != ExitCode::Success)
         return plan.failure;
-    if (!request.json)
+    if (console::informing())
         printPlan(tap, plan);
 
     const bool writes = plan.changed() && !request.check;
@@ -259,14 +263,14 @@ ExitCode applySettings(const ApplyRequest &request)
             return written;
     }
 
-    if (request.json)
-        console::json(planJson(tap, plan, request, writes));
+    if (console::jsonMode())
+        *document = planJson(tap, plan, request, writes);
     else if (!plan.changed())
-        console::out(
+        console::info(
             tr("Nothing written: %1 already holds these settings.").arg(tap.interfaceName()));
     else if (request.check)
-        console::out(tr("Nothing written (--check)."));
+        console::info(tr("Nothing written (--check)."));
     else
-        console::out(writtenText(tap.interfaceName(), request.store));
+        console::info(writtenText(tap.interfaceName(), request.store));
     return ExitCode::Success;
 }

@@ -1,13 +1,18 @@
 #include "CommandLine.h"
 
 #include <QCommandLineParser>
+#include <QJsonArray>
+#include <QLoggingCategory>
 
+#include <algorithm>
 #include <array>
+#include <functional>
 
 #include "Commands.h"
 #include "Console.h"
 #include "KalvessaVersion.h"
 #include "SettingOptions.h"
+#include "TapAccess.h"
 
 namespace {
 
@@ -15,63 +20,141 @@ using console::tr;
 
 constexpr int CommandColumnWidth = 18;
 
-const QString InterfaceOption = QStringLiteral("interface");
+const QString TapOption = QStringLiteral("tap");
+const QString AllOption = QStringLiteral("all");
 const QString JsonOption = QStringLiteral("json");
+const QString QuietOption = QStringLiteral("quiet");
+const QString VerboseOption = QStringLiteral("verbose");
+const QString HelpOption = QStringLiteral("help");
 const QString ProfileOption = QStringLiteral("profile");
 const QString StoreOption = QStringLiteral("store");
 const QString CheckOption = QStringLiteral("check");
 const QString YesOption = QStringLiteral("yes");
 const QString ForceStandInOption = QStringLiteral("force-stand-in");
-const QString TapOption = QStringLiteral("tap");
 const QString PcapOption = QStringLiteral("pcap");
 const QString WriteOption = QStringLiteral("write");
 
-using Runner = ExitCode (*)(const QCommandLineParser &parser, const QStringList &arguments);
+// The names of the one option that names a tap; --interface is what it was first called.
+const QStringList TapOptionNames{QStringLiteral("t"), TapOption, QStringLiteral("i"),
+                                 QStringLiteral("interface")};
+// Options that may come before the command, as in "kalvessa100ctl --json list"; the first
+// group takes a value.
+const QStringList ValuedGlobalOptions{QStringLiteral("-t"), QStringLiteral("--tap"),
+                                      QStringLiteral("-i"), QStringLiteral("--interface")};
+
+// How a command's command line names taps.
+enum class Taps {
+    None,  // the command names no tap
+    One,  // one tap, by option or as the positional argument
+    Several,  // as many as named, or --all; by option or as positional arguments
+    SeveralByOption,  // as Several, but the positional argument is the command's own
+};
+
+// What the command line gave a command beyond its options.
+struct Invocation
+{
+    QStringList arguments;  // the command's own positional argument, if it takes one
+    QStringList selectors;  // the taps named, in order
+    bool all = false;
+};
+
+using Runner = ExitCode (*)(const QCommandLineParser &parser, const Invocation &invocation);
 using OptionAdder = void (*)(QCommandLineParser &parser);
 
 struct Command
 {
     const char *name;
-    const char *argument;  // the one positional argument after the command's name, or null
+    const char *argument;  // the command's own positional argument, or null
     const char *argumentHelp;
-    bool choosesTap;  // takes --interface
+    Taps taps;
     const char *summary;
     OptionAdder addOptions;
     Runner run;
 };
 
-void addInterface(QCommandLineParser &parser, const char *help)
+void addTapOptions(QCommandLineParser &parser, Taps taps)
 {
-    parser.addOption({{QStringLiteral("i"), InterfaceOption}, tr(help), QStringLiteral("NAME")});
-}
-
-void addJson(QCommandLineParser &parser)
-{
-    parser.addOption({JsonOption, tr("Print JSON instead of text.")});
+    if (taps == Taps::None)
+        return;
+    const bool several = taps == Taps::Several || taps == Taps::SeveralByOption;
+    parser.addOption(
+        {TapOptionNames,
+         several ? tr("The tap: its interface (kvtap0) or MAC address (00:0e:c6:12:34:56, "
+                      "00-0E-C6-12-34-56, 000ec6123456, 000e.c612.3456). Give it again for more "
+                      "taps. Without it, the one tap attached.")
+                 : tr("The tap: its interface or MAC address. Without it, the one tap attached."),
+         QStringLiteral("TAP")});
+    if (several)
+        parser.addOption({AllOption, tr("Every tap attached, one after the other.")});
 }
 
 // The filter commands take their settings from a tap, a settings file or options, as apply does.
+// A bare --tap (no tap named) starts from the one tap attached, as it always has.
 void addFilterSource(QCommandLineParser &parser)
 {
-    parser.addOption({TapOption, tr("Start from the settings the tap holds (see --interface).")});
-    parser.addOption({{QStringLiteral("i"), InterfaceOption},
-                      tr("The tap's interface, for --tap; without it, the first tap found."),
-                      QStringLiteral("NAME")});
-    parser.addOption({ProfileOption, tr("Settings file to take."), QStringLiteral("FILE")});
+    parser.addOption({ProfileOption, tr("Settings file to take (- for standard input)."),
+                      QStringLiteral("FILE")});
     parser.addOptions(settingoptions::options());
 }
 
-bool readFilterSource(const QCommandLineParser &parser, FilterSource *source)
+bool readFilterSource(const QCommandLineParser &parser, const Invocation &invocation,
+                      FilterSource *source)
 {
     QString error;
     if (!settingoptions::read(parser, &source->options, &error)) {
         console::err(error);
         return false;
     }
-    source->interfaceName = parser.value(InterfaceOption);
-    source->tap = parser.isSet(TapOption) || !source->interfaceName.isEmpty();
+    source->selector = invocation.selectors.value(0);
+    source->tap = parser.isSet(TapOption) || !invocation.selectors.isEmpty();
     source->profilePath = parser.value(ProfileOption);
     return true;
+}
+
+// One tap named (or none): the command runs on it as it always has, its document printed
+// alone. Several, or --all: on each in turn, each tap's lines as the command prints them, or
+// with --json one document with an entry per tap; the status is that of the tap worst off.
+ExitCode serveTaps(const Invocation &invocation,
+                   const std::function<ExitCode(const QString &, QJsonObject *)> &serve)
+{
+    const bool json = console::jsonMode();
+    if (!invocation.all && invocation.selectors.size() <= 1) {
+        QJsonObject document;
+        const ExitCode code = serve(invocation.selectors.value(0), &document);
+        if (json && code == ExitCode::Success && !document.isEmpty())
+            console::json(document);
+        return code;
+    }
+    ExitCode failure = ExitCode::Success;
+    const std::optional<QList<tapaccess::Target>> targets =
+        tapaccess::targets(invocation.selectors, invocation.all, &failure);
+    if (!targets)
+        return failure;
+    ExitCode worst = ExitCode::Success;
+    QJsonArray entries;
+    console::takeErrors();
+    for (const tapaccess::Target &target : *targets) {
+        QJsonObject document;
+        const ExitCode code = serve(target.interfaceName, &document);
+        const QStringList errors = console::takeErrors();
+        worst = mostSevere(worst, code);
+        QJsonObject entry{
+            {QStringLiteral("interface"), target.interfaceName},
+            {QStringLiteral("mac"),
+             target.address == MacAddress{} ? QJsonValue() : tapaccess::macText(target.address)},
+            {QStringLiteral("exit_code"), exitStatus(code)}};
+        if (code == ExitCode::Success && !document.isEmpty())
+            entry.insert(QStringLiteral("result"), document);
+        if (code != ExitCode::Success) {
+            entry.insert(QStringLiteral("error"),
+                         QJsonObject{{QStringLiteral("code"), exitStatus(code)},
+                                     {QStringLiteral("message"), errors.join(QLatin1Char('\n'))}});
+        }
+        entries.append(entry);
+    }
+    if (json)
+        console::json(QJsonObject{{QStringLiteral("taps"), entries}});
+    return worst;
 }
 
 // Said in every filter command's help: what the model takes the tap to do.
@@ -83,32 +166,23 @@ bool readFilterSource(const QCommandLineParser &parser, FilterSource *source)
     "destination 30-33. A VLAN-tagged frame moves them. A frame too short to hold a compared "     \
     "byte does not match."
 
-constexpr const char *FirstTapHelp =
-    QT_TRANSLATE_NOOP("kalvessa100ctl", "The tap's interface; without it, the first tap found.");
-constexpr const char *OnlyTapHelp = QT_TRANSLATE_NOOP(
-    "kalvessa100ctl", "The tap's interface; may be left out when only one tap is attached.");
-
 const std::array<Command, 7> Commands{{
-    {"list", nullptr, nullptr, false,
+    {"list", nullptr, nullptr, Taps::None,
      QT_TRANSLATE_NOOP("kalvessa100ctl",
                        "List every attached Kalvessa 100: interface, MAC "
-                       "address, generation and firmware, or why it cannot be used."),
-     [](QCommandLineParser &p) { addJson(p); },
-     [](const QCommandLineParser &p, const QStringList &) {
-         return listTaps(p.isSet(JsonOption));
-     }},
-    {"show", nullptr, nullptr, true,
+                       "address, generation and firmware (and whether an update is available), "
+                       "or why it cannot be used."),
+     [](QCommandLineParser &) {},
+     [](const QCommandLineParser &, const Invocation &) { return listTaps(); }},
+    {"show", nullptr, nullptr, Taps::Several,
      QT_TRANSLATE_NOOP("kalvessa100ctl",
                        "Show the settings the tap works with (generation 4); "
                        "--json prints them as a settings file."),
-     [](QCommandLineParser &p) {
-         addInterface(p, FirstTapHelp);
-         addJson(p);
-     },
-     [](const QCommandLineParser &p, const QStringList &) {
-         return showSettings(p.value(InterfaceOption), p.isSet(JsonOption));
+     [](QCommandLineParser &) {},
+     [](const QCommandLineParser &, const Invocation &invocation) {
+         return serveTaps(invocation, showSettings);
      }},
-    {"apply", nullptr, nullptr, true,
+    {"apply", nullptr, nullptr, Taps::Several,
      QT_TRANSLATE_NOOP("kalvessa100ctl",
                        "Write settings into the tap's working copy, from a settings file and/or "
                        "options (options win). On generation 4 what neither gives stays as the "
@@ -116,68 +190,89 @@ const std::array<Command, 7> Commands{{
                        "result. On generation 3, which cannot be read back, every setting must be "
                        "given."),
      [](QCommandLineParser &p) {
-         addInterface(p, OnlyTapHelp);
-         p.addOption({ProfileOption, tr("Settings file to apply."), QStringLiteral("FILE")});
+         p.addOption({ProfileOption, tr("Settings file to apply (- for standard input)."),
+                      QStringLiteral("FILE")});
          p.addOptions(settingoptions::options());
          p.addOption({StoreOption, tr("Also store the settings, so they survive a power cycle.")});
          p.addOption({CheckOption, tr("Print what would change and write nothing.")});
-         addJson(p);
      },
-     [](const QCommandLineParser &p, const QStringList &) {
-         ApplyRequest request;
+     [](const QCommandLineParser &p, const Invocation &invocation) {
+         SettingsPatch options;
          QString error;
-         if (!settingoptions::read(p, &request.options, &error)) {
+         if (!settingoptions::read(p, &options, &error)) {
              console::err(error);
              return ExitCode::BadInput;
          }
-         request.interfaceName = p.value(InterfaceOption);
-         request.profilePath = p.value(ProfileOption);
+         // Read once, even from standard input, however many taps it goes to.
+         const std::optional<SettingsPatch> settings =
+             requestedSettings(p.value(ProfileOption), options);
+         if (!settings)
+             return ExitCode::BadInput;
+         ApplyRequest request;
+         request.settings = *settings;
          request.store = p.isSet(StoreOption);
          request.check = p.isSet(CheckOption);
-         request.json = p.isSet(JsonOption);
-         return applySettings(request);
+         return serveTaps(invocation, [&](const QString &selector, QJsonObject *document) {
+             return applySettings(selector, request, document);
+         });
      }},
-    {"save-profile", "FILE", QT_TRANSLATE_NOOP("kalvessa100ctl", "The settings file to write."),
-     true,
+    {"save-profile", "FILE",
+     QT_TRANSLATE_NOOP("kalvessa100ctl",
+                       "The settings file to write (- for standard output); with several taps or "
+                       "--all, the folder that gets one file per tap, named by its MAC address "
+                       "(00-0e-c6-12-34-56.json)."),
+     Taps::SeveralByOption,
      QT_TRANSLATE_NOOP("kalvessa100ctl",
                        "Read the tap's settings (generation 4) into a settings file."),
-     [](QCommandLineParser &p) { addInterface(p, FirstTapHelp); },
-     [](const QCommandLineParser &p, const QStringList &arguments) {
-         return saveProfile(p.value(InterfaceOption), arguments.first());
+     [](QCommandLineParser &) {},
+     [](const QCommandLineParser &, const Invocation &invocation) {
+         const QString path = invocation.arguments.first();
+         const bool intoFolder = invocation.all || invocation.selectors.size() > 1;
+         if (path == StandardStream && (intoFolder || console::jsonMode())) {
+             console::err(tr("save-profile - writes one tap's settings file to standard output; "
+                             "for several taps name a folder, and leave out --json."));
+             return ExitCode::BadInput;
+         }
+         return serveTaps(invocation, [&](const QString &selector, QJsonObject *document) {
+             return saveProfile(selector, path, intoFolder, document);
+         });
      }},
-    {"update-firmware", nullptr, nullptr, true,
+    {"update-firmware", nullptr, nullptr, Taps::Several,
      QT_TRANSLATE_NOOP("kalvessa100ctl",
                        "Write the firmware carried by this program into the tap. "
                        "Asks first unless --yes; the tap must stay plugged in."),
      [](QCommandLineParser &p) {
-         addInterface(p, OnlyTapHelp);
-         p.addOption({YesOption, tr("Do not ask.")});
+         p.addOption({{QStringLiteral("y"), YesOption}, tr("Do not ask.")});
          p.addOption({ForceStandInOption,
                       tr("Write the stand-in image of a test build even into a tap that is not "
                          "the simulated one.")});
      },
-     [](const QCommandLineParser &p, const QStringList &) {
+     [](const QCommandLineParser &p, const Invocation &invocation) {
          UpdateRequest request;
-         request.interfaceName = p.value(InterfaceOption);
          request.confirmed = p.isSet(YesOption);
          request.forceStandIn = p.isSet(ForceStandInOption);
-         return updateFirmware(request);
+         if (!updateAllowed(request))
+             return ExitCode::BadInput;
+         return serveTaps(invocation, [&](const QString &selector, QJsonObject *document) {
+             return updateFirmware(selector, request, document);
+         });
      }},
-    {"filter-expression", nullptr, nullptr, true,
-     QT_TRANSLATE_NOOP("kalvessa100ctl",
-                       "Print the tap's filter as a libpcap expression. Paste it into tcpdump or "
-                       "Wireshark's capture filter to capture the same traffic from a plain "
-                       "interface. The settings come from a tap (--tap), a settings file "
-                       "(--profile) and setting options, as apply takes them. An empty "
-                       "expression keeps every frame." KALVESSA_FILTER_MODEL_NOTE),
+    {"filter-expression", nullptr, nullptr, Taps::One,
+     QT_TRANSLATE_NOOP(
+         "kalvessa100ctl",
+         "Print the tap's filter as a libpcap expression. Paste it into tcpdump or "
+         "Wireshark's capture filter to capture the same traffic from a plain "
+         "interface. The settings come from a tap (--tap, alone for the one tap "
+         "attached), a settings file (--profile) and setting options, as apply "
+         "takes them. An empty expression keeps every frame." KALVESSA_FILTER_MODEL_NOTE),
      [](QCommandLineParser &p) { addFilterSource(p); },
-     [](const QCommandLineParser &p, const QStringList &) {
+     [](const QCommandLineParser &p, const Invocation &invocation) {
          FilterSource source;
-         if (!readFilterSource(p, &source))
+         if (!readFilterSource(p, invocation, &source))
              return ExitCode::BadInput;
          return printFilterExpression(source);
      }},
-    {"preview", nullptr, nullptr, true,
+    {"preview", nullptr, nullptr, Taps::One,
      QT_TRANSLATE_NOOP("kalvessa100ctl",
                        "Count what the tap's filter keeps of a capture file. The file (pcap or "
                        "pcapng, Ethernet) is read as it is: the frames and bytes kept and "
@@ -192,15 +287,13 @@ const std::array<Command, 7> Commands{{
                       tr("Write the kept frames into this pcap file."),
                       QStringLiteral("OUT")});
          addFilterSource(p);
-         addJson(p);
      },
-     [](const QCommandLineParser &p, const QStringList &) {
+     [](const QCommandLineParser &p, const Invocation &invocation) {
          PreviewRequest request;
-         if (!readFilterSource(p, &request.source))
+         if (!readFilterSource(p, invocation, &request.source))
              return ExitCode::BadInput;
          request.capturePath = p.value(PcapOption);
          request.keptPath = p.value(WriteOption);
-         request.json = p.isSet(JsonOption);
          if (request.capturePath.isEmpty()) {
              console::err(tr("preview needs the capture file: --pcap FILE."));
              return ExitCode::BadInput;
@@ -211,7 +304,7 @@ const std::array<Command, 7> Commands{{
 
 QString generalHelp()
 {
-    QString text = tr("Usage: kalvessa100ctl COMMAND [options]\n"
+    QString text = tr("Usage: kalvessa100ctl [options] COMMAND [options] [TAP...]\n"
                       "Configures Kalvessa 100 network taps.\n\nCommands:\n");
     for (const Command &command : Commands) {
         const QString usage = QStringLiteral("%1 %2").arg(QLatin1String(command.name),
@@ -220,7 +313,10 @@ QString generalHelp()
                     .arg(usage.leftJustified(CommandColumnWidth),
                          tr(command.summary).section(QLatin1Char('.'), 0, 0) + QLatin1Char('.'));
     }
-    text += tr("\n\"kalvessa100ctl COMMAND --help\" tells a command's options; --version prints "
+    text += tr("\nA tap is named by its interface or its MAC address (-t TAP, or after the "
+               "command). Options for every command, also before it: --json, -q/--quiet (only "
+               "errors and results), --verbose (the device's own log).\n"
+               "\"kalvessa100ctl COMMAND --help\" tells a command's options; --version prints "
                "the version.\nExit status: 0 done; 1 the tap refused or did not answer; 2 bad "
                "usage or input; 3 no tap; 4 the tap cannot be reached; 5 another program holds "
                "the tap.");
@@ -236,59 +332,175 @@ const Command *commandNamed(const QString &name)
     return nullptr;
 }
 
+// The arguments with the command's name first after the program's, the options given before it
+// moved behind it. The index of the command's name, or 0 when there is none.
+qsizetype commandIndex(const QStringList &arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &word = arguments[i];
+        if (commandNamed(word) != nullptr)
+            return i;
+        if (ValuedGlobalOptions.contains(word))
+            ++i;
+        else if (!word.startsWith(QLatin1Char('-')))
+            return 0;
+    }
+    return 0;
+}
+
+// A bare --tap in a filter command keeps its old meaning (start from the one tap attached): it
+// is given an empty value, so it does not take the next argument as the tap.
+QStringList withBareTap(QStringList arguments)
+{
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const bool bare = arguments[i] == QLatin1String("--tap")
+            && (i + 1 == arguments.size() || arguments[i + 1].startsWith(QLatin1Char('-')));
+        if (bare)
+            arguments[i] = QStringLiteral("--tap=");
+    }
+    return arguments;
+}
+
+void addCommonOptions(QCommandLineParser &parser)
+{
+    parser.addOption({{QStringLiteral("h"), HelpOption}, tr("Show this command's options.")});
+    parser.addOption({JsonOption,
+                      tr("Print JSON instead of text; errors too, as "
+                         "{\"error\": {\"code\": N, \"message\": ...}}.")});
+    parser.addOption({{QStringLiteral("q"), QuietOption},
+                      tr("Print only errors and the results asked for, not what is done.")});
+    parser.addOption({VerboseOption,
+                      tr("Also print the device's own log: frames unanswered, "
+                         "captures opened, and the like.")});
+}
+
+ExitCode runCommand(const Command &command, const QStringList &arguments)
+{
+    const QString word = QLatin1String(command.name);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(tr(command.summary));
+    parser.addPositionalArgument(word, tr("The command."));
+    if (command.argument != nullptr)
+        parser.addPositionalArgument(QLatin1String(command.argument), tr(command.argumentHelp));
+    else if (command.taps != Taps::None)
+        parser.addPositionalArgument(QStringLiteral("TAP"), tr("The tap, as --tap names it."),
+                                     command.taps == Taps::One ? QStringLiteral("[TAP]")
+                                                               : QStringLiteral("[TAP...]"));
+    addCommonOptions(parser);
+    addTapOptions(parser, command.taps);
+    command.addOptions(parser);
+    const QString seeHelp = tr("See: kalvessa100ctl %1 --help").arg(word);
+    const QStringList given = command.taps == Taps::One ? withBareTap(arguments) : arguments;
+    if (!parser.parse(given)) {
+        console::err(parser.errorText() + QLatin1Char('\n') + seeHelp);
+        return ExitCode::BadInput;
+    }
+    console::setJson(parser.isSet(JsonOption));
+    console::setQuiet(parser.isSet(QuietOption));
+    if (parser.isSet(VerboseOption))
+        QLoggingCategory::setFilterRules(QStringLiteral("kalvessa.*.debug=true"));
+    if (parser.isSet(HelpOption)) {
+        console::out(parser.helpText());
+        return ExitCode::Success;
+    }
+
+    Invocation invocation;
+    QStringList positional = parser.positionalArguments().mid(1);
+    const qsizetype ownCount = command.argument != nullptr ? 1 : 0;
+    if (positional.size() < ownCount) {
+        console::err(tr("%1 needs one argument: %2.").arg(word, QLatin1String(command.argument)));
+        console::err(seeHelp);
+        return ExitCode::BadInput;
+    }
+    invocation.arguments = positional.mid(0, ownCount);
+    positional = positional.mid(ownCount);
+    const bool tapsAsArguments = command.taps == Taps::One || command.taps == Taps::Several;
+    if (!positional.isEmpty() && !tapsAsArguments) {
+        console::err(tr("%1 takes no further arguments, but was given: %2")
+                         .arg(word, positional.join(QLatin1Char(' '))));
+        console::err(seeHelp);
+        return ExitCode::BadInput;
+    }
+    if (command.taps != Taps::None) {
+        for (const QString &selector : parser.values(TapOption)) {
+            if (!selector.isEmpty())
+                invocation.selectors.append(selector);
+        }
+        const bool bareTap = command.taps == Taps::One && parser.isSet(TapOption);
+        if (invocation.selectors.size() < parser.values(TapOption).size() && !bareTap) {
+            console::err(tr("--tap needs the tap's interface or MAC address."));
+            return ExitCode::BadInput;
+        }
+        invocation.selectors += positional;
+    }
+    invocation.all =
+        command.taps != Taps::None && command.taps != Taps::One && parser.isSet(AllOption);
+    if (invocation.all && !invocation.selectors.isEmpty()) {
+        console::err(tr("Either name taps or give --all, not both."));
+        return ExitCode::BadInput;
+    }
+    // Named twice, a tap meant for one command could not say which was meant; two taps for a
+    // command that serves one would leave the other silently untouched.
+    if (command.taps == Taps::One && invocation.selectors.size() > 1) {
+        console::err(tr("%1 works on one tap, but was given %2: %3.")
+                         .arg(word)
+                         .arg(invocation.selectors.size())
+                         .arg(invocation.selectors.join(QStringLiteral(", "))));
+        return ExitCode::BadInput;
+    }
+    return command.run(parser, invocation);
+}
+
 }  // namespace
 
 int runCommandLine(const QStringList &arguments)
 {
-    const QString word = arguments.value(1);
-    if (word == QLatin1String("-h") || word == QLatin1String("--help")
-        || word == QLatin1String("help")) {
+    const qsizetype index = commandIndex(arguments);
+    QString word = arguments.value(1);
+    if (index > 0) {
+        word = arguments[index];
+    } else {
+        const auto notOption = std::find_if(arguments.begin() + 1, arguments.end(),
+                                            [](const QString &a) { return !a.startsWith('-'); });
+        if (notOption != arguments.end() && arguments.size() > 2)
+            word = *notOption;
+    }
+    if (index == 0 && arguments.size() <= 2
+        && (word == QLatin1String("-h") || word == QLatin1String("--help")
+            || word == QLatin1String("help"))) {
         console::out(generalHelp());
         return exitStatus(ExitCode::Success);
     }
-    if (word == QLatin1String("-v") || word == QLatin1String("--version")) {
+    if (index == 0 && arguments.size() <= 2
+        && (word == QLatin1String("-v") || word == QLatin1String("--version"))) {
         console::out(QStringLiteral("kalvessa100ctl " KALVESSA_VERSION));
         return exitStatus(ExitCode::Success);
     }
-    const Command *command = commandNamed(word);
-    if (command == nullptr) {
+
+    // Known before the command line is read, so that even a mistake in it is answered in JSON.
+    const bool json = arguments.contains(QStringLiteral("--json"));
+    ExitCode code = ExitCode::BadInput;
+    if (index == 0) {
+        console::setJson(json);
         if (!word.isEmpty())
             console::err(tr("Unknown command \"%1\".").arg(word));
-        console::err(generalHelp());
-        return exitStatus(ExitCode::BadInput);
+        if (json)
+            console::err(tr("Commands: list, show, apply, save-profile, update-firmware, "
+                            "filter-expression, preview."));
+        else
+            console::err(generalHelp());
+    } else {
+        QStringList reordered{arguments.first(), arguments[index]};
+        reordered += arguments.mid(1, index - 1);
+        reordered += arguments.mid(index + 1);
+        code = runCommand(*commandNamed(word), reordered);
     }
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(tr(command->summary));
-    const QCommandLineOption help = parser.addHelpOption();
-    parser.addPositionalArgument(word, tr("The command."));
-    const int argumentCount = command->argument != nullptr ? 1 : 0;
-    if (argumentCount > 0)
-        parser.addPositionalArgument(QLatin1String(command->argument), tr(command->argumentHelp));
-    command->addOptions(parser);
-    const QString seeHelp = tr("See: kalvessa100ctl %1 --help").arg(word);
-    if (!parser.parse(arguments)) {
-        console::err(parser.errorText() + QLatin1Char('\n') + seeHelp);
-        return exitStatus(ExitCode::BadInput);
+    if (json && code != ExitCode::Success && !console::jsonWritten()) {
+        console::setJson(true);
+        console::json(QJsonObject{{QStringLiteral("error"),
+                                   QJsonObject{{QStringLiteral("code"), exitStatus(code)},
+                                               {QStringLiteral("message"),
+                                                console::takeErrors().join(QLatin1Char('\n'))}}}});
     }
-    if (parser.isSet(help)) {
-        console::out(parser.helpText());
-        return exitStatus(ExitCode::Success);
-    }
-    const QStringList positional = parser.positionalArguments().mid(1);
-    if (positional.size() != argumentCount) {
-        console::err(
-            argumentCount == 0
-                ? tr("%1 takes no arguments, but was given: %2")
-                      .arg(word, positional.join(QLatin1Char(' ')))
-                : tr("%1 needs one argument: %2.").arg(word, QLatin1String(command->argument)));
-        console::err(seeHelp);
-        return exitStatus(ExitCode::BadInput);
-    }
-    if (command->choosesTap && parser.isSet(InterfaceOption)
-        && parser.value(InterfaceOption).isEmpty()) {
-        console::err(tr("--interface needs the name of the tap's interface."));
-        return exitStatus(ExitCode::BadInput);
-    }
-    return exitStatus(command->run(parser, positional));
+    return exitStatus(code);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QJsonObject>
+#include <QLatin1String>
 #include <QString>
 
 #include <optional>
@@ -10,9 +12,12 @@
 #include "SettingsPatch.h"
 
 // The tool's commands, each run once the command line has been read whole. Each prints its
-// results on standard output and its problems on standard error.
+// results on standard output and its problems on standard error. A command that works on one
+// tap is given it as the command line named it (`selector`: an interface name or a MAC address;
+// empty when none was named) and, under --json, puts its result into *document instead of
+// printing it, so that a command serving several taps can gather one document of them all.
 
-ExitCode listTaps(bool json);
+ExitCode listTaps();
 
 // The working copy of a tap, as the window reads it; the reason has been printed when the code
 // is not Success.
@@ -24,40 +29,48 @@ struct TapReading
     int generation = 0;
     DeviceSettings settings;
 };
-TapReading readTap(const QString &interfaceName);
-ExitCode showSettings(const QString &interfaceName, bool json);
-ExitCode saveProfile(const QString &interfaceName, const QString &path);
+TapReading readTap(const QString &selector);
+ExitCode showSettings(const QString &selector, QJsonObject *document);
+// Into `path` ("-": standard output), or with `intoFolder` into the file named by the tap's
+// MAC address in the folder `path`.
+ExitCode saveProfile(const QString &selector, const QString &path, bool intoFolder,
+                     QJsonObject *document);
+
+// Where a settings file is read from: a path, or "-" for standard input.
+constexpr QLatin1String StandardStream("-");
 
 // What a settings file (when a path is given) and setting options give, the options winning;
 // nothing, with the reason printed, when the file cannot be had.
 std::optional<SettingsPatch> givenSettings(const QString &profilePath,
                                            const SettingsPatch &options);
+// The same for apply, which also needs to be given something.
+std::optional<SettingsPatch> requestedSettings(const QString &profilePath,
+                                               const SettingsPatch &options);
 
 struct ApplyRequest
 {
-    QString interfaceName;
-    QString profilePath;  // empty: no settings file
-    SettingsPatch options;  // given on the command line; they win over the file
+    SettingsPatch settings;  // what the file and the options give
     bool store = false;
     bool check = false;
-    bool json = false;
 };
-ExitCode applySettings(const ApplyRequest &request);
+ExitCode applySettings(const QString &selector, const ApplyRequest &request, QJsonObject *document);
 
 struct UpdateRequest
 {
-    QString interfaceName;
     bool confirmed = false;  // --yes
     bool forceStandIn = false;
 };
-ExitCode updateFirmware(const UpdateRequest &request);
+// Whether this program may write its image at all; the reason has been printed when not.
+bool updateAllowed(const UpdateRequest &request);
+ExitCode updateFirmware(const QString &selector, const UpdateRequest &request,
+                        QJsonObject *document);
 
 // Where the filter commands take the settings from: the tap's (with `tap`), overlaid by a
 // settings file and then by setting options, as apply would leave them.
 struct FilterSource
 {
     bool tap = false;
-    QString interfaceName;
+    QString selector;
     QString profilePath;
     SettingsPatch options;
 };
@@ -68,6 +81,5 @@ struct PreviewRequest
     FilterSource source;
     QString capturePath;
     QString keptPath;  // empty: the kept frames are not written
-    bool json = false;
 };
 ExitCode previewCapture(const PreviewRequest &request);

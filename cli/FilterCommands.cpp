@@ -27,7 +27,7 @@ std::optional<DeviceSettings> settingsOf(const FilterSource &source, ExitCode *f
         return std::nullopt;
     const SettingsPatch &patch = *given;
     if (source.tap) {
-        const TapReading reading = readTap(source.interfaceName);
+        const TapReading reading = readTap(source.selector);
         if (reading.code != ExitCode::Success) {
             *failure = reading.code;
             return std::nullopt;
@@ -125,7 +125,7 @@ void printResult(const PreviewRequest &request, const QString &expression,
         }
     }
     if (!request.keptPath.isEmpty())
-        console::out(tr("Kept frames written to %1.").arg(request.keptPath));
+        console::info(tr("Kept frames written to %1.").arg(request.keptPath));
 }
 
 }  // namespace
@@ -137,9 +137,14 @@ ExitCode printFilterExpression(const FilterSource &source)
     if (!settings)
         return failure;
     const TapFilterModel model(*settings);
+    if (console::jsonMode()) {
+        console::json({{QStringLiteral("expression"), model.expression()},
+                       {QStringLiteral("keeps_everything"), model.keepsEverything()}});
+        return ExitCode::Success;
+    }
     console::out(model.expression());
     if (model.keepsEverything())
-        console::err(tr("The filter keeps every frame: an empty expression captures everything."));
+        console::note(tr("The filter keeps every frame: an empty expression captures everything."));
     return ExitCode::Success;
 }
 
@@ -155,7 +160,7 @@ ExitCode previewCapture(const PreviewRequest &request)
     std::optional<ProgressDisplay> progress;
     QElapsedTimer clock;
     clock.start();
-    if (!request.json && console::outputIsTerminal()) {
+    if (console::informing() && console::outputIsTerminal()) {
         options.progress = [&](int64_t done, int64_t total) {
             if (clock.elapsed() < ProgressAfterMs)
                 return;
@@ -176,7 +181,7 @@ ExitCode previewCapture(const PreviewRequest &request)
         return ExitCode::BadInput;
     }
     const QString expression = TapFilterModel(*settings).expression();
-    if (request.json)
+    if (console::jsonMode())
         console::json(resultJson(request, expression, *result));
     else
         printResult(request, expression, *result);

@@ -3,6 +3,7 @@
 
 #include "Commands.h"
 #include "Console.h"
+#include "FirmwareStatus.h"
 #include "TapAccess.h"
 #include "TapOperations.h"
 
@@ -68,6 +69,13 @@ Listing look(const TapInterface &interface)
                     tapaccess::firmwareTypeText(status.firmwareTypeCode()));
         listing.text =
             tr("generation %1, firmware %2").arg(generation).arg(tapaccess::firmwareText(status));
+        // As the window offers it: for every firmware but the one this program carries.
+        const QString carried = tapaccess::firmwareVersionText(firmwarestatus::CurrentVersion);
+        const bool offered = !firmwarestatus::current(status);
+        json.insert(QStringLiteral("update_available"),
+                    offered ? QJsonValue(carried) : QJsonValue());
+        if (offered)
+            listing.text += tr(", update available: %1").arg(carried);
     } else {
         const QString failure = read.failure.text();
         json.insert(QStringLiteral("error"), failure);
@@ -78,8 +86,9 @@ Listing look(const TapInterface &interface)
 
 }  // namespace
 
-ExitCode listTaps(bool json)
+ExitCode listTaps()
 {
+    const bool json = console::jsonMode();
     const std::optional<QList<TapInterface>> taps = listTapInterfaces();
     if (!taps) {
         console::err(tapaccess::noInterfaceListText());
@@ -95,13 +104,13 @@ ExitCode listTaps(bool json)
         if (!json)
             console::out(tapaccess::tapLine(interface.name, interface.address, listing.text));
     }
-    if (json)
-        console::json(QJsonObject{{QStringLiteral("taps"), entries}});
-    if (wantsPrivilege)
-        console::err(tapaccess::privilegeHint());
     if (taps->isEmpty()) {
         console::err(tapaccess::noTapText());
         return ExitCode::NoTap;
     }
+    if (json)
+        console::json(QJsonObject{{QStringLiteral("taps"), entries}});
+    if (wantsPrivilege)
+        console::note(tapaccess::privilegeHint());
     return ExitCode::Success;
 }

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 #include "SettingValues.h"
 #include "SettingsPatch.h"
 
@@ -17,5 +19,11 @@ QList<QCommandLineOption> options();
 // The settings given as options. False, with *error naming the option, when a value does not
 // have its option's syntax.
 bool read(const QCommandLineParser &parser, SettingsPatch *patch, QString *error);
+// One option's value as people write it: what the settings take, and for --ip-proto also a
+// protocol's name from the system's table (tcp, udp, icmp).
+std::optional<SettingValue> parse(Setting setting, const QString &text);
+// The value as the options write it, with the protocol it means after an IPv4 protocol
+// ("11 (udp)", "17 (protocol 23)"), since a bare number is read as hexadecimal.
+QString describe(Setting setting, const SettingValue &value);
 
 }  // namespace settingoptions

@@ -1,3 +1,5 @@
+#include <QDir>
+
 #include "Commands.h"
 #include "Console.h"
 #include "SettingOptions.h"
@@ -13,11 +15,12 @@ constexpr int LabelWidth = 12;
 
 }  // namespace
 
-TapReading readTap(const QString &interfaceName)
+TapReading readTap(const QString &selector)
 {
     TapReading reading;
-    const tapaccess::Taken taken =
-        tapaccess::take(interfaceName, tapaccess::Choice::FirstAvailable);
+    // With several taps attached, reading one the user did not mean would show (or save) the
+    // wrong tap's settings without a word, so the user is asked to name it.
+    const tapaccess::Taken taken = tapaccess::take(selector, tapaccess::Choice::OnlyOne);
     if (!taken.tap) {
         reading.code = taken.failure;
         return reading;
@@ -34,13 +37,13 @@ TapReading readTap(const QString &interfaceName)
     return reading;
 }
 
-ExitCode showSettings(const QString &interfaceName, bool json)
+ExitCode showSettings(const QString &selector, QJsonObject *document)
 {
-    const TapReading reading = readTap(interfaceName);
+    const TapReading reading = readTap(selector);
     if (reading.code != ExitCode::Success)
         return reading.code;
-    if (json) {
-        console::json(SettingsFile::toJson(reading.settings));
+    if (console::jsonMode()) {
+        *document = SettingsFile::toJson(reading.settings);
         return ExitCode::Success;
     }
     console::out(tapaccess::tapLine(reading.interfaceName, reading.address,
@@ -55,16 +58,28 @@ ExitCode showSettings(const QString &interfaceName, bool json)
     return ExitCode::Success;
 }
 
-ExitCode saveProfile(const QString &interfaceName, const QString &path)
+ExitCode saveProfile(const QString &selector, const QString &path, bool intoFolder,
+                     QJsonObject *document)
 {
-    const TapReading reading = readTap(interfaceName);
+    const TapReading reading = readTap(selector);
     if (reading.code != ExitCode::Success)
         return reading.code;
+    if (path == StandardStream && !intoFolder) {
+        console::write(QString::fromUtf8(SettingsFile::serialize(reading.settings)));
+        return ExitCode::Success;
+    }
+    const QString file =
+        intoFolder ? QDir(path).filePath(tapaccess::profileFileName(reading.address)) : path;
     QString error;
-    if (!SettingsFile::save(path, reading.settings, &error)) {
+    if (intoFolder && !QDir().mkpath(path)) {
+        console::err(tr("%1: the folder cannot be made.").arg(path));
+        return ExitCode::BadInput;
+    }
+    if (!SettingsFile::save(file, reading.settings, &error)) {
         console::err(error);
         return ExitCode::BadInput;
     }
-    console::out(tr("Saved the settings of %1 to %2.").arg(reading.interfaceName, path));
+    *document = {{QStringLiteral("file"), file}};
+    console::info(tr("Saved the settings of %1 to %2.").arg(reading.interfaceName, file));
     return ExitCode::Success;
 }

@@ -2,8 +2,11 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 #include "Console.h"
 #include "FirmwareStatus.h"
+#include "SettingValues.h"
 
 namespace tapaccess {
 
@@ -100,8 +103,40 @@ QString problemText(const TapOpening &opening)
     return {};
 }
 
-Taken take(const QString &interfaceName, Choice choice)
+namespace {
+
+// The interface of the tap a selector names: a name as it is, a MAC address looked up among
+// the attached taps (a name of one of them wins over a MAC it happens to spell). Empty, with the
+// reason printed, when the tap is not attached.
+QString interfaceOf(const QString &selector, const QList<TapInterface> &taps)
 {
+    const std::optional<MacAddress> mac = macOf(selector);
+    const auto named = [&](const TapInterface &tap) { return tap.name == selector; };
+    if (!mac || std::any_of(taps.begin(), taps.end(), named))
+        return selector;
+    for (const TapInterface &tap : taps) {
+        if (tap.address == *mac)
+            return tap.name;
+    }
+    console::err(tr("%1: no Kalvessa 100 with this MAC address is attached.").arg(selector));
+    return {};
+}
+
+}  // namespace
+
+Taken take(const QString &selector, Choice choice)
+{
+    QString interfaceName = selector;
+    if (macOf(selector)) {
+        const std::optional<QList<TapInterface>> taps = listTapInterfaces();
+        if (!taps) {
+            console::err(noInterfaceListText());
+            return failed(ExitCode::NoTap);
+        }
+        interfaceName = interfaceOf(selector, *taps);
+        if (interfaceName.isEmpty())
+            return failed(ExitCode::NoTap);
+    }
     if (!interfaceName.isEmpty()) {
         TapOpening opening = openTap(interfaceName);
         if (opening.result == Result::Opened)
@@ -123,7 +158,9 @@ Taken take(const QString &interfaceName, Choice choice)
         QStringList names;
         for (const TapInterface &tap : *taps)
             names.append(QStringLiteral("%1 (%2)").arg(tap.name, macText(tap.address)));
-        console::err(tr("%n taps are attached: %1. Choose one with --interface.", int(taps->size()))
+        console::err(tr("%n taps are attached: %1. Choose one with --tap (its interface or MAC "
+                        "address), or serve every one with --all where the command takes it.",
+                        int(taps->size()))
                          .arg(names.join(QStringLiteral(", "))));
         return failed(ExitCode::BadInput);
     }
@@ -142,6 +179,60 @@ Taken take(const QString &interfaceName, Choice choice)
     if (firstFailure == ExitCode::NoTap)
         console::err(tr("No Kalvessa 100 found: the tap went away."));
     return failed(firstFailure);
+}
+
+std::optional<MacAddress> macOf(const QString &selector)
+{
+    const std::optional<SettingValue> value = parseSetting(Setting::EthDst, selector);
+    const FilterPattern *pattern = value ? std::get_if<FilterPattern>(&*value) : nullptr;
+    constexpr uint8_t EveryByte = (1u << DeviceSettings::MacLength) - 1;
+    if (pattern == nullptr || pattern->careMask != EveryByte)
+        return std::nullopt;
+    MacAddress address{};
+    std::copy_n(pattern->bytes.begin(), address.size(), address.begin());
+    return address;
+}
+
+QString profileFileName(const MacAddress &address)
+{
+    return macText(address).replace(QLatin1Char(':'), QLatin1Char('-')) + QStringLiteral(".json");
+}
+
+std::optional<QList<Target>> targets(const QStringList &selectors, bool all, ExitCode *failure)
+{
+    *failure = ExitCode::NoTap;
+    const std::optional<QList<TapInterface>> taps = listTapInterfaces();
+    if (!taps) {
+        console::err(noInterfaceListText());
+        return std::nullopt;
+    }
+    QList<Target> chosen;
+    const auto add = [&](const QString &name, const MacAddress &address) {
+        const bool known = std::any_of(chosen.begin(), chosen.end(), [&](const Target &target) {
+            return target.interfaceName == name;
+        });
+        if (!known)
+            chosen.append({name, address});
+    };
+    if (all) {
+        for (const TapInterface &tap : *taps)
+            add(tap.name, tap.address);
+        if (chosen.isEmpty()) {
+            console::err(noTapText());
+            return std::nullopt;
+        }
+        return chosen;
+    }
+    for (const QString &selector : selectors) {
+        const QString name = interfaceOf(selector, *taps);
+        if (name.isEmpty())
+            return std::nullopt;
+        const auto listed = std::find_if(taps->begin(), taps->end(),
+                                         [&](const TapInterface &tap) { return tap.name == name; });
+        // A name that is not a tap's is served as named, and found wanting when it is opened.
+        add(name, listed != taps->end() ? listed->address : MacAddress{});
+    }
+    return chosen;
 }
 
 QString macText(const MacAddress &address)

@@ -2,7 +2,11 @@
 
 #include <QString>
 
+#include <QList>
+#include <QStringList>
+
 #include <memory>
+#include <optional>
 
 #include "DeviceSettings.h"
 #include "ExitCode.h"
@@ -25,8 +29,23 @@ struct Taken
     ExitCode failure = ExitCode::Success;
 };
 
-// `interfaceName` empty: choose by `choice`.
-Taken take(const QString &interfaceName, Choice choice);
+// `selector` names the tap by interface or MAC address (see macOf); empty: choose by `choice`.
+Taken take(const QString &selector, Choice choice);
+
+// The MAC address a selector gives, in any of the notations people write one in
+// (00:0e:c6:12:34:56, 00-0E-C6-12-34-56, 000ec6123456, 000e.c612.3456); nothing for a name.
+std::optional<MacAddress> macOf(const QString &selector);
+// The name of the file that holds one tap's settings among others': 00-0e-c6-12-34-56.json.
+QString profileFileName(const MacAddress &address);
+
+struct Target
+{
+    QString interfaceName;
+    MacAddress address{};
+};
+// The taps the selectors name, each once in the order first named, or with `all` every tap
+// attached. Nothing, with the reason printed and *failure set, when one cannot be found.
+std::optional<QList<Target>> targets(const QStringList &selectors, bool all, ExitCode *failure);
 
 ExitCode exitCodeOf(TapOpening::Result result);
 // Sent but not confirmed counts as done: a tap that answers nothing can tell no more.

@@ -42,17 +42,22 @@ QString runningText(HeldTap &tap)
 // Says what is about to happen and, unless --yes, asks; No unless the answer is yes.
 bool confirmed(HeldTap &tap, const UpdateRequest &request)
 {
-    console::out(
-        tr("%1 (%2) runs %3.")
-            .arg(tap.interfaceName(), tapaccess::macText(tap.address()), runningText(tap)));
-    console::out(tr("This writes firmware %1 carried by this program (%2 bytes)%3.")
-                     .arg(tapaccess::firmwareVersionText(firmwarestatus::CurrentVersion))
-                     .arg(firmwareImageLength)
-                     .arg(firmwareImageIsStandIn
-                              ? tr(": the stand-in image, for the simulated tap only")
-                              : QString()));
-    console::out(tr("Keep the tap plugged in until the update has finished: an interrupted update "
-                    "can leave it unusable."));
+    // Told whenever someone is asked, even under --quiet: the answer rests on it.
+    const auto tell = [&](const QString &text) {
+        if (!request.confirmed)
+            console::write(text + QLatin1Char('\n'));
+        else
+            console::info(text);
+    };
+    tell(tr("%1 (%2) runs %3.")
+             .arg(tap.interfaceName(), tapaccess::macText(tap.address()), runningText(tap)));
+    tell(tr("This writes firmware %1 carried by this program (%2 bytes)%3.")
+             .arg(tapaccess::firmwareVersionText(firmwarestatus::CurrentVersion))
+             .arg(firmwareImageLength)
+             .arg(firmwareImageIsStandIn ? tr(": the stand-in image, for the simulated tap only")
+                                         : QString()));
+    tell(tr("Keep the tap plugged in until the update has finished: an interrupted update "
+            "can leave it unusable."));
     if (request.confirmed)
         return true;
     if (!console::inputIsTerminal()) {
@@ -84,15 +89,18 @@ QString stepText(const OperationProgress &progress)
 
 }  // namespace
 
-ExitCode updateFirmware(const UpdateRequest &request)
+bool updateAllowed(const UpdateRequest &request)
 {
     // A reader that goes away (output piped into head) must not end the program halfway through
     // the update: what is printed after that is lost, and the exit status tells how it ended.
     std::signal(SIGPIPE, SIG_IGN);
-    if (standInRefused(request.forceStandIn))
-        return ExitCode::BadInput;
-    const tapaccess::Taken taken =
-        tapaccess::take(request.interfaceName, tapaccess::Choice::OnlyOne);
+    return !standInRefused(request.forceStandIn);
+}
+
+ExitCode updateFirmware(const QString &selector, const UpdateRequest &request,
+                        QJsonObject *document)
+{
+    const tapaccess::Taken taken = tapaccess::take(selector, tapaccess::Choice::OnlyOne);
     if (!taken.tap)
         return taken.failure;
     HeldTap &tap = *taken.tap;
@@ -112,9 +120,11 @@ ExitCode updateFirmware(const UpdateRequest &request)
                              .arg(QString::fromLocal8Bit(::strsignal(pendingSignal))));
     };
     ProgressDisplay display(console::outputIsTerminal());
+    const bool showing = console::informing();
     const TapOutcome updated = tapoperation::updateFirmware(
         tap, firmwareImage, firmwareImageLength, [&](const OperationProgress &progress) {
-            display.show(stepText(progress), progress);
+            if (showing)
+                display.show(stepText(progress), progress);
             notePending();
         });
     display.finish();
@@ -123,7 +133,10 @@ ExitCode updateFirmware(const UpdateRequest &request)
         console::err(tr("%1: the firmware update did not complete: %2")
                          .arg(tap.interfaceName(), updated.failure.text()));
     } else if (updated.carriedOut()) {
-        console::out(tr("Update completed. Unplug and replug the tap to start the new firmware."));
+        console::info(tr("Update completed. Unplug and replug the tap to start the new firmware."));
+        *document = {{QStringLiteral("updated"), true},
+                     {QStringLiteral("firmware_version"),
+                      tapaccess::firmwareVersionText(firmwarestatus::CurrentVersion)}};
     }
     return tapaccess::exitCodeOf(updated);
 }

@@ -1,6 +1,9 @@
 #include "Diagnostics.h"
 
 #include <QByteArray>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -14,6 +17,25 @@ constexpr const char OurCategories[] = "kalvessa.";
 
 std::atomic<std::FILE *> target{nullptr};
 std::atomic<QtMessageHandler> qtHandler{nullptr};
+std::atomic<bool> onlyOnce{false};
+// Bounded, so a stream of distinct lines cannot grow it without end; past the bound lines are
+// written again.
+constexpr qsizetype MaxRemembered = 256;
+QMutex rememberedMutex;
+QSet<QString> remembered;
+
+// False for a warning or note already written, when each is to be written once.
+bool firstTime(QtMsgType type, const QString &message)
+{
+    if (!onlyOnce.load() || type == QtDebugMsg)
+        return true;
+    const QMutexLocker locker(&rememberedMutex);
+    if (remembered.contains(message))
+        return false;
+    if (remembered.size() < MaxRemembered)
+        remembered.insert(message);
+    return true;
+}
 
 bool ours(const char *category)
 {
@@ -29,6 +51,8 @@ void handle(QtMsgType type, const QMessageLogContext &context, const QString &me
             qt(type, context, message);
         return;
     }
+    if (!firstTime(type, message))
+        return;
     QByteArray line;
     if (type == QtDebugMsg)
         line = QByteArray(context.category) + ": ";
@@ -40,8 +64,9 @@ void handle(QtMsgType type, const QMessageLogContext &context, const QString &me
 
 }  // namespace
 
-void diagnostics::writeTo(std::FILE *stream)
+void diagnostics::writeTo(std::FILE *stream, Repeats repeats)
 {
+    onlyOnce.store(repeats == Repeats::Once);
     target.store(stream);
     // Installed once: installing again would make this handler its own predecessor.
     static const bool installed = [] {

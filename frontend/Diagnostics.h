@@ -14,5 +14,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcFrontend)
 // which QT_LOGGING_RULES switches on ("kalvessa.*.debug=true"), carry their category in front.
 // Other categories (Qt's own) keep Qt's handling.
 namespace diagnostics {
-void writeTo(std::FILE *stream);
-}
+enum class Repeats {
+    Every,  // the window: every line, as it has always printed them
+    Once,  // a one-shot tool: a cause that comes back (a capture failing on every try) said once
+};
+void writeTo(std::FILE *stream, Repeats repeats = Repeats::Every);
+}  // namespace diagnostics

@@ -81,6 +81,9 @@ if [ "$has_ctl" -eq 1 ]; then
     code=$?
     set -e
     check "kalvessa100ctl list ends with 3 when no tap is attached (got $code)" test "$code" -eq 3
+    completion=/usr/share/bash-completion/completions/kalvessa100ctl
+    check "bash completion for kalvessa100ctl is installed where bash-completion looks" \
+        bash -n "$completion"
 fi
 
 # The lock folder: made at once, and only its group may make lock files in it.

@@ -52,6 +52,8 @@ constexpr int DecimalBase = 10;
 constexpr int MaxHexDigits = 2;
 constexpr int MaxDecimalDigits = 3;
 constexpr unsigned MaxByte = 0xFF;
+constexpr QStringView HexPrefix = u"0x";
+constexpr QStringView ByteSeparators = u":-.";
 
 QString tr(const char *text, int n = -1)
 {
@@ -87,12 +89,38 @@ std::optional<uint8_t> parseByte(QStringView text, Notation notation)
     return static_cast<uint8_t>(value);
 }
 
+// The bytes as people write them, the window's fields included: any of ':', '-' and '.'
+// between them; in hexadecimal also "0x" in front and runs of digits two per byte, so
+// 00-0E-C6-12-34-56, 000ec6123456, 000e.c612.3456, 0x0800 and 0800 all give their bytes.
+QList<QStringView> bytePieces(QStringView text, Notation notation)
+{
+    const bool hex = notation == Notation::HexBytes;
+    if (hex && text.startsWith(HexPrefix, Qt::CaseInsensitive))
+        text = text.mid(HexPrefix.size());
+    QList<QStringView> pieces;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !ByteSeparators.contains(text[i]))
+            continue;
+        const QStringView part = text.mid(start, i - start);
+        start = i + 1;
+        // A run of two or more bytes; a lone odd digit stays a byte of its own ("8:0").
+        if (hex && part.size() > MaxHexDigits && part.size() % MaxHexDigits == 0) {
+            for (qsizetype at = 0; at < part.size(); at += MaxHexDigits)
+                pieces.append(part.mid(at, MaxHexDigits));
+            continue;
+        }
+        pieces.append(part);
+    }
+    return pieces;
+}
+
 std::optional<FilterPattern> parsePattern(QStringView text, const SettingSyntax &syntax)
 {
     FilterPattern pattern;
     if (text == Wildcard)
         return pattern;
-    const QList<QStringView> parts = text.split(separatorOf(syntax.notation));
+    const QList<QStringView> parts = bytePieces(text, syntax.notation);
     if (parts.size() != syntax.width)
         return std::nullopt;
     for (int i = 0; i < syntax.width; ++i) {

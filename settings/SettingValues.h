@@ -65,6 +65,9 @@ QString qualifiedKey(Setting setting);
 
 // Reads the text form: on|off, keep|discard, or a pattern ("00:0e:c6:*:*:*", "08:00", "11",
 // "192.168.1.*"; hex in either case; a lone "*" leaves the whole field out of the comparison).
+// Patterns are also taken as the window takes them: '-' or '.' between the bytes as well as
+// ':', and hex bytes with "0x" in front or run together ("00-0E-C6-12-34-56", "000ec6123456",
+// "000e.c612.3456", "0x0800", "0800"). A bare number is hexadecimal: "17" is 0x17.
 // Nothing when the text does not have that form whole.
 std::optional<SettingValue> parseSetting(Setting setting, QStringView text);
 // The text form, as parseSetting reads it; hex bytes in lower case with two digits.

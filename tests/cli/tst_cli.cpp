@@ -48,6 +48,14 @@ QJsonObject jsonOf(const Run &run)
     return QJsonDocument::fromJson(run.out.toUtf8()).object();
 }
 
+// The value at a path of keys ("error.code") in a JSON value.
+QJsonValue at(QJsonValue value, const char *path)
+{
+    for (const QByteArray &key : QByteArray(path).split('.'))
+        value = value.toObject().value(QLatin1String(key));
+    return value;
+}
+
 // The settings used throughout, as options and as the register values they must become.
 const QStringList ProfileOptions =
     QStringLiteral(
@@ -127,14 +135,23 @@ private slots:
             {QStringLiteral("show --store"), QStringLiteral("store")},
             {QStringLiteral("flash"), QStringLiteral("flash")},
         };
+        // Each also with --json: the same status, and the error as the one JSON document.
         for (const auto &[arguments, named] : refused) {
             const Run run = ctl(arguments.split(QLatin1Char(' ')));
             QVERIFY2(run.code == 2 && run.err.contains(named),
                      qPrintable(arguments + ": " + run.err));
+            const Run json = ctl((QStringLiteral("--json ") + arguments).split(QLatin1Char(' ')));
+            const QJsonObject error = jsonOf(json).value(QStringLiteral("error")).toObject();
+            QVERIFY2(json.code == 2 && error.value(QStringLiteral("code")).toInt() == 2
+                         && error.value(QStringLiteral("message")).toString().contains(named),
+                     qPrintable(arguments + ": " + json.out));
         }
-        for (const char *command : {"list", "show", "apply --fcs=on"}) {
+        for (const char *command : {"list", "show", "apply --fcs=on", "list --json",
+                                    "show --all --json", "-t 00:0e:c6:00:00:01 show --json"}) {
             const Run run = ctl(QString::fromLatin1(command).split(' '));
             QVERIFY2(run.code == 3, qPrintable(QString::fromLatin1(command) + ": " + run.err));
+            if (QByteArray(command).contains("--json"))
+                QCOMPARE(at(jsonOf(run), "error.code").toInt(), 3);
         }
     }
 
@@ -188,48 +205,142 @@ private slots:
                                 "0xc0a8 and ether[28] = 0x01\n"));
     }
 
-    // Several taps: a command that writes must be told which; a profile taken from one tap
-    // gives another the same registers.
-    void profileMovesBetweenTaps()
+    // Several taps, named every way the command line takes them: each command reaches exactly
+    // the taps it was given (each once), a command that serves one refuses two, and one not
+    // named is asked for.
+    void severalTaps()
+    {
+        const auto first = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"));
+        const auto second = tap(QStringLiteral("kvtap1"), QStringLiteral("00:0e:c6:12:34:57"),
+                                {QStringLiteral("--firmware-version"), QStringLiteral("3.0")});
+        QVERIFY(first && second);
+        const QString folder = scratch.filePath(QStringLiteral("fleet"));
+        const QList<Access> read = Probe + ReadWorking;
+        const QList<Access> none;
+        struct Row
+        {
+            QString arguments;
+            int code;
+            QList<Access> first, second;
+        };
+        // In order: the first row leaves both taps holding the profile.
+        const QList<Row> rows{
+            {QStringLiteral("apply --all"), 0, read + writeAndVerify(0x70, 0x71),
+             read + writeAndVerify(0x70, 0x71)},
+            {QStringLiteral("apply --fcs=off"), 2, none, none},
+            {QStringLiteral("update-firmware -y"), 2, none, none},
+            {QStringLiteral("show"), 2, none, none},
+            {QStringLiteral("save-profile x.json"), 2, none, none},
+            {QStringLiteral("show -t kvtap1"), 0, none, read},
+            {QStringLiteral("show --tap 00:0e:c6:12:34:57"), 0, none, read},
+            {QStringLiteral("show -i 00-0E-C6-12-34-57"), 0, none, read},
+            {QStringLiteral("show --interface=000e.c612.3457"), 0, none, read},
+            {QStringLiteral("-t 000ec6123457 show"), 0, none, read},
+            {QStringLiteral("show 000ec6123456"), 0, read, none},
+            {QStringLiteral("show kvtap1 00:0e:c6:12:34:57"), 0, none, read},
+            {QStringLiteral("show -t kvtap1 kvtap0"), 0, read, read},
+            {QStringLiteral("show --all"), 0, read, read},
+            {QStringLiteral("save-profile ") + folder + QStringLiteral(" --all"), 0, read, read},
+            {QStringLiteral("show -t 00:0e:c6:99:99:99"), 3, none, none},
+            {QStringLiteral("show --all kvtap0"), 2, none, none},
+            {QStringLiteral("filter-expression -t kvtap0 kvtap1"), 2, none, none},
+            {QStringLiteral("filter-expression kvtap1"), 0, none, read},
+            {QStringLiteral("save-profile - -t kvtap0 -t kvtap1"), 2, none, none},
+        };
+        for (const Row &row : rows) {
+            first->clearFrames();
+            second->clearFrames();
+            QStringList arguments = row.arguments.split(QLatin1Char(' '));
+            if (arguments.first() == QLatin1String("apply"))
+                arguments += ProfileOptions;
+            const Run run = ctl(arguments);
+            QVERIFY2(run.code == row.code, qPrintable(row.arguments + ": " + run.err));
+            QVERIFY2(accessesOf(first->frames()) == row.first, qPrintable(row.arguments));
+            QVERIFY2(accessesOf(second->frames()) == row.second, qPrintable(row.arguments));
+            if (row.code == 2 && row.first.isEmpty() && arguments.size() <= 2)
+                QVERIFY2(run.err.contains(QStringLiteral(
+                             "kvtap0 (00:0e:c6:12:34:56), kvtap1 (00:0e:c6:12:34:57)")),
+                         qPrintable(run.err));
+        }
+        for (const char *file : {"00-0e-c6-12-34-56.json", "00-0e-c6-12-34-57.json"})
+            QVERIFY(QFileInfo(folder + QLatin1Char('/') + QLatin1String(file)).isFile());
+
+        // One document for all taps; the status is the worst tap's.
+        const Run listed = ctl({QStringLiteral("--json"), QStringLiteral("list")});
+        QCOMPARE(listed.code, 0);
+        const QJsonArray taps = jsonOf(listed).value(QStringLiteral("taps")).toArray();
+        QCOMPARE(taps.size(), 2);
+        QCOMPARE(taps[0].toObject().value(QStringLiteral("update_available")), QJsonValue());
+        QCOMPARE(taps[1].toObject().value(QStringLiteral("update_available")).toString(),
+                 QStringLiteral("4.0"));
+        QVERIFY(ctl({QStringLiteral("list")})
+                    .out.contains(QStringLiteral("firmware 3.0 (type 0x220C), update available: "
+                                                 "4.0\n")));
+        std::unique_ptr<TapLock> lock;
+        qint64 owner = 0;
+        QString error;
+        QCOMPARE(TapLock::acquire({0x00, 0x0e, 0xc6, 0x12, 0x34, 0x57}, &lock, &owner, &error),
+                 TapLock::Result::Taken);
+        const Run both = ctl({QStringLiteral("show"), QStringLiteral("--all"),
+                              QStringLiteral("--json"), QStringLiteral("-q")});
+        QCOMPARE(both.code, 5);
+        const QJsonArray entries = jsonOf(both).value(QStringLiteral("taps")).toArray();
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(at(entries[0], "exit_code").toInt(), 0);
+        QCOMPARE(at(entries[0], "result.filter.eth_dst").toString(),
+                 QStringLiteral("00:0e:c6:*:*:*"));
+        QCOMPARE(at(entries[1], "mac").toString(), QStringLiteral("00:0e:c6:12:34:57"));
+        QCOMPARE(at(entries[1], "error.code").toInt(), 5);
+        QVERIFY(at(entries[1], "error.message").toString().contains(QStringLiteral("PID")));
+    }
+
+    // What --check tells before anything is written (the protocol a number means); a profile
+    // moved between taps through a pipe; -q leaves only what was asked for.
+    void standardStreamsAndQuiet()
     {
         const auto first = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"));
         const auto second = tap(QStringLiteral("kvtap1"), QStringLiteral("00:0e:c6:12:34:57"));
         QVERIFY(first && second);
-        QCOMPARE(
-            ctl(QStringList{QStringLiteral("apply"), QStringLiteral("-i"), QStringLiteral("kvtap0")}
-                + ProfileOptions)
-                .code,
-            0);
-        first->clearFrames();
-        second->clearFrames();
-
-        for (const QStringList &arguments :
-             {QStringList{QStringLiteral("apply"), QStringLiteral("--fcs=on")},
-              QStringList{QStringLiteral("update-firmware"), QStringLiteral("--yes")}}) {
-            const Run run = ctl(arguments);
-            QCOMPARE(run.code, 2);
-            QVERIFY2(run.err.contains(
-                         QStringLiteral("kvtap0 (00:0e:c6:12:34:56), kvtap1 (00:0e:c6:12:34:57)")),
-                     qPrintable(run.err));
+        // What --check tells before anything is written: the protocol a number means.
+        struct Row
+        {
+            QString option;
+            QString line;
+        };
+        const QList<Row> rows{
+            {QStringLiteral("--ip-proto=udp"), QStringLiteral("  ip-proto    ff -> 11 (udp)\n")},
+            {QStringLiteral("--ip-proto=17"),
+             QStringLiteral("  ip-proto    ff -> 17 (protocol 23)\n")},
+            {QStringLiteral("--ip-proto=0x06"), QStringLiteral("  ip-proto    ff -> 06 (tcp)\n")},
+            {QStringLiteral("--ethertype=0x86dd"),
+             QStringLiteral("  ethertype   ff:ff -> 86:dd\n")},
+            {QStringLiteral("--eth-src=000E.C612.3456"),
+             QStringLiteral("  eth-src     ff:ff:ff:ff:ff:ff -> 00:0e:c6:12:34:56\n")},
+        };
+        for (const Row &row : rows) {
+            const Run run = ctl({QStringLiteral("apply"), QStringLiteral("--check"),
+                                 QStringLiteral("kvtap1"), row.option});
+            QVERIFY2(run.code == 0 && run.out.contains(row.line), qPrintable(run.out));
         }
-        QVERIFY(first->frames().isEmpty() && second->frames().isEmpty());
-        const Run list = ctl({QStringLiteral("list"), QStringLiteral("--json")});
-        QCOMPARE(list.code, 0);
-        const QJsonArray taps = jsonOf(list).value(QStringLiteral("taps")).toArray();
-        QCOMPARE(taps.size(), 2);
-        QCOMPARE(taps[1].toObject().value(QStringLiteral("mac")).toString(),
-                 QStringLiteral("00:0e:c6:12:34:57"));
-        QCOMPARE(taps[1].toObject().value(QStringLiteral("firmware_version")).toString(),
-                 QStringLiteral("4.0"));
+        const Run unknown = ctl({QStringLiteral("apply"), QStringLiteral("--check"),
+                                 QStringLiteral("--ip-proto=nosuch"), QStringLiteral("kvtap1")});
+        QCOMPARE(unknown.code, 2);
 
-        const QString profile = scratch.filePath(QStringLiteral("tap0.json"));
-        first->clearFrames();
-        QCOMPARE(ctl({QStringLiteral("save-profile"), profile}).code, 0);  // the first tap
-        QCOMPARE(accessesOf(first->frames()), Probe + ReadWorking);
+        QCOMPARE(
+            ctl(QStringList{QStringLiteral("apply"), QStringLiteral("-q"), QStringLiteral("kvtap0")}
+                + ProfileOptions)
+                .out,
+            QString());
         second->clearFrames();
-        const Run moved = ctl({QStringLiteral("apply"), QStringLiteral("--interface=kvtap1"),
-                               QStringLiteral("--profile"), profile});
+        QProcess pipe;
+        pipe.start(QStringLiteral("bash"),
+                   {QStringLiteral("-c"),
+                    QStringLiteral("'%1' save-profile - -t kvtap0 | '%1' apply --profile - kvtap1")
+                        .arg(QStringLiteral(KALVESSA100CTL))});
+        const Run moved = finished(pipe);
         QVERIFY2(moved.code == 0, qPrintable(moved.err));
+        QVERIFY2(moved.out.endsWith(QStringLiteral("Written to the working copy of kvtap1.\n")),
+                 qPrintable(moved.out));
         QCOMPARE(accessesOf(second->frames()), Probe + ReadWorking + writeAndVerify(0x70, 0x71));
     }
 
@@ -283,7 +394,7 @@ private slots:
 
         QProcess update;
         update.start(QStringLiteral(KALVESSA100CTL),
-                     {QStringLiteral("update-firmware"), QStringLiteral("--yes")});
+                     {QStringLiteral("update-firmware"), QStringLiteral("-y")});
         QVERIFY(update.waitForStarted());
         QByteArray seen;
         while (!seen.contains("page ") && update.state() == QProcess::Running) {

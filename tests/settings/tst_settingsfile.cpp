@@ -66,6 +66,20 @@ private slots:
         row("signed", Setting::IpSrc, "+1.2.3.4", "");
         row("hex octet", Setting::IpSrc, "a.2.3.4", "");
         row("yes", Setting::Fcs, "yes", "");
+        // The notations the window's fields take, which the options and files take too.
+        row("dashes", Setting::EthDst, "00-0E-C6-12-34-56", "00:0e:c6:12:34:56");
+        row("one run", Setting::EthSrc, "000ec6123456", "00:0e:c6:12:34:56");
+        row("dotted quads", Setting::EthDst, "000e.c612.3456", "00:0e:c6:12:34:56");
+        row("dashes and stars", Setting::EthDst, "00-0e-c6-*-*-*", "00:0e:c6:*:*:*");
+        row("0x ethertype", Setting::EtherType, "0x0800", "08:00");
+        row("run ethertype", Setting::EtherType, "0800", "08:00");
+        row("0x protocol", Setting::IpProto, "0X11", "11");
+        row("bare number is hex", Setting::IpProto, "17", "17");
+        row("dashed octets", Setting::IpDst, "10-0-0-*", "10.0.0.*");
+        row("odd run", Setting::EtherType, "800", "");
+        row("run too long", Setting::EthDst, "000ec612345600", "");
+        row("0x on octets", Setting::IpSrc, "0x0a000001", "");
+        row("run with star", Setting::EthDst, "000ec6*", "");
     }
 
     void valueSyntax()
