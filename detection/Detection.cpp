@@ -303,9 +303,12 @@ void Detection::carryOutChoice(const MacAddress &address)
 void Detection::detect()
 {
     if (m_tap) {
-        if (followHeldTap() && relist(false)) {
-            publish();
-            emit MV1Changed();
+        if (followHeldTap()) {
+            relist(false);
+            if (listing() != m_publishedList) {
+                publish();
+                emit MV1Changed();
+            }
         }
         return;
     }
@@ -368,7 +371,8 @@ void Detection::lookForTap()
         if (opening.result == TapOpening::Result::Opened) {
             take(std::move(opening.tap));
             m_toldCaptureFailures.clear();
-            if (relist(true)) {
+            relist(true);
+            if (listing() != m_publishedList) {
                 publish();
                 emit MV1Changed();
             }
@@ -390,17 +394,16 @@ void Detection::lookForTap()
         }
     }
     m_toldCaptureFailures = failuresNow;
-    const bool listChanged = relist(true);
-    if (problem == m_problem && !listChanged)
+    relist(true);
+    if (problem == m_problem && listing() == m_publishedList)
         return;
     m_problem = problem;
     publish();
     emit MV1Changed();
 }
 
-bool Detection::relist(bool interfacesKnown)
+void Detection::relist(bool interfacesKnown)
 {
-    const QList<ListedTap> before = listing();
     if (!interfacesKnown && m_listStale) {
         if (const std::optional<QList<TapInterface>> taps = listTapInterfaces()) {
             m_interfaces = *taps;
@@ -417,7 +420,6 @@ bool Detection::relist(bool interfacesKnown)
                 m_heldElsewhere[interface.address] = pid;
         }
     }
-    return listing() != before;
 }
 
 QList<ListedTap> Detection::listing() const
@@ -446,6 +448,7 @@ void Detection::take(std::unique_ptr<HeldTap> tap)
 {
     m_tap = std::move(tap);
     m_problem = {};
+    m_heldElsewhere.erase(m_tap->address());  // its lock is ours now
     // A tap that cannot be read back starts with a cleared record.
     DeviceSettings held;
     TapOutcome read = TapOutcome::of(TapOutcome::Action::Read, TapOutcome::Result::Succeeded);
@@ -495,6 +498,7 @@ void Detection::publish()
         now.problem = m_problem;
     }
     now.taps = listing();
+    m_publishedList = now.taps;
     const QMutexLocker locker(&m_mutex);
     m_published = now;
 }

@@ -115,9 +115,9 @@ private:
     // Keeps the tap held while its interface is there; false when it was dropped.
     bool followHeldTap();
     void lookForTap();
-    // The list of attached taps again where it may have changed, and which are held elsewhere;
-    // true when what the list shows changed.
-    bool relist(bool interfacesKnown);
+    // The list of attached taps again where it may have changed (unless just listed), and
+    // which of them are held elsewhere.
+    void relist(bool interfacesKnown);
     QList<ListedTap> listing() const;
     void take(std::unique_ptr<HeldTap> tap);
     void drop();
@@ -153,4 +153,5 @@ private:
         DeviceSettings firmware;
     };
     std::map<MacAddress, Known> m_known;  // of the taps held in this run
+    QList<ListedTap> m_publishedList;  // the list as last published
 };

@@ -197,6 +197,29 @@ private slots:
         openWindow(held);
         QCOMPARE(locks(), locksWith(held, elsewhere));
     }
+
+    // The list follows taps plugged in and out while one is held; with one left it goes.
+    void theListFollowsTheTapsAttached()
+    {
+        for (int i = 0; i < Taps; ++i)
+            beds.push_back(TapBed::make(QLatin1String(Names[i]), QLatin1String(Macs[i])));
+        QVERIFY(beds[0]->plug() && beds[0]->startTap());
+        openWindow(0);
+        QVERIFY(!chooser()->isVisible());
+        // Which tap, plugged in (true) or out.
+        const std::pair<int, bool> steps[] = {{2, true}, {1, true}, {2, false}, {1, false}};
+        int attached = 1;
+        for (auto [i, plugged] : steps) {
+            QVERIFY(plugged ? beds[i]->plug() && beds[i]->startTap() : beds[i]->unplug());
+            attached += plugged ? 1 : -1;
+            QTRY_COMPARE(chooser()->isVisible(), attached > 1);
+            if (attached > 1) {
+                QTRY_COMPARE(chooser()->count(), attached);
+                QCOMPARE(chooser()->currentIndex(), 0);
+            }
+        }
+        QCOMPARE(text("label_4"), QLatin1String(Macs[0]));
+    }
 };
 
 QTEST_MAIN(TestWindowTaps)
