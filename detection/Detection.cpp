@@ -359,6 +359,8 @@ void Detection::lookForTap()
         HostInterfaces::current().anyTap() ? listTapInterfaces() : QList<TapInterface>();
     m_interfaces = taps.value_or(QList<TapInterface>());
     m_listStale = false;
+    // Before any is taken, so that the tap taken is published with the whole list at once.
+    relist(true);
     // The chosen tap first, then the others in list order.
     QList<TapInterface> order = m_interfaces;
     std::stable_partition(order.begin(), order.end(), [this](const TapInterface &interface) {
@@ -371,11 +373,6 @@ void Detection::lookForTap()
         if (opening.result == TapOpening::Result::Opened) {
             take(std::move(opening.tap));
             m_toldCaptureFailures.clear();
-            relist(true);
-            if (listing() != m_publishedList) {
-                publish();
-                emit MV1Changed();
-            }
             return;
         }
         if (opening.result == TapOpening::Result::Unreachable) {
@@ -394,7 +391,6 @@ void Detection::lookForTap()
         }
     }
     m_toldCaptureFailures = failuresNow;
-    relist(true);
     if (problem == m_problem && listing() == m_publishedList)
         return;
     m_problem = problem;
