@@ -14,6 +14,7 @@
 #include "HostInterfaces.h"
 #include "InterfaceDiscovery.h"
 #include "TapOperations.h"
+#include "TapLock.h"
 #include "TapService.h"
 
 namespace {
@@ -73,6 +74,8 @@ void Detection::post(const Requests &requests)
             m_posted.write = true;
             m_posted.store = requests.store;
         }
+        if (requests.choose)
+            m_posted.choose = requests.choose;
         m_posted.read = m_posted.read || requests.read;
         m_posted.update = m_posted.update || requests.update;
     }
@@ -99,6 +102,13 @@ void Detection::requestUpdate()
 {
     Requests requests;
     requests.update = true;
+    post(requests);
+}
+
+void Detection::requestChoose(const MacAddress &address)
+{
+    Requests requests;
+    requests.choose = address;
     post(requests);
 }
 
@@ -167,6 +177,8 @@ void Detection::run()
             carryOutWrite(work.settings, work.store);
         if (work.read)
             carryOutRead();
+        if (work.choose)
+            carryOutChoice(*work.choose);
         detect();
         if (!waitForWork(*links))
             break;
@@ -193,16 +205,21 @@ bool Detection::waitForWork(LinkChanges &links)
                 return true;
         }
         const qint64 left = nextTick.remainingTime();
-        if (left <= 0)
+        if (left <= 0) {
+            // Without notice of changes, only a look tells.
+            m_listStale = m_listStale || links.fd() < 0;
             return true;
+        }
         pollfd waitFor[2] = {{m_wakeUp.fd(), POLLIN, 0}, {links.fd(), POLLIN, 0}};
         const int ready = ::poll(waitFor, links.fd() >= 0 ? 2 : 1, static_cast<int>(left));
         if (ready <= 0)
             continue;  // the deadline, or a signal: looked at again above
         if (waitFor[0].revents != 0)
             m_wakeUp.clear();
-        if (waitFor[1].revents != 0 && links.drain())
+        if (waitFor[1].revents != 0 && links.drain()) {
+            m_listStale = true;
             return true;
+        }
     }
 }
 
@@ -270,46 +287,88 @@ void Detection::carryOutRead()
     emit MV1Changed();
 }
 
+void Detection::carryOutChoice(const MacAddress &address)
+{
+    m_wanted = address;
+    m_listStale = true;
+    if (!m_tap || m_tap->address() == address)
+        return;
+    // Its lock goes with it, so that the tap is free for others before the next is taken.
+    drop();
+    m_problem = {};
+    publish();
+    emit MV1Changed();
+}
+
 void Detection::detect()
 {
     if (m_tap) {
-        // Held while its own interface carries the prefix, followed by its index through a
-        // rename; a vanished interface (even one plugged in again under the same name, which
-        // may be the tap restarted into other firmware) lets a later step take whichever tap is
-        // there then.
-        HostInterfaces &interfaces = HostInterfaces::current();
-        QString name = m_tap->interfaceName();
-        const int index = m_tap->interfaceIndex();
-        if (index > 0 && interfaces.interfaceIndex(name) != index)
-            name = interfaces.interfaceName(index);
-        MacAddress address{};
-        if (!name.isEmpty() && interfaces.hardwareAddress(name, &address)
-            && isTapAddress(address.data())) {
-            const bool renamed = name != m_tap->interfaceName();
-            if (renamed) {
-                qCInfo(lcDetection, "%s is now called %s; the tap stays held",
-                       qPrintable(m_tap->interfaceName()), qPrintable(name));
-                m_tap->followRename(name);
-            }
-            if (renamed || address != m_tap->address()) {
-                m_tap->setAddress(address);
+        if (followHeldTap()) {
+            relist(false);
+            if (listing() != m_publishedList) {
                 publish();
                 emit MV1Changed();
             }
-            return;
         }
-        drop();
-        publish();
-        emit MV1Changed();
         return;
     }
+    lookForTap();
+}
 
+bool Detection::followHeldTap()
+{
+    // Held while its own interface carries the prefix, followed by its index through a
+    // rename; a vanished interface (even one plugged in again under the same name, which
+    // may be the tap restarted into other firmware) lets a later step take whichever tap is
+    // there then.
+    HostInterfaces &interfaces = HostInterfaces::current();
+    QString name = m_tap->interfaceName();
+    const int index = m_tap->interfaceIndex();
+    if (index > 0 && interfaces.interfaceIndex(name) != index)
+        name = interfaces.interfaceName(index);
+    MacAddress address{};
+    if (!name.isEmpty() && interfaces.hardwareAddress(name, &address)
+        && isTapAddress(address.data())) {
+        const bool renamed = name != m_tap->interfaceName();
+        if (renamed) {
+            qCInfo(lcDetection, "%s is now called %s; the tap stays held",
+                   qPrintable(m_tap->interfaceName()), qPrintable(name));
+            m_tap->followRename(name);
+            m_listStale = true;
+        }
+        if (renamed || address != m_tap->address()) {
+            m_tap->setAddress(address);
+            relist(false);
+            publish();
+            emit MV1Changed();
+        }
+        return true;
+    }
+    drop();
+    m_listStale = true;
+    relist(false);
+    publish();
+    emit MV1Changed();
+    return false;
+}
+
+void Detection::lookForTap()
+{
     // The cheap look first; the capture library's listing only once there is a tap to list.
     const std::optional<QList<TapInterface>> taps =
         HostInterfaces::current().anyTap() ? listTapInterfaces() : QList<TapInterface>();
+    m_interfaces = taps.value_or(QList<TapInterface>());
+    m_listStale = false;
+    // Before any is taken, so that the tap taken is published with the whole list at once.
+    relist(true);
+    // The chosen tap first, then the others in list order.
+    QList<TapInterface> order = m_interfaces;
+    std::stable_partition(order.begin(), order.end(), [this](const TapInterface &interface) {
+        return m_wanted && interface.address == *m_wanted;
+    });
     TapProblem problem;
     QHash<QString, QString> failuresNow;
-    for (const TapInterface &interface : taps.value_or(QList<TapInterface>())) {
+    for (const TapInterface &interface : order) {
         TapOpening opening = openTap(interface.name);
         if (opening.result == TapOpening::Result::Opened) {
             take(std::move(opening.tap));
@@ -332,17 +391,60 @@ void Detection::detect()
         }
     }
     m_toldCaptureFailures = failuresNow;
-    if (problem == m_problem)
+    if (problem == m_problem && listing() == m_publishedList)
         return;
     m_problem = problem;
     publish();
     emit MV1Changed();
 }
 
+void Detection::relist(bool interfacesKnown)
+{
+    if (!interfacesKnown && m_listStale) {
+        if (const std::optional<QList<TapInterface>> taps = listTapInterfaces()) {
+            m_interfaces = *taps;
+            m_listStale = false;
+        }
+    }
+    // Only where there is a choice: a single tap not held says why in the problem line.
+    m_heldElsewhere.clear();
+    if (m_interfaces.size() > 1) {
+        for (const TapInterface &interface : std::as_const(m_interfaces)) {
+            qint64 pid = 0;
+            if ((!m_tap || interface.address != m_tap->address())
+                && TapLock::isHeld(interface.address, &pid))
+                m_heldElsewhere[interface.address] = pid;
+        }
+    }
+}
+
+QList<ListedTap> Detection::listing() const
+{
+    QList<ListedTap> out;
+    for (const TapInterface &interface : m_interfaces) {
+        ListedTap listed;
+        listed.interfaceName = interface.name;
+        listed.address = interface.address;
+        listed.held = m_tap && m_tap->address() == interface.address;
+        if (const auto known = m_known.find(interface.address); known != m_known.end()) {
+            listed.generation = known->second.generation;
+            listed.firmware = known->second.firmware;
+        }
+        if (const auto holder = m_heldElsewhere.find(interface.address);
+            holder != m_heldElsewhere.end()) {
+            listed.inUse = true;
+            listed.ownerPid = holder->second;
+        }
+        out.append(listed);
+    }
+    return out;
+}
+
 void Detection::take(std::unique_ptr<HeldTap> tap)
 {
     m_tap = std::move(tap);
     m_problem = {};
+    m_heldElsewhere.erase(m_tap->address());  // its lock is ours now
     // A tap that cannot be read back starts with a cleared record.
     DeviceSettings held;
     TapOutcome read = TapOutcome::of(TapOutcome::Action::Read, TapOutcome::Result::Succeeded);
@@ -378,6 +480,11 @@ void Detection::publish()
     TapSnapshot now;
     now.present = m_tap != nullptr;
     if (m_tap) {
+        // Only its status words: the list changes with the tap's firmware, not its settings.
+        Known &known = m_known[m_tap->address()];
+        known.generation = m_tap->generation();
+        known.firmware.setFirmwareVersion(m_current.firmwareVersion());
+        known.firmware.setFirmwareTypeCode(m_current.firmwareTypeCode());
         now.generation = m_tap->generation();
         now.abilities = m_tap->abilities();
         now.interfaceName = m_tap->interfaceName();
@@ -386,6 +493,8 @@ void Detection::publish()
     } else {
         now.problem = m_problem;
     }
+    now.taps = listing();
+    m_publishedList = now.taps;
     const QMutexLocker locker(&m_mutex);
     m_published = now;
 }

@@ -8,8 +8,10 @@
 #include <QThread>
 
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "DeviceSettings.h"
 #include "LinkMonitor.h"
@@ -47,6 +49,10 @@ public:
     void requestWrite(const DeviceSettings &settings, bool store);
     void requestRead();
     void requestUpdate();
+    // Releases the tap held (and its lock) and takes the one of this address instead; while
+    // that one is not attached, the first that can be taken. Also asked before start() for
+    // the tap chosen in an earlier run.
+    void requestChoose(const MacAddress &address);
 
     TapSnapshot snapshot() const;
     // 0 and the settings of the tap held, or -1 when none is.
@@ -86,8 +92,12 @@ private:
         bool store = false;
         bool read = false;
         bool update = false;
+        std::optional<MacAddress> choose;
         QList<TapOutcome> replaced;  // writes a later one took the place of, as cancelled
-        bool any() const { return write || read || update || !replaced.isEmpty(); }
+        bool any() const
+        {
+            return write || read || update || choose.has_value() || !replaced.isEmpty();
+        }
     };
 
     Requests takeRequests();
@@ -100,7 +110,15 @@ private:
     void carryOutWrite(const DeviceSettings &settings, bool store);
     void carryOutRead();
     void keepPosted(const DeviceSettings &settings);
+    void carryOutChoice(const MacAddress &address);
     void detect();
+    // Keeps the tap held while its interface is there; false when it was dropped.
+    bool followHeldTap();
+    void lookForTap();
+    // The list of attached taps again where it may have changed (unless just listed), and
+    // which of them are held elsewhere.
+    void relist(bool interfacesKnown);
+    QList<ListedTap> listing() const;
     void take(std::unique_ptr<HeldTap> tap);
     void drop();
     void end(const TapOutcome &outcome);
@@ -125,4 +143,15 @@ private:
     DeviceSettings m_current;
     TapProblem m_problem;
     QHash<QString, QString> m_toldCaptureFailures;  // per interface, the reason last logged
+    std::optional<MacAddress> m_wanted;  // the tap chosen, taken first whenever it is there
+    QList<TapInterface> m_interfaces;  // the attached taps as last listed
+    bool m_listStale = true;  // the list is looked at again after links changed
+    std::map<MacAddress, qint64> m_heldElsewhere;  // by another program, its process id or 0
+    struct Known
+    {
+        int generation = 0;
+        DeviceSettings firmware;
+    };
+    std::map<MacAddress, Known> m_known;  // of the taps held in this run
+    QList<ListedTap> m_publishedList;  // the list as last published
 };

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "DetectionLog.h"
@@ -178,7 +179,68 @@ qint64 runningOwner(int fd)
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM ? pid : 0;
 }
 
+// The kernel's table of locks, one per line: "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF",
+// the device's major and minor in hexadecimal, the inode in decimal. Blocked waiters ("->")
+// hold nothing.
+constexpr qint64 LockTableLimit = 4 * 1024 * 1024;
+constexpr qint64 LockLineLimit = 256;
+
+std::optional<qint64> holderInLockTable(const struct stat &file, bool *readable)
+{
+    QFile table(QStringLiteral("/proc/locks"));
+    *readable = table.open(QIODevice::ReadOnly);
+    if (!*readable)
+        return std::nullopt;
+    // Read line by line to its end: the table tells no size, so the file seems at its end.
+    for (qint64 read = 0; read < LockTableLimit;) {
+        const QByteArray line = table.readLine(LockLineLimit);
+        if (line.isEmpty())
+            break;
+        read += line.size();
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || fields.at(1) != "FLOCK")
+            continue;
+        const QList<QByteArray> where = fields.at(5).split(':');
+        if (where.size() != 3)
+            continue;
+        bool ok[3] = {};
+        const uint major = where.at(0).toUInt(&ok[0], 16);
+        const uint minor = where.at(1).toUInt(&ok[1], 16);
+        const qulonglong inode = where.at(2).toULongLong(&ok[2]);
+        if (ok[0] && ok[1] && ok[2] && inode == file.st_ino && major == ::major(file.st_dev)
+            && minor == ::minor(file.st_dev))
+            return fields.at(4).toLongLong();
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+bool TapLock::isHeld(const Address &address, qint64 *ownerPid)
+{
+    *ownerPid = 0;
+    QString error;
+    const std::optional<QString> folder = lockFolder(&error);
+    if (!folder)
+        return false;
+    const QByteArray native = QFile::encodeName(QDir(*folder).filePath(fileName(address)));
+    // A holder that lets go removes its file: no file, no holder.
+    const Descriptor file(::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat info
+    {};
+    if (file.get() < 0 || ::fstat(file.get(), &info) != 0)
+        return false;
+    bool readable = false;
+    if (const std::optional<qint64> pid = holderInLockTable(info, &readable)) {
+        *ownerPid = *pid > 0 ? *pid : 0;
+        return true;
+    }
+    if (readable)
+        return false;
+    // A file left by a holder that ended names a process no longer running.
+    *ownerPid = runningOwner(file.get());
+    return *ownerPid > 0;
+}
 
 TapLock::TapLock(int fd, const QString &path) : m_fd(fd), m_path(path) {}
 

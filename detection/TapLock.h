@@ -36,6 +36,11 @@ public:
     static Result acquire(const Address &address, std::unique_ptr<TapLock> *lock, qint64 *ownerPid,
                           QString *error);
 
+    // Whether someone holds the tap's lock, told without taking it even for a moment (a
+    // program trying to take it just then would be turned away): from the kernel's table of
+    // locks, else, where that cannot be read, from the holder's file. *ownerPid as acquire().
+    static bool isHeld(const Address &address, qint64 *ownerPid);
+
     const QString &path() const { return m_path; }
 
 private:

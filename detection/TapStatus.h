@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -27,6 +28,21 @@ struct TapProblem
     bool operator==(const TapProblem &) const = default;
 };
 
+// An attached tap as the window lists it for choosing. Its generation and firmware are known
+// only once this window has held it: no other tap is taken or probed to fill them in.
+struct ListedTap
+{
+    QString interfaceName;
+    MacAddress address{};
+    int generation = 0;  // 4 or 3 when known, else 0
+    std::optional<DeviceSettings> firmware;  // its status words, when known
+    bool held = false;  // the tap this window holds
+    bool inUse = false;  // another program holds it: ownerPid when known
+    qint64 ownerPid = 0;
+
+    bool operator==(const ListedTap &) const = default;
+};
+
 // What the worker knows of the tap, published at the end of every step it takes.
 struct TapSnapshot
 {
@@ -37,4 +53,5 @@ struct TapSnapshot
     std::optional<MacAddress> address;
     DeviceSettings settings;  // as last read from the tap or written to it
     TapProblem problem;  // set only while no tap is held
+    QList<ListedTap> taps;  // every attached tap, in list order
 };

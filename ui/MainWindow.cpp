@@ -7,6 +7,7 @@
 #include <QPixmap>
 
 #include "ActionButtons.h"
+#include "ChosenTap.h"
 #include "Detection.h"
 #include "FileActions.h"
 #include "FilterExpressionLine.h"
@@ -78,6 +79,10 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_detection, &Detection::MV1Changed, this, &MainWindow::updateMV1Status);
     connect(m_detection, &Detection::MV1UpdateProgress, this, &MainWindow::updateProgress);
     connect(m_detection, &Detection::operationEnded, this, &MainWindow::operationEnded);
+    connect(m_panel, &StatusPanel::tapChosen, this, &MainWindow::chooseTap);
+    // The tap chosen in an earlier run, taken first when it is attached.
+    if (const std::optional<MacAddress> chosen = chosentap::remembered())
+        m_detection->requestChoose(*chosen);
 
     setLogo();
     nameForAccessibility();
@@ -129,6 +134,21 @@ void MainWindow::present(const TapSnapshot &snapshot, const QList<TapOutcome> &o
         end();
 }
 
+// The edits in the form are for the tap held; another tap's settings replace them, as a read
+// does, so the person is asked as a read asks.
+void MainWindow::chooseTap(const MacAddress &address)
+{
+    if (busy()
+        || !m_settings->mayReplaceEdits(tr("Choose a tap"),
+                                        tr("The chosen tap's settings replace them."))) {
+        render();  // the list shows the tap held again
+        return;
+    }
+    if (!chosentap::remember(address))
+        WindowMessages::print(tr("The chosen tap cannot be remembered for the next start."));
+    m_detection->requestChoose(address);
+}
+
 // ---- drawing ----
 
 bool MainWindow::busy() const
@@ -175,6 +195,11 @@ void MainWindow::renderButtons()
     m_settings->showButtons(m_tap, why);
     const UpdateFlow::Button update = m_update->button();
     m_panel->showUpdateButton(update.text, update.purpose, why.isEmpty() && update.offered, why);
+    // Without a tap held another may still be chosen; never during a request or an update.
+    QString whyNoChoice = m_update->whyActionsWait();
+    if (whyNoChoice.isEmpty() && busy())
+        whyNoChoice = tr("Waiting for the tap to finish the last request.");
+    m_panel->allowChoosing(whyNoChoice.isEmpty(), whyNoChoice);
     m_files->setOpenEnabled(!m_settings->pending());
 }
 

@@ -47,6 +47,7 @@ protected:
 
 private:
     void present(const TapSnapshot &snapshot, const QList<TapOutcome> &outcomes);
+    void chooseTap(const MacAddress &address);
 
     void render();
     void renderLines();

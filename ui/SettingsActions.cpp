@@ -94,18 +94,20 @@ void SettingsActions::write(bool store)
 
 void SettingsActions::read()
 {
-    if (m_form->edited() && !confirmDiscardEdits())
+    if (!mayReplaceEdits(tr("Read Current Setup"), tr("Reading the tap's settings replaces them.")))
         return;
     begin(TapOutcome::Action::Read);
     emit readRequested();
 }
 
-bool SettingsActions::confirmDiscardEdits()
+bool SettingsActions::mayReplaceEdits(const QString &title, const QString &replaces)
 {
-    QMessageBox box(QMessageBox::Question, tr("Read Current Setup"),
-                    tr("The marked fields are not in the tap yet. Reading the tap's settings "
-                       "replaces them.\n\nDiscard your changes?"),
-                    QMessageBox::Discard | QMessageBox::Cancel, m_window);
+    if (!m_form->edited())
+        return true;
+    QMessageBox box(
+        QMessageBox::Question, title,
+        tr("The marked fields are not in the tap yet. %1\n\nDiscard your changes?").arg(replaces),
+        QMessageBox::Discard | QMessageBox::Cancel, m_window);
     box.setDefaultButton(QMessageBox::Cancel);
     box.setEscapeButton(QMessageBox::Cancel);
     return box.exec() == QMessageBox::Discard;

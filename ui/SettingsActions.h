@@ -44,6 +44,9 @@ public:
     QString doneLine() const;
     // Whether the form shows what the tap holds.
     QString formLine(const TapSnapshot &tap) const;
+    // Before the form is filled from a tap: true when nothing was changed in it, or the person
+    // chose to discard the changes (asked under `title`, told first what `replaces` them).
+    bool mayReplaceEdits(const QString &title, const QString &replaces);
 
 signals:
     void started();
@@ -55,7 +58,6 @@ private:
     void read();
     void begin(TapOutcome::Action action);
     void take(const TapOutcome &outcome);
-    bool confirmDiscardEdits();
 
     const MainWindowForm &m_ui;
     SettingsForm *m_form;

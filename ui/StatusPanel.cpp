@@ -1,6 +1,9 @@
 #include "StatusPanel.h"
 
+#include <QComboBox>
+#include <QLabel>
 #include <QPixmap>
+#include <QStandardItemModel>
 
 #include <algorithm>
 
@@ -14,6 +17,7 @@ namespace {
 
 constexpr int HexDigitsPerByte = 2;
 constexpr int PercentFull = 100;
+constexpr int ChooserRow = 3;  // above the address of the tap held
 
 const QString NoValue = QStringLiteral("-");
 const QString FirmwareTypeShown = QStringLiteral("TF");
@@ -35,11 +39,28 @@ StatusPanel::StatusPanel(const MainWindowForm &ui, ActionButtons *buttons, Windo
     , m_ui(ui)
     , m_buttons(buttons)
     , m_messages(messages)
+    , m_chooserLabel(new QLabel(ui.frame))
+    , m_chooser(new QComboBox(ui.frame))
 {
     QFont strong = ui.label_32->font();
     strong.setBold(true);
     ui.label_32->setFont(strong);
     connect(ui.pushButton_4, &QPushButton::clicked, this, &StatusPanel::updateClicked);
+
+    m_chooser->setObjectName(QStringLiteral("tapChooser"));
+    m_chooserLabel->setObjectName(QStringLiteral("tapChooserLabel"));
+    m_chooserLabel->setBuddy(m_chooser);
+    // Not stretched across the panel: the widest entry sets its width.
+    m_chooser->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    ui.formLayout->insertRow(ChooserRow, m_chooserLabel, m_chooser);
+    // With one tap the panel looks as it always has: the row takes no room while hidden.
+    m_chooserLabel->hide();
+    m_chooser->hide();
+    connect(m_chooser, &QComboBox::activated, this, [this](int index) {
+        const QList<ListedTap> &taps = m_listed.value_or(QList<ListedTap>());
+        if (index >= 0 && index < taps.size() && !taps.at(index).held)
+            emit tapChosen(taps.at(index).address);
+    });
 }
 
 void StatusPanel::showTap(const TapSnapshot &tap)
@@ -51,6 +72,48 @@ void StatusPanel::showTap(const TapSnapshot &tap)
     m_ui.label_4->setText(present && tap.address ? hexAddress(*tap.address) : NoValue);
     m_ui.label_6->setText(present ? firmwareTypeShown(tap.settings) : NoValue);
     m_ui.label_8->setText(present ? firmwareVersionShown(tap.settings) : NoValue);
+    showChoice(tap.taps);
+}
+
+void StatusPanel::showChoice(const QList<ListedTap> &taps)
+{
+    const bool choice = taps.size() > 1;
+    m_chooserLabel->setVisible(choice);
+    m_chooser->setVisible(choice);
+    if (taps != m_listed) {
+        m_listed = taps;
+        m_chooser->clear();
+        for (const ListedTap &tap : taps)
+            m_chooser->addItem(choiceText(tap));
+        auto *items = qobject_cast<QStandardItemModel *>(m_chooser->model());
+        for (int i = 0; i < taps.size() && items; ++i)
+            items->item(i)->setEnabled(!taps.at(i).inUse);
+    }
+    // Also after a choice that was not carried out: the list shows the tap held, or none.
+    const auto held =
+        std::find_if(taps.begin(), taps.end(), [](const ListedTap &tap) { return tap.held; });
+    m_chooser->setCurrentIndex(held == taps.end() ? -1 : int(held - taps.begin()));
+}
+
+QString StatusPanel::choiceText(const ListedTap &tap) const
+{
+    QStringList known;
+    if (tap.generation != 0)
+        known << tr("generation %1").arg(tap.generation);
+    if (tap.firmware)
+        known << tr("firmware %1").arg(firmwareVersionShown(*tap.firmware));
+    if (tap.inUse) {
+        known << (tap.ownerPid > 0 ? tr("in use by another program (PID %1)").arg(tap.ownerPid)
+                                   : tr("in use by another program"));
+    }
+    const QString named = QStringLiteral("%1  %2").arg(tap.interfaceName, hexAddress(tap.address));
+    return known.isEmpty() ? named : tr("%1 - %2").arg(named, known.join(QStringLiteral(", ")));
+}
+
+void StatusPanel::allowChoosing(bool allowed, const QString &whyNot)
+{
+    m_chooser->setEnabled(allowed);
+    m_chooser->setToolTip(allowed ? tr("The tap this window works with.") : whyNot);
 }
 
 void StatusPanel::showProblem(const QString &line)
@@ -156,6 +219,8 @@ void StatusPanel::fit(const QStringList &updateTexts)
     }
     update->setText(shown);
     update->setMinimumSize(largest);
+    m_chooserLabel->setText(tr("Tap :"));
+    m_listed.reset();  // its entries are worded again in the new language
 
     const QFontMetrics metrics(m_ui.label_2->font());
     m_ui.label_2->setMinimumWidth(
@@ -169,4 +234,5 @@ void StatusPanel::nameForAccessibility()
     m_ui.progressBar->setAccessibleName(tr("Progress"));
     m_ui.label_32->setAccessibleName(tr("Problem"));
     m_ui.feedbackLine->setAccessibleName(tr("Last action"));
+    m_chooser->setAccessibleName(tr("Tap"));
 }

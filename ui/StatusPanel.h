@@ -10,11 +10,15 @@
 
 class ActionButtons;
 class MainWindowForm;
+class QComboBox;
+class QLabel;
 class WindowMessages;
 
 // The panel at the top of the window: whether a tap is found, its address and firmware, a bold
 // line for what is wrong, a line for what the last action did, the firmware update button and
-// the bar that shows the tool busy with the tap. It keeps one size whatever it shows.
+// the bar that shows the tool busy with the tap. It keeps one size whatever it shows. With
+// more than one tap attached it also offers them to choose from; a tap another program holds
+// is shown so and cannot be chosen.
 class StatusPanel : public QObject
 {
     Q_OBJECT
@@ -24,6 +28,8 @@ public:
                 QObject *parent);
 
     void showTap(const TapSnapshot &tap);
+    // Whether another tap may be chosen now (not while the tool is busy with the one held).
+    void allowChoosing(bool allowed, const QString &whyNot);
     void showProblem(const QString &line);
     void showFeedback(const QString &line);
     void showUpdateButton(const QString &text, const QString &purpose, bool on,
@@ -48,10 +54,20 @@ public:
 
 signals:
     void updateClicked();
+    // The person chose this tap in the list (not the one held already).
+    void tapChosen(const MacAddress &address);
 
 private:
+    void showChoice(const QList<ListedTap> &taps);
+    QString choiceText(const ListedTap &tap) const;
+
     const MainWindowForm &m_ui;
     ActionButtons *m_buttons;
     WindowMessages *m_messages;
     TapProblem m_toldProblem;
+    QLabel *m_chooserLabel;
+    QComboBox *m_chooser;
+    // What the list was last filled with; it is filled again only when that changes, so that
+    // an open list is not pulled from under the person choosing.
+    std::optional<QList<ListedTap>> m_listed;
 };

@@ -74,6 +74,7 @@ private slots:
 
     // What an earlier holder left in the file, and whether it holds the file still: its
     // process id is told only while that process runs, and only the holder removes the file.
+    // Looking without taking tells the holder from the kernel, whatever its file says.
     void filesLeftBehind_data()
     {
         QTest::addColumn<QByteArray>("content");  // "-": no file; "ended": an ended process's id
@@ -98,6 +99,9 @@ private slots:
             other.write(content == "ended" ? QByteArray::number(endedPid()) : content);
             QVERIFY(other.flush() && (!held || ::flock(other.handle(), LOCK_EX | LOCK_NB) == 0));
         }
+        qint64 holder = -1;
+        QCOMPARE(TapLock::isHeld(Tap, &holder), held);
+        QCOMPARE(holder, held ? self : 0);
         Attempt first = acquire();
         QCOMPARE(first.result, held ? TapLock::Result::InUse : TapLock::Result::Taken);
         QCOMPARE(first.ownerPid, held && content.toLongLong() == self ? self : 0);

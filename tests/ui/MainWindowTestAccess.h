@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -9,10 +11,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
+
 #include "Detection.h"
+#include "InProcessTaps.h"
 #include "MainWindow.h"
 #include "ResourcePaths.h"
-#include "InProcessTaps.h"
 
 // What the tests need of a window: its widgets by name, and a little beyond them.
 // Every window runs the worker, which talks to any tap it can see, and some tests click
@@ -68,4 +72,19 @@ inline void answerNextQuestion(QMessageBox::StandardButton choice, QString *aske
             box->button(choice)->click();
         }
     });
+}
+
+// Chooses an entry of a list as a person does: the list opened, the entry clicked (`beforeClick`
+// done just before). An entry that cannot be chosen leaves the list open; it is closed then.
+inline void pickInList(QComboBox *list, int entry, const std::function<void()> &beforeClick = {})
+{
+    list->showPopup();
+    QAbstractItemView *view = list->view();
+    QTRY_VERIFY(view->isVisible());
+    if (beforeClick)
+        beforeClick();
+    const QRect at = view->visualRect(view->model()->index(entry, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at.center());
+    if (view->isVisible())
+        list->hidePopup();
 }

@@ -5,6 +5,8 @@
 #include <QAccessibleValueInterface>
 #include <QFileDialog>
 #include <QMenu>
+#include <QSettings>
+#include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -65,6 +67,30 @@ TapSnapshot none(TapProblem::Kind kind = TapProblem::Kind::None, qint64 pid = 0)
     return s;
 }
 
+// An attached tap as the worker lists it: generation and firmware 4.0 where known, the process
+// holding it where another does (0: unknown).
+ListedTap listed(const char *name, uint8_t last, bool known = false, bool held = false,
+                 std::optional<qint64> inUseBy = std::nullopt)
+{
+    ListedTap t;
+    t.interfaceName = QLatin1String(name);
+    t.address = MacAddress{0x00, 0x0e, 0xc6, 0xab, 0xcd, last};
+    if (known) {
+        t.generation = 4;
+        t.firmware = tap(4, 4).settings;
+    }
+    t.held = held;
+    t.inUse = inUseBy.has_value();
+    t.ownerPid = inUseBy.value_or(0);
+    return t;
+}
+
+TapSnapshot among(TapSnapshot s, const QList<ListedTap> &taps)
+{
+    s.taps = taps;
+    return s;
+}
+
 TapOutcome outcome(TapOutcome::Action action, const DeviceFailure &failure = {},
                    TapOutcome::Result carriedOut = TapOutcome::Result::Succeeded)
 {
@@ -96,6 +122,12 @@ bool writeFile(const QString &path, const QByteArray &content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
+const QString ChoiceKey = QStringLiteral("window/tap");
+QSettings kept()
+{
+    return QSettings(QStringLiteral("kalvessa"), QStringLiteral("kalvessa100"));
+}
+
 const char *const Switches[] = {"checkBox",   "radioButton", "radioButton_2",
                                 "checkBox_2", "checkBox_3",  "checkBox_4"};
 
@@ -107,6 +139,8 @@ class TestMainWindow
 {
     Q_OBJECT
 
+    QTemporaryDir settingsDir;
+
     // Status | problem line | feedback line | Read Apply Flash Update (upper case: enabled) and
     // why they are off | update button | bar maximum/value
     QString shown() const
@@ -117,11 +151,31 @@ class TestMainWindow
             buttons += get(names[i])->isEnabled() ? QLatin1Char("RAFU"[i]) : QLatin1Char('-');
         const QString why = get("pushButton")->toolTip().section(QLatin1Char('\n'), 1);
         return QStringLiteral("%1 | %2 | %3 | %4 %5 | %6 | %7/%8")
-            .arg(text("label_2"), text("label_32"), text("feedbackLine"), buttons, why,
-                 update()->text().replace(QLatin1Char('\n'), QLatin1Char('/')))
-            .arg(bar()->maximum())
-            .arg(bar()->value())
-            .trimmed();
+                   .arg(text("label_2"), text("label_32"), text("feedbackLine"), buttons, why,
+                        update()->text().replace(QLatin1Char('\n'), QLatin1Char('/')))
+                   .arg(bar()->maximum())
+                   .arg(bar()->value())
+                   .trimmed()
+            + choice();
+    }
+    // With several taps, the list: the entry chosen marked '*', one that cannot be chosen 'x',
+    // "(off)" while nothing may be chosen.
+    QString choice() const
+    {
+        auto *list = get<QComboBox>("tapChooser");
+        if (!list->isVisible())
+            return {};
+        const auto *model = qobject_cast<const QStandardItemModel *>(list->model());
+        QStringList entries;
+        for (int i = 0; i < list->count(); ++i) {
+            const QString mark = i == list->currentIndex() ? QStringLiteral("*")
+                : model->item(i)->isEnabled()              ? QString()
+                                                           : QStringLiteral("x");
+            entries << mark + list->itemText(i);
+        }
+        return QStringLiteral(" | %1%2").arg(list->isEnabled() ? QString()
+                                                               : QStringLiteral("(off) "),
+                                             entries.join(QStringLiteral("; ")));
     }
     void click(const char *button) { get<QPushButton>(button)->click(); }
     // The byte fields' texts joined by '|', then the switches that are on.
@@ -160,6 +214,9 @@ private slots:
         // No interface at all: whatever the host has attached stays out of the window's sight.
         InProcessTaps::instance().attach();
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);  // so a test can answer them
+        // The tap chosen is kept among the user's settings: here in a folder of the test's own.
+        QVERIFY(settingsDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     }
     void cleanupTestCase() { InProcessTaps::instance().detach(); }
     void init()
@@ -301,6 +358,45 @@ private slots:
              "Kalvessa 100 not found | Tap in use by another program (PID 4242) | Stored in the "
              "tap "
              "at 14:02:11. | ---- No Kalvessa 100 is attached. |  | 100/0"},
+            {"two taps: the one held chosen, only its generation and firmware known",
+             [this] {
+                 report(among(tap(4, 4),
+                              {listed("kvtap0", 0xef, true, true), listed("kvtap1", 0xf0)}));
+             },
+             "Kalvessa 100 found |  | The form shows what the tap holds. | RAF-  | Firmware "
+             "up-to-date/Version 4.0 | 100/0 | *kvtap0  00:0e:c6:ab:cd:ef - generation 4, firmware "
+             "4.0; kvtap1  00:0e:c6:ab:cd:f0"},
+            {"a third, held by another program: not to be chosen",
+             [this] {
+                 report(among(tap(4, 4),
+                              {listed("kvtap0", 0xef, true, true), listed("kvtap1", 0xf0),
+                               listed("kvtap2", 0xf1, false, false, 4243)}));
+             },
+             "Kalvessa 100 found |  | The form shows what the tap holds. | RAF-  | Firmware "
+             "up-to-date/Version 4.0 | 100/0 | *kvtap0  00:0e:c6:ab:cd:ef - generation 4, firmware "
+             "4.0; kvtap1  00:0e:c6:ab:cd:f0; xkvtap2  00:0e:c6:ab:cd:f1 - in use by another "
+             "program (PID 4243)"},
+            {"Apply clicked: no other tap while the request runs",
+             [this] { click("pushButton_2"); },
+             "Kalvessa 100 found |  |  | ---- Waiting for the tap to finish the last request. | "
+             "Firmware up-to-date/Version 4.0 | 0/0 | (off) *kvtap0  00:0e:c6:ab:cd:ef - "
+             "generation 4, firmware 4.0; kvtap1  00:0e:c6:ab:cd:f0; xkvtap2  00:0e:c6:ab:cd:f1 - "
+             "in use by another program (PID 4243)"},
+            {"none held, the first in use: the others may still be chosen",
+             [this] {
+                 report(among(none(TapProblem::Kind::InUse),
+                              {listed("kvtap0", 0xef, true, false, 0), listed("kvtap1", 0xf0)}),
+                        {outcome(Action::Write)});
+             },
+             "Kalvessa 100 not found | Tap in use by another program | Applied at 14:02:11. | "
+             "---- No Kalvessa 100 is attached. |  | 100/0 | xkvtap0  00:0e:c6:ab:cd:ef - "
+             "generation 4, firmware 4.0, in use by another program; kvtap1  00:0e:c6:ab:cd:f0"},
+            {"one tap left: no list",
+             [this] { report(among(tap(4, 4), {listed("kvtap0", 0xef, true, true)})); },
+             "Kalvessa 100 found |  | The form shows what the tap holds. | RAF-  | Firmware "
+             "up-to-date/Version 4.0 | 100/0"},
+            {"gone", [this] { report(none()); },
+             "Kalvessa 100 not found |  |  | ---- No Kalvessa 100 is attached. |  | 100/0"},
         };
 
         QWidget *panel = get("frame");
@@ -366,6 +462,38 @@ private slots:
         QVERIFY(!get("pushButton")->isEnabled());  // the read was posted
         report(tap(4, 4), {outcome(Action::Read)});
         QVERIFY(edit(3)->text().isEmpty() && !w->isWindowModified());
+    }
+
+    // Another tap's settings replace the form's, so choosing it asks as Read Current Setup does;
+    // only a choice carried out is kept for the next start.
+    void choosingAsksBeforeDiscardingEdits_data()
+    {
+        QTest::addColumn<bool>("edited");
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        QTest::addColumn<bool>("chosen");
+        QTest::newRow("nothing changed: no question") << false << QMessageBox::NoButton << true;
+        QTest::newRow("changes kept") << true << QMessageBox::Cancel << false;
+        QTest::newRow("changes discarded") << true << QMessageBox::Discard << true;
+    }
+    void choosingAsksBeforeDiscardingEdits()
+    {
+        QFETCH(bool, edited);
+        QFETCH(QMessageBox::StandardButton, answer);
+        QFETCH(bool, chosen);
+        report(among(tap(4, 4), {listed("kvtap0", 0xef, true, true), listed("kvtap1", 0xf0)}));
+        if (edited)
+            get<QAbstractButton>("checkBox")->click();
+        QString asked;
+        pickInList(get<QComboBox>("tapChooser"), 1, [&] {
+            if (answer != QMessageBox::NoButton)
+                answerNextQuestion(answer, &asked);
+        });
+        QCOMPARE(asked.contains(QStringLiteral("The chosen tap's settings replace them.")), edited);
+        QCOMPARE(kept().value(ChoiceKey).toString(),
+                 chosen ? QStringLiteral("00:0e:c6:ab:cd:f0") : QString());
+        if (!chosen)
+            QCOMPARE(get<QComboBox>("tapChooser")->currentIndex(), 0);
+        kept().remove(ChoiceKey);
     }
 
     // Saved with Ctrl+S, the form changed, opened again with Ctrl+O: with and without a tap.

@@ -496,6 +496,18 @@ Das Formular bleibt, wie es war.</translation>
         <source>Kalvessa wordmark</source>
         <translation>Kalvessa-Schriftzug</translation>
     </message>
+    <message>
+        <source>Choose a tap</source>
+        <translation>Tap wählen</translation>
+    </message>
+    <message>
+        <source>The chosen tap&apos;s settings replace them.</source>
+        <translation>Die Einstellungen des gewählten Taps ersetzen sie.</translation>
+    </message>
+    <message>
+        <source>The chosen tap cannot be remembered for the next start.</source>
+        <translation>Der gewählte Tap kann für den nächsten Start nicht gemerkt werden.</translation>
+    </message>
 </context>
 <context>
     <name>SettingsActions</name>
@@ -510,14 +522,6 @@ Das Formular bleibt, wie es war.</translation>
     <message>
         <source>Read Current Setup</source>
         <translation>Aktuelle Einstellungen lesen</translation>
-    </message>
-    <message>
-        <source>The marked fields are not in the tap yet. Reading the tap&apos;s settings replaces them.
-
-Discard your changes?</source>
-        <translation>Die markierten Felder sind noch nicht im Tap. Das Lesen der Einstellungen des Taps ersetzt sie.
-
-Änderungen verwerfen?</translation>
     </message>
     <message>
         <source>Fill the form with the settings the tap holds.</source>
@@ -574,6 +578,18 @@ Discard your changes?</source>
     <message>
         <source>Settings not sent: %1</source>
         <translation>Einstellungen nicht gesendet: %1</translation>
+    </message>
+    <message>
+        <source>Reading the tap&apos;s settings replaces them.</source>
+        <translation>Das Lesen der Einstellungen des Taps ersetzt sie.</translation>
+    </message>
+    <message>
+        <source>The marked fields are not in the tap yet. %1
+
+Discard your changes?</source>
+        <translation>Die markierten Felder sind noch nicht im Tap. %1
+
+Änderungen verwerfen?</translation>
     </message>
 </context>
 <context>
@@ -660,6 +676,38 @@ Einem selbst gebauten Programm erteilen Sie das Recht direkt:
 %2</source>
         <translation>Der Tap ist als %1 angeschlossen, ist über diese Schnittstelle aber nicht erreichbar:
 %2</translation>
+    </message>
+    <message>
+        <source>generation %1</source>
+        <translation>Generation %1</translation>
+    </message>
+    <message>
+        <source>firmware %1</source>
+        <translation>Firmware %1</translation>
+    </message>
+    <message>
+        <source>in use by another program (PID %1)</source>
+        <translation>von einem anderen Programm belegt (PID %1)</translation>
+    </message>
+    <message>
+        <source>in use by another program</source>
+        <translation>von einem anderen Programm belegt</translation>
+    </message>
+    <message>
+        <source>%1 - %2</source>
+        <translation>%1 - %2</translation>
+    </message>
+    <message>
+        <source>The tap this window works with.</source>
+        <translation>Der Tap, mit dem dieses Fenster arbeitet.</translation>
+    </message>
+    <message>
+        <source>Tap :</source>
+        <translation>Tap :</translation>
+    </message>
+    <message>
+        <source>Tap</source>
+        <translation>Tap</translation>
     </message>
 </context>
 <context>
