@@ -323,9 +323,9 @@ ExitCode applyDeclared(const QString &selector, const QString &folder, const App
     const QString mac = tapaccess::macText(*address);
     const QString path = declaredFile(folder, *address);
     if (path.isEmpty()) {
-        const QString why = tr("%1: %2 holds neither %3 nor %4; the tap is left as it is.")
-                                .arg(mac, folder, tapaccess::profileFileName(*address),
-                                     DefaultProfileName);
+        const QString why =
+            tr("%1: %2 holds neither %3 nor %4; the tap is left as it is.")
+                .arg(mac, folder, tapaccess::profileFileName(*address), DefaultProfileName);
         if (console::jsonMode())
             *document = QJsonObject{{QStringLiteral("skipped"), why},
                                     {QStringLiteral("changed"), false},
@@ -346,8 +346,8 @@ ExitCode applyDeclared(const QString &selector, const QString &folder, const App
     ApplyRequest own = request;
     own.settings = *declared;
     own.store = request.store || store;
-    console::info(tr("%1: applying %2%3")
-                      .arg(mac, path, own.store ? tr(" (to be stored)") : QString()));
+    console::info(
+        tr("%1: applying %2%3").arg(mac, path, own.store ? tr(" (to be stored)") : QString()));
     // Named by its address, so the settings reach the tap whose file was read even if its
     // interface was renamed meanwhile.
     const ExitCode code = applySettings(mac, own, document);

@@ -40,7 +40,8 @@ QString positionOf(const QByteArray &content, int offset)
 
 bool isKnownKey(const QString &group, const QString &key)
 {
-    if (group.isEmpty() && (key == FormatKey || key == VersionKey || key == FilterKey || key == StoreKey))
+    if (group.isEmpty()
+        && (key == FormatKey || key == VersionKey || key == FilterKey || key == StoreKey))
         return true;
     for (const SettingSyntax &syntax : settingSyntaxes()) {
         if (syntax.group == group && syntax.key == key)

@@ -417,9 +417,11 @@ private slots:
         // In order: the first row leaves the first tap holding the profile stored, the second
         // tap in its working copy.
         const QList<Row> rows{
-            {QStringLiteral("apply --all --from-dir full"), 0,
+            {QStringLiteral("apply --all --from-dir full"),
+             0,
              read + ReadStored + writeAndVerify(0x70, 0x71) + stored,
-             read + writeAndVerify(0x70, 0x71), {}},
+             read + writeAndVerify(0x70, 0x71),
+             {}},
             {QStringLiteral("apply --all --from-dir full"), 0, read + ReadStored, read, {}},
             {QStringLiteral("apply kvtap1 --from-dir own"), 0, none, none,
              QStringLiteral("holds neither 00-0e-c6-12-34-57.json nor default.json")},
@@ -446,9 +448,9 @@ private slots:
         }
 
         // What a timer's script reads: which file each tap got, and that nothing changed.
-        const Run json = ctl({QStringLiteral("apply"), QStringLiteral("--all"),
-                              QStringLiteral("--json"), QStringLiteral("--from-dir"),
-                              scratch.filePath(QStringLiteral("full"))});
+        const Run json =
+            ctl({QStringLiteral("apply"), QStringLiteral("--all"), QStringLiteral("--json"),
+                 QStringLiteral("--from-dir"), scratch.filePath(QStringLiteral("full"))});
         QCOMPARE(json.code, 0);
         const QJsonArray taps = jsonOf(json).value(QStringLiteral("taps")).toArray();
         QCOMPARE(taps.size(), 2);
