@@ -13,6 +13,7 @@ packages=(
     libpcap-dev
     clang libclang-rt-14-dev
     iproute2 util-linux libcap2-bin procps
+    systemd
     xvfb xauth fonts-dejavu-core
 )
 if [ "${1:-}" = "--format" ]; then
