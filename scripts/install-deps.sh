@@ -13,7 +13,7 @@ packages=(
     libpcap-dev
     clang libclang-rt-14-dev
     iproute2 util-linux libcap2-bin procps
-    systemd
+    systemd  # systemd-analyze checks the unit that applies declared settings
     xvfb xauth fonts-dejavu-core
 )
 if [ "${1:-}" = "--format" ]; then
