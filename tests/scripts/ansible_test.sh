@@ -13,12 +13,18 @@ if [ "${KALVESSA_NETNS:-}" != 1 ] || ! command -v ansible-playbook >/dev/null; t
     echo "SKIP: $why"
     exit 0
 fi
-if [ -z "${KALVESSA_SIMTAP_INSIDE:-}" ] && [ "${1:-}" != --inside ]; then
-    KALVESSA_TAPSIM=$sim exec "$src/tools/tapsim/with-simulated-tap.sh" --second-tap -- \
-        "$0" --inside "$@"
+# Each phase with two taps of its own: current ones, ones with older firmware, generation 3.
+if [ "${1:-}" != --inside ]; then
+    status=0
+    for phase in "current" "old --firmware-version 3.0 --reset-after-update" "gen3 --generation 3"; do
+        read -r -a options <<<"${phase#* }"
+        [ "$phase" != current ] || options=()
+        KALVESSA_TAPSIM=$sim "$src/tools/tapsim/with-simulated-tap.sh" --second-tap "${options[@]}" -- \
+            "$0" --inside "${phase%% *}" "$@" || status=1
+    done
+    exit $status
 fi
-shift
-library=$1 ctl=$2
+phase=$2 library=$3 ctl=$4
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -55,6 +61,37 @@ expect() {  # expect NAME EXPRESSION VALUE
     [ "$got" = "$3" ] || fail "$1: $2 is '$got', expected '$3' ($(head -c 600 "$scratch/$1.json"))"
 }
 shown() { "$ctl" show --json "$1" | python3 -c "import json,sys; d=json.load(sys.stdin); print(d$2)"; }
+
+if [ "$phase" = old ]; then
+    # Firmware is written only when asked for, and only into taps that run an older one.
+    play keep "all: true"
+    expect keep 'r.get("changed")' False
+    expect keep '[t["firmware_version"] for t in r["ansible_facts"]["kalvessa100_taps"]]' "['3.0', '3.0']"
+    play would "tap: kvtap1, firmware: latest" --check --diff
+    expect would 'r.get("changed"), r["diff"][0]["after"].strip()' "True firmware: 4.0"
+    play update "tap: kvtap1, firmware: latest"
+    expect update 'r.get("changed")' True
+    expect update '[t["firmware_version"] for t in r["ansible_facts"]["kalvessa100_taps"]]' "['3.0', '4.0']"
+    play again "tap: kvtap1, firmware: latest"
+    expect again 'r.get("changed")' False
+    [ "$failed" -eq 0 ] && echo "PASS: ansible module, firmware" || exit 1
+    exit 0
+fi
+if [ "$phase" = gen3 ]; then
+    # Nothing can be read back: sent every run, said why; check mode says it would be.
+    every='all: true, timestamps: false, crc_errors: true, fcs: false, filter: {enabled: true,
+        match: keep, eth_dst: "*", eth_src: "*", ethertype: "08:00", ip_proto: "*", ip_src: "*", ip_dst: "*"}'
+    for name in sent resent; do
+        play $name "$every"
+        expect $name 'r.get("changed"), any("cannot be read back" in w and "are sent" in w for w in r.get("warnings", []))' "True True"
+    done
+    play wouldsend "$every" --check
+    expect wouldsend 'r.get("changed"), any("would be sent" in w for w in r.get("warnings", []))' "True True"
+    play partial "all: true, fcs: true"
+    expect partial 'r.get("failed"), r.get("rc"), "Missing: --filter" in r.get("msg", "")' "True 2 True"
+    [ "$failed" -eq 0 ] && echo "PASS: ansible module, generation 3" || exit 1
+    exit 0
+fi
 
 settings='all: true, fcs: false, filter: {enabled: true, eth_dst: "00:0e:c6:*:*:*", ip_proto: udp}'
 # Each row: name, the module's arguments, options, then what the result must show.
