@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QLoggingCategory>
 
@@ -29,6 +30,7 @@ const QString HelpOption = QStringLiteral("help");
 const QString ProfileOption = QStringLiteral("profile");
 const QString StoreOption = QStringLiteral("store");
 const QString CheckOption = QStringLiteral("check");
+const QString FromDirOption = QStringLiteral("from-dir");
 const QString YesOption = QStringLiteral("yes");
 const QString ForceStandInOption = QStringLiteral("force-stand-in");
 const QString PcapOption = QStringLiteral("pcap");
@@ -195,6 +197,11 @@ const std::array<Command, 7> Commands{{
          p.addOptions(settingoptions::options());
          p.addOption({StoreOption, tr("Also store the settings, so they survive a power cycle.")});
          p.addOption({CheckOption, tr("Print what would change and write nothing.")});
+         p.addOption({FromDirOption,
+                      tr("Take each tap's settings from this folder: the file named by its MAC "
+                         "address (00-0e-c6-12-34-56.json), else default.json, else the tap is "
+                         "left as it is. A file with \"store\": true is also stored."),
+                      QStringLiteral("DIR")});
      },
      [](const QCommandLineParser &p, const Invocation &invocation) {
          SettingsPatch options;
@@ -203,15 +210,30 @@ const std::array<Command, 7> Commands{{
              console::err(error);
              return ExitCode::BadInput;
          }
+         ApplyRequest request;
+         request.store = p.isSet(StoreOption);
+         request.check = p.isSet(CheckOption);
+         if (p.isSet(FromDirOption)) {
+             const QString folder = p.value(FromDirOption);
+             if (p.isSet(ProfileOption)) {
+                 console::err(tr("Either --profile or --from-dir, not both."));
+                 return ExitCode::BadInput;
+             }
+             if (!QFileInfo(folder).isDir()) {
+                 console::err(tr("--from-dir: %1 is not a folder that can be read.").arg(folder));
+                 return ExitCode::BadInput;
+             }
+             request.settings = options;
+             return serveTaps(invocation, [&](const QString &selector, QJsonObject *document) {
+                 return applyDeclared(selector, folder, request, document);
+             });
+         }
          // Read once, even from standard input, however many taps it goes to.
          const std::optional<SettingsPatch> settings =
              requestedSettings(p.value(ProfileOption), options);
          if (!settings)
              return ExitCode::BadInput;
-         ApplyRequest request;
          request.settings = *settings;
-         request.store = p.isSet(StoreOption);
-         request.check = p.isSet(CheckOption);
          return serveTaps(invocation, [&](const QString &selector, QJsonObject *document) {
              return applySettings(selector, request, document);
          });

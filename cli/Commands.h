@@ -54,6 +54,11 @@ struct ApplyRequest
     bool check = false;
 };
 ExitCode applySettings(const QString &selector, const ApplyRequest &request, QJsonObject *document);
+// The settings file a folder declares for the tap: the one named by its MAC address, else
+// default.json, else none (the tap is left as it is, with a note). The file's "store" adds to
+// request.store; the options in request.settings win over the file's.
+ExitCode applyDeclared(const QString &selector, const QString &folder, const ApplyRequest &request,
+                       QJsonObject *document);
 
 struct UpdateRequest
 {

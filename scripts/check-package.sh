@@ -98,6 +98,14 @@ $sudo rm -f "$locks/member-check" "$locks/outsider-check"
 check "desktop entry is valid" desktop-file-validate /usr/share/applications/org.kalvessa.Kalvessa100.desktop
 check "AppStream metainfo is valid" \
     appstreamcli validate --no-net /usr/share/metainfo/org.kalvessa.Kalvessa100.metainfo.xml
+unit=/usr/lib/systemd/system/kalvessa100-apply@.service
+check "the apply unit is installed and runs the installed tool" \
+    grep -qx 'ExecStart=/usr/bin/kalvessa100ctl apply --tap %i --from-dir /etc/kalvessa100/taps.d' "$unit"
+check "the udev rule that starts it is installed" test -s /usr/lib/udev/rules.d/85-kalvessa100-apply.rules
+check "the declared folder is there and empty" test -z "$(ls -A /etc/kalvessa100/taps.d)"
+if command -v systemd-analyze >/dev/null; then
+    check "systemd-analyze verify passes the unit" systemd-analyze verify "${unit%@.service}@kvtap0.service"
+fi
 check "manual page kalvessa100(1) is installed" test -s /usr/share/man/man1/kalvessa100.1.gz
 
 echo "== purge"
@@ -105,6 +113,7 @@ $sudo apt-get purge -y -q kalvessa100
 check "package is gone" bash -c "! dpkg-query -W -f='\${Status}' kalvessa100 2>/dev/null | grep -q installed"
 check "its files are gone" bash -c "! ls -d /usr/bin/kalvessa100 /usr/bin/kalvessa100ctl \
     /usr/share/applications/org.kalvessa.Kalvessa100.desktop /usr/lib/tmpfiles.d/kalvessa100.conf \
+    /usr/lib/systemd/system/kalvessa100-apply@.service /etc/kalvessa100 \
     /var/lib/kalvessa100 /run/kalvessa100 2>/dev/null | grep -q ."
 if [ "$group_before" -eq 0 ]; then
     check "the group kalvessa it made is gone" bash -c "! getent group kalvessa >/dev/null"

@@ -13,6 +13,8 @@ packages=(
     libpcap-dev
     clang libclang-rt-14-dev
     iproute2 util-linux libcap2-bin procps
+    systemd  # systemd-analyze checks the unit that applies declared settings
+    ansible  # runs the Ansible module in contrib/ansible against simulated taps
     xvfb xauth fonts-dejavu-core
 )
 if [ "${1:-}" = "--format" ]; then

@@ -17,6 +17,7 @@ using Kind = SettingSyntax::Kind;
 constexpr QLatin1String FormatKey("format");
 constexpr QLatin1String VersionKey("version");
 constexpr QLatin1String FilterKey("filter");
+constexpr QLatin1String StoreKey("store");
 
 QString tr(const char *text)
 {
@@ -39,7 +40,8 @@ QString positionOf(const QByteArray &content, int offset)
 
 bool isKnownKey(const QString &group, const QString &key)
 {
-    if (group.isEmpty() && (key == FormatKey || key == VersionKey || key == FilterKey))
+    if (group.isEmpty()
+        && (key == FormatKey || key == VersionKey || key == FilterKey || key == StoreKey))
         return true;
     for (const SettingSyntax &syntax : settingSyntaxes()) {
         if (syntax.group == group && syntax.key == key)
@@ -122,31 +124,32 @@ bool readSetting(const SettingSyntax &syntax, const QJsonObject &group, Settings
 
 }  // namespace
 
-std::optional<SettingsPatch> SettingsFile::load(const QString &path, QString *error)
+std::optional<SettingsPatch> SettingsFile::load(const QString &path, QString *error, bool *store)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = tr("cannot read %1: %2").arg(path, file.errorString());
         return std::nullopt;
     }
-    return read(file, path, error);
+    return read(file, path, error, store);
 }
 
 std::optional<SettingsPatch> SettingsFile::read(QIODevice &input, const QString &name,
-                                                QString *error)
+                                                QString *error, bool *store)
 {
     const std::optional<QByteArray> content = wholefile::readAll(input, MaxFileBytes, error);
     if (!content) {
         *error = tr("cannot read %1: %2").arg(name, *error);
         return std::nullopt;
     }
-    const std::optional<SettingsPatch> patch = parse(*content, error);
+    const std::optional<SettingsPatch> patch = parse(*content, error, store);
     if (!patch)
         *error = QStringLiteral("%1: %2").arg(name, *error);
     return patch;
 }
 
-std::optional<SettingsPatch> SettingsFile::parse(const QByteArray &content, QString *error)
+std::optional<SettingsPatch> SettingsFile::parse(const QByteArray &content, QString *error,
+                                                 bool *store)
 {
     QJsonParseError syntaxError;
     const QJsonDocument document = QJsonDocument::fromJson(content, &syntaxError);
@@ -175,6 +178,14 @@ std::optional<SettingsPatch> SettingsFile::parse(const QByteArray &content, QStr
     }
     if (!checkKeys(filter.toObject(), FilterKey, error))
         return std::nullopt;
+
+    const QJsonValue storeValue = root.value(StoreKey);
+    if (!storeValue.isUndefined() && !storeValue.isBool()) {
+        *error = tr("%1 must be true or false").arg(quoted(StoreKey));
+        return std::nullopt;
+    }
+    if (store != nullptr)
+        *store = storeValue.toBool(false);
 
     SettingsPatch patch;
     for (const SettingSyntax &syntax : settingSyntaxes()) {

@@ -20,13 +20,18 @@ class QIODevice;
 //   { "format": "kalvessa100-settings", "version": 1,
 //     "filter": { "enabled": true, "match": "keep", "eth_dst": "00:0e:c6:*:*:*",
 //                 "ethertype": "08:00", "ip_proto": "11", "ip_src": "192.168.1.*" },
-//     "timestamps": false, "crc_errors": true, "fcs": false }
+//     "timestamps": false, "crc_errors": true, "fcs": false, "store": true }
 //
 // Values take the syntax of SettingValues.h; switches are JSON booleans. A top-level setting
 // (the filter's "enabled" and "match" included) that the file leaves out is not given; a
 // filter field left out of a "filter" object is not compared. Anything else the file holds
 // that is not exactly this (a key given twice included) refuses the whole file, so half a file
 // never reaches a tap.
+//
+// "store" is not a setting but what to do with them: a file that declares a tap's settings
+// for it to keep across a power cycle says so, and whoever applies the file unattended stores
+// them. It may be left out (not stored); files without it are read as ever, and a program
+// older than the key refuses a file that has it rather than applying it half understood.
 class SettingsFile
 {
 public:
@@ -38,10 +43,14 @@ public:
 
     // The settings the file gives; nothing when it cannot be read or is refused, with *error
     // naming the key at fault (or the line and column of a JSON syntax error).
-    static std::optional<SettingsPatch> load(const QString &path, QString *error);
+    // *store, when asked for, tells whether the file says "store": true.
+    static std::optional<SettingsPatch> load(const QString &path, QString *error,
+                                             bool *store = nullptr);
     // The same from an open file or stream (standard input), named `name` in *error.
-    static std::optional<SettingsPatch> read(QIODevice &input, const QString &name, QString *error);
-    static std::optional<SettingsPatch> parse(const QByteArray &content, QString *error);
+    static std::optional<SettingsPatch> read(QIODevice &input, const QString &name, QString *error,
+                                             bool *store = nullptr);
+    static std::optional<SettingsPatch> parse(const QByteArray &content, QString *error,
+                                              bool *store = nullptr);
 
     // Every key, whatever the record holds.
     static QJsonObject toJson(const DeviceSettings &settings);

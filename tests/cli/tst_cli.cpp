@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <array>
 #include <csignal>
 #include <memory>
 
@@ -368,6 +369,99 @@ private slots:
         QList<int> order{0x70002, 0x70003, 0x70004, 0x70005};
         order += settingsRegisters(false).mid(2);
         QCOMPARE(sent, writesOf(0x70, order, ProfileV3Flags + filterRegisterValues(ProfileMatch)));
+    }
+
+    // A folder declares each tap's settings: its own file by MAC address, else default.json,
+    // else it is left alone. A second run writes nothing; a tap's broken file is never passed
+    // over for the default.
+    void declaredFolder()
+    {
+        const auto first = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"));
+        const auto second = tap(QStringLiteral("kvtap1"), QStringLiteral("00:0e:c6:12:34:57"));
+        QVERIFY(first && second);
+        const QByteArray profile = R"("filter": {"enabled": true, "match": "keep",
+            "eth_dst": "00:0E:c6:*:*:*", "ethertype": "08:00", "ip_proto": "11",
+            "ip_src": "192.168.1.*"}, "timestamps": false, "crc_errors": true, "fcs": false})";
+        const QByteArray header = R"({"format": "kalvessa100-settings", "version": 1, )";
+        // Folder -> file -> content; an empty content is a link that leads nowhere.
+        const QList<std::array<QByteArray, 3>> files{
+            {"full", "00-0e-c6-12-34-56.json", header + R"("store": true, )" + profile},
+            {"full", "default.json", header + profile},
+            {"own", "00-0e-c6-12-34-56.json", header + profile},
+            {"broken", "00-0e-c6-12-34-56.json", header + R"("store": "yes", )" + profile},
+            {"broken", "default.json", header + profile},
+            {"dangling", "00-0e-c6-12-34-56.json", ""},
+            {"dangling", "default.json", header + profile},
+        };
+        for (const auto &[folder, name, content] : files) {
+            QVERIFY(QDir(scratch.path()).mkpath(QString::fromLatin1(folder)));
+            const QString path = scratch.filePath(QString::fromLatin1(folder + '/' + name));
+            if (content.isEmpty()) {
+                QVERIFY(QFile::link(scratch.filePath(QStringLiteral("nowhere")), path));
+                continue;
+            }
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        }
+        const QList<Access> read = Probe + ReadWorking;
+        const QList<Access> none;
+        const QList<Access> stored = writesOf(0x80, settingsRegisters(false), ProfileV4)
+            + QList<Access>{{0x8F, 0, 0}} + readsOf(0x81, settingsRegisters(false));
+        struct Row
+        {
+            QString arguments;
+            int code;
+            QList<Access> first, second;
+            QString says;  // on standard error
+        };
+        // In order: the first row leaves the first tap holding the profile stored, the second
+        // tap in its working copy.
+        const QList<Row> rows{
+            {QStringLiteral("apply --all --from-dir full"),
+             0,
+             read + ReadStored + writeAndVerify(0x70, 0x71) + stored,
+             read + writeAndVerify(0x70, 0x71),
+             {}},
+            {QStringLiteral("apply --all --from-dir full"), 0, read + ReadStored, read, {}},
+            {QStringLiteral("apply kvtap1 --from-dir own"), 0, none, none,
+             QStringLiteral("holds neither 00-0e-c6-12-34-57.json nor default.json")},
+            {QStringLiteral("apply -t kvtap0 -t kvtap1 --from-dir broken"), 2, none, read,
+             QStringLiteral("00-0e-c6-12-34-56.json: \"store\" must be true or false")},
+            {QStringLiteral("apply --all --from-dir dangling"), 2, none, read,
+             QStringLiteral("00-0e-c6-12-34-56.json")},
+            {QStringLiteral("apply --all --from-dir nosuch"), 2, none, none,
+             QStringLiteral("nosuch is not a folder")},
+            {QStringLiteral("apply --all --from-dir full --profile x.json"), 2, none, none,
+             QStringLiteral("--from-dir")},
+        };
+        for (const Row &row : rows) {
+            first->clearFrames();
+            second->clearFrames();
+            QStringList arguments = row.arguments.split(QLatin1Char(' '));
+            const qsizetype folder = arguments.indexOf(QStringLiteral("--from-dir")) + 1;
+            arguments[folder] = scratch.filePath(arguments[folder]);
+            const Run run = ctl(arguments);
+            QVERIFY2(run.code == row.code, qPrintable(row.arguments + ": " + run.err));
+            QVERIFY2(accessesOf(first->frames()) == row.first, qPrintable(row.arguments));
+            QVERIFY2(accessesOf(second->frames()) == row.second, qPrintable(row.arguments));
+            QVERIFY2(run.err.contains(row.says), qPrintable(row.arguments + ": " + run.err));
+        }
+
+        // What a timer's script reads: which file each tap got, and that nothing changed.
+        const Run json =
+            ctl({QStringLiteral("apply"), QStringLiteral("--all"), QStringLiteral("--json"),
+                 QStringLiteral("--from-dir"), scratch.filePath(QStringLiteral("full"))});
+        QCOMPARE(json.code, 0);
+        const QJsonArray taps = jsonOf(json).value(QStringLiteral("taps")).toArray();
+        QCOMPARE(taps.size(), 2);
+        for (const QJsonValue &entry : taps) {
+            QCOMPARE(at(entry, "result.changed").toBool(true), false);
+            QCOMPARE(at(entry, "result.written").toBool(true), false);
+        }
+        QVERIFY(at(taps[0], "result.profile").toString().endsWith(QStringLiteral("56.json")));
+        QCOMPARE(at(taps[0], "result.store").toBool(), true);
+        QVERIFY(at(taps[1], "result.profile").toString().endsWith(QStringLiteral("default.json")));
+        QCOMPARE(at(taps[1], "result.store").toBool(), false);
     }
 
     // A termination signal during the update waits for its end; a stand-in image is only

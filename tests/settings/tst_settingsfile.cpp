@@ -157,6 +157,33 @@ private slots:
         row("short mac", file(R"("filter": {"eth_dst": "00:0e:c6"})"), "\"filter.eth_dst\"");
         row("octet range", file(R"("filter": {"ip_dst": "10.0.0.256"})"), "\"filter.ip_dst\"");
         row("number for text", file(R"("filter": {"ip_proto": 17})"), "\"filter.ip_proto\"");
+        row("store as text", file(R"("store": "yes", "fcs": true)"), "\"store\"");
+        row("store twice", file(R"("store": false, "store": true)"), "\"store\" is given twice");
+        row("store in filter", file(R"("filter": {"store": true})"), "\"filter.store\"");
+    }
+
+    // Whether the settings are to be stored travels beside them, never as one of them.
+    void storeKey_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("store");
+        QTest::newRow("left out") << file(R"("fcs": true)") << false;
+        QTest::newRow("true") << file(R"("store": true, "fcs": true)") << true;
+        QTest::newRow("false") << file(R"("fcs": true, "store": false)") << false;
+    }
+
+    void storeKey()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, store);
+        QString error;
+        bool said = !store;
+        const std::optional<SettingsPatch> patch = SettingsFile::parse(content, &error, &said);
+        QVERIFY2(patch, qPrintable(error));
+        QCOMPARE(said, store);
+        SettingsPatch fcsOnly;
+        fcsOnly.set(Setting::Fcs, true);
+        QCOMPARE(*patch, fcsOnly);
     }
 
     void refusedFiles()

@@ -1,6 +1,7 @@
 # Installs the build into a scratch prefix and checks that a desktop finds the tool there: the
 # program and the command-line tool on the path; the desktop entry, metainfo and icons under one
-# desktop id; the manual pages of both.
+# desktop id; the manual pages of both; the udev rule and the unit that apply declared settings
+# to a tap plugged in.
 #   cmake -DBUILD_DIR=... -DPREFIX=... -DVERSION=... -P check_install.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
@@ -19,7 +20,9 @@ foreach(f IN ITEMS "${program}" "${command_line}" "${entry}" "${metainfo}"
                    "${PREFIX}/share/man/man1/kalvessa100.1.gz"
                    "${PREFIX}/share/man/man1/kalvessa100ctl.1.gz"
                    "${icons}/48x48/apps/${id}.png" "${icons}/128x128/apps/${id}.png"
-                   "${icons}/256x256/apps/${id}.png" "${icons}/scalable/apps/${id}.svg")
+                   "${icons}/256x256/apps/${id}.png" "${icons}/scalable/apps/${id}.svg"
+                   "${PREFIX}/lib/systemd/system/kalvessa100-apply@.service"
+                   "${PREFIX}/lib/udev/rules.d/85-kalvessa100-apply.rules")
   if(NOT EXISTS "${f}")
     message(FATAL_ERROR "not installed: ${f}")
   endif()
