@@ -1,9 +1,10 @@
 // What a tool holding the tap costs the host while it does nothing: ordinary frames (neither
 // address zero) flood into the tap's interface from the far end of the veth pair, and the
 // sending thread's processor time per frame is measured with no tool, with a device whose
-// capture is parked after an exchange, and with the window's worker idle after it has given
-// its capture up. The receive work of a veth pair runs on the sending thread, so what a
-// capture attached to the interface costs shows there. Then the first exchange after the
+// capture is parked after an exchange (made and given up chunk by chunk against no tool), and
+// with the window's worker idle after it has given its capture up. The receive work of a veth
+// pair runs on the sending thread, so what a capture attached to the interface costs shows
+// there. Then the first exchange after the
 // capture was given up, against one on a parked capture.
 //
 // Runs inside a private network namespace (made by tools/testbed/in-netns.sh, which
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -36,9 +38,27 @@ namespace {
 
 constexpr int FrameLength = 64;
 constexpr int WarmUpFrames = 20000;
+constexpr int ChunkFrames = 10000;
 constexpr int GiveUpMs = 20000;
 constexpr int PollMs = 20;
 constexpr double NanosecondsPerSecond = 1e9;
+
+double quantile(std::vector<double> values, double q)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[static_cast<size_t>(q * double(values.size() - 1))];
+}
+
+double median(const std::vector<double> &values)
+{
+    return quantile(values, 0.5);
+}
+
+// Of a run's chunks: the host's other work only ever adds to a chunk's cost, so the cheaper
+// chunks tell the cost of the frames themselves best.
+constexpr double ChunkQuantile = 0.25;
 
 // Frames between two locally administered addresses, of an experimental EtherType: traffic the
 // tap's interface carries and the tool's filter throws away.
@@ -64,13 +84,11 @@ public:
 
     bool ready() const { return m_fd >= 0 && m_to.sll_ifindex > 0; }
 
-    // Sends `count` frames; the sending thread's processor nanoseconds per frame sent, and
-    // the frames sent per second of wall time.
-    std::pair<double, double> send(int count)
+    // Sends `count` frames; the sending thread's processor nanoseconds per frame sent (0 when
+    // none went).
+    double sendChunk(int count)
     {
         const double cpuBefore = threadCpuSeconds();
-        QElapsedTimer wall;
-        wall.start();
         int sent = 0;
         for (int i = 0; i < count; ++i) {
             if (::sendto(m_fd, m_frame.data(), m_frame.size(), 0,
@@ -78,12 +96,18 @@ public:
                 == static_cast<ssize_t>(m_frame.size()))
                 ++sent;
         }
-        const double cpu = threadCpuSeconds() - cpuBefore;
-        const double seconds = double(wall.nsecsElapsed()) / NanosecondsPerSecond;
-        if (sent == 0)
-            return {0, 0};
-        return {cpu * NanosecondsPerSecond / sent, sent / seconds};
+        m_sent += sent;
+        return sent > 0 ? (threadCpuSeconds() - cpuBefore) * NanosecondsPerSecond / sent : 0;
     }
+    // `count` frames in chunks: the lower quartile of the chunks' cost per frame.
+    double send(int count)
+    {
+        std::vector<double> perFrame;
+        for (int done = 0; done < count; done += ChunkFrames)
+            perFrame.push_back(sendChunk(std::min(ChunkFrames, count - done)));
+        return quantile(perFrame, ChunkQuantile);
+    }
+    int sent() const { return m_sent; }
 
 private:
     static double threadCpuSeconds()
@@ -96,6 +120,7 @@ private:
     const int m_fd;
     sockaddr_ll m_to{};
     std::vector<uint8_t> m_frame = std::vector<uint8_t>(FrameLength, 0);
+    int m_sent = 0;
 };
 
 template <typename Condition> bool waitFor(Condition condition)
@@ -110,42 +135,64 @@ template <typename Condition> bool waitFor(Condition condition)
     return true;
 }
 
-double median(std::vector<double> values)
+// A device whose capture is parked after an exchange, against none, chunk by chunk: the
+// capture is made and given up between chunks, so that both sides meet the same host. The
+// ratio of their medians; 0 when the tap did not answer.
+double parkedAgainstNone(TapTestBed &bed, Flood &flood, int frames, bool parkedFirst,
+                         std::vector<double> *parked, std::vector<double> *none)
 {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    MV1Device_v4 device(qPrintable(bed.hostInterface()));
+    std::vector<double> with, without;
+    for (int chunk = 0; chunk * ChunkFrames < 2 * frames; ++chunk) {
+        const bool withCapture = (chunk % 2 == 0) == parkedFirst;
+        uint8_t value = 0;
+        if (withCapture && !device.readRegister(reg::Control, &value, false))
+            return 0;
+        if (!withCapture)
+            device.releaseCapture();
+        flood.sendChunk(ChunkFrames / 10);  // settles what the change stirred up
+        (withCapture ? with : without).push_back(flood.sendChunk(ChunkFrames));
+    }
+    const double withCost = quantile(with, ChunkQuantile);
+    const double withoutCost = quantile(without, ChunkQuantile);
+    parked->push_back(withCost);
+    none->push_back(withoutCost);
+    return withCost / withoutCost;
 }
 
-enum class Tool { None, Parked, IdleWorker };
-
-// The sender's cost per frame while `tool` stands beside the interface; 0 when it could not be
-// set up.
-std::pair<double, double> measure(TapTestBed &bed, Flood &flood, Tool tool, int frames)
+// The window's worker holding the tap, idle once its capture is gone, against no tool: whole
+// runs, one after the other. The ratio; 0 when the worker did not take the tap.
+double idleWorkerAgainstNone(TapTestBed &bed, Flood &flood, int frames, bool workerFirst,
+                             std::vector<double> *idle, std::vector<double> *none)
 {
-    std::unique_ptr<MV1Device_v4> device;
-    std::unique_ptr<Detection> worker;
-    switch (tool) {
-    case Tool::None: break;
-    case Tool::Parked: {
-        device = std::make_unique<MV1Device_v4>(qPrintable(bed.hostInterface()));
-        uint8_t value = 0;
-        if (!device->readRegister(reg::Control, &value, false) || bed.capturesHeld() != 1)
-            return {0, 0};
-        break;
-    }
-    case Tool::IdleWorker:
-        worker = std::make_unique<Detection>();
-        worker->start();
+    double with = 0, without = 0;
+    for (int run = 0; run < 2; ++run) {
+        if ((run == 0) != workerFirst) {
+            flood.send(WarmUpFrames);
+            without = flood.send(frames);
+            continue;
+        }
+        Detection worker;
+        worker.start();
         // Taken, probed and read; then the worker's own idle look gives the capture up.
-        if (!waitFor([&] { return worker->deviceGeneration() == 4; })
+        if (!waitFor([&] { return worker.deviceGeneration() == 4; })
             || !waitFor([&] { return bed.capturesHeld() == 0; }))
-            return {0, 0};
-        break;
+            return 0;
+        flood.send(WarmUpFrames);
+        with = flood.send(frames);
     }
-    flood.send(WarmUpFrames);
-    return flood.send(frames);
+    idle->push_back(with);
+    none->push_back(without);
+    return with / without;
+}
+
+std::string spread(const std::vector<double> &ratios)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f (%.3f..%.3f)", median(ratios),
+                  *std::min_element(ratios.begin(), ratios.end()),
+                  *std::max_element(ratios.begin(), ratios.end()));
+    return text;
 }
 
 void measureFlood(TapTestBed &bed, int rounds, int frames)
@@ -155,44 +202,35 @@ void measureFlood(TapTestBed &bed, int rounds, int frames)
         std::printf("flood: cannot send on %s\n", qPrintable(bed.tapInterface()));
         return;
     }
-    std::vector<double> none, parked, idle, parkedRatio, idleRatio, rate;
+    std::vector<double> none, parked, idle, parkedRatio, idleRatio;
+    QElapsedTimer wall;
+    wall.start();
     for (int round = 0; round < rounds; ++round) {
-        // Alternating pairs, each tool against a run without one just before or after it, the
-        // order swapped every round so that drift on the host falls on both sides.
+        // Alternating pairs, the order swapped every round so that drift on the host falls on
+        // both sides.
         const bool toolFirst = round % 2 == 1;
-        for (Tool tool : {Tool::Parked, Tool::IdleWorker}) {
-            std::pair<double, double> with, without;
-            if (toolFirst) {
-                with = measure(bed, flood, tool, frames);
-                without = measure(bed, flood, Tool::None, frames);
-            } else {
-                without = measure(bed, flood, Tool::None, frames);
-                with = measure(bed, flood, tool, frames);
-            }
-            if (with.first <= 0 || without.first <= 0) {
-                std::printf("flood: round %d could not set up the tool\n", round);
-                continue;
-            }
-            none.push_back(without.first);
-            rate.push_back(without.second);
-            (tool == Tool::Parked ? parked : idle).push_back(with.first);
-            (tool == Tool::Parked ? parkedRatio : idleRatio).push_back(with.first / without.first);
-        }
+        const double p = parkedAgainstNone(bed, flood, frames, toolFirst, &parked, &none);
+        const double i = idleWorkerAgainstNone(bed, flood, frames, toolFirst, &idle, &none);
+        if (p > 0)
+            parkedRatio.push_back(p);
+        if (i > 0)
+            idleRatio.push_back(i);
     }
-    if (parkedRatio.empty() || idleRatio.empty())
+    if (parkedRatio.empty() || idleRatio.empty()) {
+        std::printf("flood: the tap was not taken\n");
         return;
-    std::printf("flood of %d-byte ordinary frames into %s, %d frames per run, %d rounds of "
-                "alternating pairs; sender %.0f frames/s without a tool\n",
-                FrameLength, qPrintable(bed.hostInterface()), frames, rounds, median(rate));
-    std::printf("sender CPU per frame, medians: no tool %.0f ns; capture parked %.0f ns; "
+    }
+    std::printf("flood of %d-byte ordinary frames into %s, %d frames per configuration and "
+                "round, %d rounds of alternating pairs, %.0f frames/s on average\n",
+                FrameLength, qPrintable(bed.hostInterface()), frames, rounds,
+                flood.sent() / (double(wall.elapsed()) / 1000));
+    std::printf("sender CPU per frame (lower quartile of 10,000-frame chunks), medians: no tool "
+                "%.0f ns; capture parked %.0f ns; "
                 "window idle, capture given up %.0f ns\n",
                 median(none), median(parked), median(idle));
-    std::printf("ratio to no tool, median of pairs (min..max): capture parked %.3f "
-                "(%.3f..%.3f); capture given up %.3f (%.3f..%.3f) (goal: given up <= 1.02)\n",
-                median(parkedRatio), *std::min_element(parkedRatio.begin(), parkedRatio.end()),
-                *std::max_element(parkedRatio.begin(), parkedRatio.end()), median(idleRatio),
-                *std::min_element(idleRatio.begin(), idleRatio.end()),
-                *std::max_element(idleRatio.begin(), idleRatio.end()));
+    std::printf("ratio to no tool, median of pairs (min..max): capture parked %s; window idle, "
+                "capture given up %s (goal: given up <= 1.02)\n",
+                spread(parkedRatio).c_str(), spread(idleRatio).c_str());
 }
 
 // A register read on a parked capture, against one that first makes its capture afresh, as
