@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 [ $# -gt 0 ] && shift
 all=(bench_device_exchange bench_device_settings bench_firmware_update bench_firmware_memory
-     bench_tapsim_roundtrip bench_hostile bench_detection bench_ui bench_preview)
+     bench_tapsim_roundtrip bench_hostile bench_detection bench_ui bench_preview
+     bench_idle_capture)
 [ $# -gt 0 ] && all=("$@")
 
 cmake --build "$build" -j2 --target benchmarks kalvessa-tapsim

@@ -65,6 +65,8 @@ bool confirmed(HeldTap &tap, const UpdateRequest &request)
             tr("Not updated: nobody can be asked here; give --yes to update without asking."));
         return false;
     }
+    // A person may take their time: the capture goes meanwhile, and the update makes its own.
+    tap.device().releaseCapture();
     console::write(tr("Update the firmware now? [y/N] "));
     const QString answer = console::readLine().trimmed().toLower();
     if (answer == QLatin1String("y") || answer == QLatin1String("yes"))

@@ -13,6 +13,7 @@
 #include "FirmwareImage.h"
 #include "HostInterfaces.h"
 #include "InterfaceDiscovery.h"
+#include "MV1Device.h"
 #include "TapOperations.h"
 #include "TapLock.h"
 #include "TapService.h"
@@ -180,6 +181,10 @@ void Detection::run()
         if (work.choose)
             carryOutChoice(*work.choose);
         detect();
+        // Between requests: the capture goes once it has stood idle. The look above only
+        // reads the interface's address, so it never brings the capture back.
+        if (m_tap)
+            m_tap->device().releaseIdleCapture();
         if (!waitForWork(*links))
             break;
     }
@@ -195,7 +200,9 @@ Detection::Requests Detection::takeRequests()
 
 bool Detection::waitForWork(LinkChanges &links)
 {
-    const QDeadlineTimer nextTick(TickMs);
+    // Woken for the capture's release when that comes before the next tick.
+    const int release = m_tap ? m_tap->device().msUntilCaptureRelease() : -1;
+    const QDeadlineTimer nextTick(release >= 0 ? std::min<int>(release, TickMs) : TickMs);
     for (;;) {
         if (m_stopRequested.loadAcquire() != 0)
             return false;

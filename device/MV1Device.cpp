@@ -20,6 +20,22 @@ bool MV1Device::hardwareAddress(uint8_t *out) const
     return m_session->hardwareAddress(out);
 }
 
+bool MV1Device::releaseIdleCapture(PacketSession::Clock::time_point now)
+{
+    return m_session && m_session->releaseIfIdle(now);
+}
+
+int MV1Device::msUntilCaptureRelease() const
+{
+    return m_session ? m_session->msUntilIdleRelease() : -1;
+}
+
+void MV1Device::releaseCapture()
+{
+    if (m_session)
+        m_session->release();
+}
+
 bool MV1Device::fail(const DeviceFailure &failure)
 {
     m_lastFailure = failure;

@@ -47,6 +47,16 @@ public:
     const char *interfaceName() const { return m_interfaceName.c_str(); }
     const DeviceFailure &lastFailure() const { return m_lastFailure; }
 
+    // The capture is kept between operations only for a short while (PacketSession): the
+    // device's owner calls this when it has nothing to do, on the thread that runs the
+    // operations, and it gives up a capture that has stood idle long enough. Whether it did.
+    // What the device learned about the tap stays: it is the tap's, not the capture's.
+    bool releaseIdleCapture(PacketSession::Clock::time_point now = PacketSession::Clock::now());
+    // Milliseconds until releaseIdleCapture() has something to do, -1 while it never will.
+    int msUntilCaptureRelease() const;
+    // Gives the capture up at once, as before waiting on a person.
+    void releaseCapture();
+
 signals:
     // Firmware programming progress: `done` of the `total` steps of `stage` are complete.
     void MV1UpdateProgress(ProgressStage stage, int done, int total);

@@ -27,12 +27,14 @@ bool PacketSession::open()
     }
     m_warnings = std::move(warnings);
     if (!opening.opened) {
+        m_holding = false;  // a link that cannot open keeps nothing attached
         m_lastError = std::move(opening.error);
         if (!m_quiet)
             reportOpenFailure();
         return false;
     }
     m_open = true;
+    m_holding = true;
     return true;
 }
 
@@ -71,15 +73,35 @@ LinkReception PacketSession::receive(int timeoutMs)
 
 void PacketSession::close()
 {
-    if (m_open)
+    if (m_open) {
         m_link->close();
+        m_parkedAt = Clock::now();
+    }
     m_open = false;
 }
 
 void PacketSession::release()
 {
     m_open = false;
+    m_holding = false;
     m_link->release();
+}
+
+int PacketSession::msUntilIdleRelease(Clock::time_point now) const
+{
+    if (!m_holding || m_open)
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        m_parkedAt + std::chrono::milliseconds(IdleReleaseMs) - now);
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+bool PacketSession::releaseIfIdle(Clock::time_point now)
+{
+    if (msUntilIdleRelease(now) != 0)
+        return false;
+    release();
+    return true;
 }
 
 int PacketSession::mtu() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,10 +12,20 @@
 // through a FrameLink (a capture of the interface's own unless another is given). Opened and
 // closed around every device operation; closing parks the link, so a closed session delivers
 // nothing and a reopened one never shows what came while it was closed.
+//
+// A parked capture still costs the host something for every frame the interface receives, and
+// keeps it promiscuous, so the session's owner gives it up once it has stood idle for
+// IdleReleaseMs (releaseIfIdle()); the next open() sets it up afresh. Only the owner does that,
+// between operations, so a run of exchanges (a firmware update) keeps one capture throughout.
 class PacketSession
 {
 public:
+    using Clock = std::chrono::steady_clock;
+
     static constexpr int ReadTimeoutMs = 10;
+    // Long enough that the exchanges of one request, and a request that follows at once, share
+    // a capture; short enough that an idle tool soon costs nothing.
+    static constexpr int IdleReleaseMs = 2000;
 
     explicit PacketSession(const char *interfaceName, std::unique_ptr<FrameLink> link = nullptr);
     ~PacketSession();
@@ -35,6 +46,11 @@ public:
     bool isOpen() const { return m_open; }
     // Tears the link down for good (also done on destruction); the next open() starts afresh.
     void release();
+    // Releases a capture that has been parked for IdleReleaseMs by `now`; whether it did.
+    bool releaseIfIdle(Clock::time_point now = Clock::now());
+    // Milliseconds from `now` until releaseIfIdle() will release the capture (0: due), or -1
+    // while there is none to release: never opened, released, or open.
+    int msUntilIdleRelease(Clock::time_point now = Clock::now()) const;
 
     bool hardwareAddress(uint8_t *out) const;
     const char *name() const { return m_name.c_str(); }
@@ -59,5 +75,7 @@ private:
     LinkError m_lastError;
     std::vector<std::string> m_warnings;
     bool m_open = false;
+    bool m_holding = false;  // a good open() since the last release()
+    Clock::time_point m_parkedAt;  // when the capture was last closed
     bool m_quiet = false;
 };

@@ -88,6 +88,14 @@ class TestDevice : public QObject
         return PacketSession(qPrintable(bed->hostInterface()), bed->link());
     }
 
+    // What keeps the host interface promiscuous, as the kernel counts it; in-process nothing
+    // does, and a parked link counts as one.
+    int promiscuity() const
+    {
+        return TapBed::endToEnd() ? TapTestBed::promiscuity(bed->hostInterface())
+                                  : bed->capturesHeld();
+    }
+
 private slots:
     void initTestCase() { REQUIRE_TAP_BED(); }
 
@@ -176,13 +184,25 @@ private slots:
     }
 
     // An earlier answer sent again ahead of the real one, as a replay from the monitored
-    // network: once the tap has shown that it repeats the address, the replay is not taken.
+    // network: once the tap has shown that it repeats the address, the replay is not taken,
+    // also by a capture made afresh after the idle one was given up.
+    void anEarlierAnswerReplayedIsNotTaken_data()
+    {
+        QTest::addColumn<bool>("released");
+        QTest::newRow("same capture") << false;
+        QTest::newRow("capture given up in between") << true;
+    }
+
     void anEarlierAnswerReplayedIsNotTaken()
     {
+        QFETCH(bool, released);
         QVERIFY(startTap(QStringLiteral("--replay-before-reply --delay-ms 2")));
         uint8_t value = 0;
         QVERIFY(dev->writeRegister(0x70200, 0x11, false));
         QVERIFY(dev->writeRegister(0x70201, 0x22, false));
+        if (released)
+            dev->releaseCapture();
+        QCOMPARE(bed->capturesHeld(), released ? 0 : 1);
         QVERIFY(dev->readRegister(0x70200, &value, false));  // ahead of it: a write's answer
         QCOMPARE(value, uint8_t(0x11));
         QVERIFY(dev->readRegister(0x70201, &value, false));  // ahead of it: 0x11 read back
@@ -302,6 +322,41 @@ private slots:
         QCOMPARE(send(closed), RequestLength);
         QCOMPARE(drain(closed).size(), 1);
         QCOMPARE(bed->frames().size(), 4);
+    }
+
+    // A parked capture goes once it has stood idle, never while open, and the next exchange
+    // makes a new one.
+    void idleCaptureIsGivenUp()
+    {
+        using Clock = PacketSession::Clock;
+        const auto later = [](int ms) { return Clock::now() + std::chrono::milliseconds(ms); };
+        QVERIFY(startTap());
+        QCOMPARE(dev->msUntilCaptureRelease(), -1);
+        QVERIFY(!dev->releaseIdleCapture(later(PacketSession::IdleReleaseMs)));
+
+        PacketSession open = session();
+        QVERIFY(open.open());
+        QVERIFY(!open.releaseIfIdle(later(10 * PacketSession::IdleReleaseMs)));
+        QCOMPARE(send(open), RequestLength);
+        QCOMPARE(drain(open).size(), 1);
+        open.close();
+        QVERIFY(open.msUntilIdleRelease() > 0);
+        QVERIFY(open.msUntilIdleRelease() <= PacketSession::IdleReleaseMs);
+        QVERIFY(!open.releaseIfIdle());
+        QCOMPARE(bed->capturesHeld(), 1);
+        QCOMPARE(promiscuity(), 1);
+        QVERIFY(open.releaseIfIdle(later(PacketSession::IdleReleaseMs)));
+        QCOMPARE(open.msUntilIdleRelease(), -1);
+        QCOMPARE(bed->capturesHeld(), 0);
+        QCOMPARE(promiscuity(), 0);
+
+        QVERIFY(dev->writeRegister(0x70001, 0x5A, false));
+        QCOMPARE(bed->capturesHeld(), 1);
+        QVERIFY(dev->releaseIdleCapture(later(PacketSession::IdleReleaseMs)));
+        QCOMPARE(bed->capturesHeld(), 0);
+        uint8_t value = 0;
+        QVERIFY(dev->readRegister(0x70001, &value, false));
+        QCOMPARE(value, uint8_t(0x5A));
     }
 
     // What the host's interface does to an operation: a frame longer than its MTU, or a link

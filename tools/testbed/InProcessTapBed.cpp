@@ -104,3 +104,8 @@ std::unique_ptr<FrameLink> InProcessTapBed::link() const
 {
     return InProcessTaps::instance().linkFor(m_host);
 }
+
+int InProcessTapBed::capturesHeld() const
+{
+    return m_plugged ? m_line->linksAttached() : 0;
+}

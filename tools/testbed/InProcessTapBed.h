@@ -32,6 +32,7 @@ public:
     QByteArray settingsSector(bool stored) override;
     QString hostInterface() const override { return m_host; }
     std::unique_ptr<FrameLink> link() const override;
+    int capturesHeld() const override;
 
 private:
     const QString m_host;

@@ -89,7 +89,10 @@ public:
             if (m_line)
                 m_line->attach(m_port);
         }
-        return m_line ? m_line->open(m_port) : notOpened(NoSuchDevice);
+        LinkOpening opening = m_line ? m_line->open(m_port) : notOpened(NoSuchDevice);
+        if (!opening.opened)
+            release();  // as a capture that cannot be activated, it holds nothing
+        return opening;
     }
     std::optional<LinkError> send(const uint8_t *bytes, int length) override
     {
@@ -240,10 +243,23 @@ QByteArray SimulatedLine::settingsSector(bool stored) const
     return m_state ? bytesOf(m_state->settingsSector(stored)) : QByteArray();
 }
 
+int SimulatedLine::linksAttached() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<int>(m_ports.size());
+}
+
+int SimulatedLine::linksEverAttached() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_attaches;
+}
+
 void SimulatedLine::attach(Port &port)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_ports.push_back(&port);
+    ++m_attaches;
 }
 
 void SimulatedLine::detach(Port &port)

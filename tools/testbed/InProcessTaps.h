@@ -62,6 +62,9 @@ public:
     void setOpenWarning(const std::string &warning, bool tapHeard);
     // How often a link tried to open it while it was down.
     int refusedOpens() const;
+    // Links attached to it now (opened and not released), and ever.
+    int linksAttached() const;
+    int linksEverAttached() const;
 
     bool startTap(const QStringList &options, QString *error);
     void stopTap();
@@ -100,6 +103,7 @@ private:
     std::string m_openWarning;
     bool m_tapHeard = true;
     int m_refusedOpens = 0;
+    int m_attaches = 0;
     std::vector<Port *> m_ports;
     std::unique_ptr<tapsim::TapOptions> m_options;
     std::unique_ptr<tapsim::TapState> m_state;  // kept after the tap ends

@@ -63,6 +63,9 @@ public:
     virtual QString hostInterface() const = 0;
     // A link to the host interface, as a device object on it would have from the tap service.
     virtual std::unique_ptr<FrameLink> link() const = 0;
+    // How many captures of this process are attached to the host interface, open or parked:
+    // what keeps the host paying for the interface's every frame.
+    virtual int capturesHeld() const = 0;
 };
 
 #define KALVESSA_SKIP_UNLESS_READY(readyCall)                                                      \

@@ -2,8 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
 
 #include <array>
 #include <net/if.h>
@@ -215,6 +218,53 @@ QString TapTestBed::simulatorPath()
 std::unique_ptr<FrameLink> TapTestBed::link() const
 {
     return makeCaptureLink(m_host.toLocal8Bit().toStdString());
+}
+
+int TapTestBed::capturesHeld() const
+{
+    const unsigned index = if_nametoindex(m_host.toLocal8Bit().constData());
+    if (index == 0)
+        return 0;
+    // The sockets of this process, by inode: the simulated tap's own on the far end and any
+    // other program's are not ours.
+    QSet<QByteArray> ours;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::Files | QDir::System)) {
+        char target[64] = {};
+        const ssize_t n = ::readlink(qPrintable(fds.filePath(fd)), target, sizeof target - 1);
+        const QByteArray link(target, n > 0 ? static_cast<int>(n) : 0);
+        if (link.startsWith("socket:[") && link.endsWith(']'))
+            ours.insert(link.mid(8, link.size() - 9));
+    }
+    // sk RefCnt Type Proto Iface R Rmem User Inode
+    constexpr int IfaceColumn = 4;
+    constexpr int InodeColumn = 8;
+    QFile table(QStringLiteral("/proc/net/packet"));
+    if (!table.open(QIODevice::ReadOnly))
+        return 0;
+    int held = 0;
+    table.readLine();
+    while (!table.atEnd()) {
+        const QList<QByteArray> row = table.readLine().simplified().split(' ');
+        if (row.size() > InodeColumn && row[IfaceColumn].toUInt() == index
+            && ours.contains(row[InodeColumn]))
+            ++held;
+    }
+    return held;
+}
+
+int TapTestBed::promiscuity(const QString &interfaceName)
+{
+    QByteArray output;
+    if (ChildProcess::run(QStringLiteral("ip"),
+                          {QStringLiteral("-d"), QStringLiteral("link"), QStringLiteral("show"),
+                           QStringLiteral("dev"), interfaceName},
+                          &output, IpTimeoutMs)
+        != 0)
+        return -1;
+    const QRegularExpressionMatch found =
+        QRegularExpression(QStringLiteral("promiscuity (\\d+)")).match(QString::fromLatin1(output));
+    return found.hasMatch() ? found.captured(1).toInt() : -1;
 }
 
 QString TapTestBed::recordPath() const

@@ -52,6 +52,12 @@ public:
     QString hostInterface() const override { return m_host; }
     // A capture of the host end, as the tap service makes it.
     std::unique_ptr<FrameLink> link() const override;
+    // Packet sockets of this process bound to the host interface, as /proc/net/packet lists
+    // them.
+    int capturesHeld() const override;
+    // The kernel's count of what keeps the interface promiscuous (`ip -d link`), -1 when it
+    // cannot be read.
+    static int promiscuity(const QString &interfaceName);
     QString tapInterface() const { return m_host + QLatin1Char('s'); }
     QString recordPath() const;
     // The simulated tap's executable: $KALVESSA_TAPSIM, else the one built with the bed.
