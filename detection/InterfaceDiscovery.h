@@ -24,7 +24,6 @@ using InterfaceListPtr = std::unique_ptr<InterfaceList, InterfaceListDeleter>;
 InterfaceListPtr listInterfaces();
 void releaseInterfaces(InterfaceList *list);
 
-
 // Whether any network interface carries the tap's prefix, from the kernel's own interface
 // index: a fraction of the cost of the capture library's listing, which also looks for its
 // pseudo-devices. For a look every second while nothing changes.

@@ -22,8 +22,8 @@ bool mayCapture()
         if (line.rfind(Key, 0) != 0)
             continue;
         try {
-            const uint64_t effective = std::stoull(line.substr(std::char_traits<char>::length(Key)),
-                                                   nullptr, 16);
+            const uint64_t effective =
+                std::stoull(line.substr(std::char_traits<char>::length(Key)), nullptr, 16);
             return (effective >> CapNetRaw) & 1U;
         } catch (const std::exception &) {
             return false;

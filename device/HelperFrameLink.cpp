@@ -75,7 +75,8 @@ std::string HelperFrameLink::helperPath()
 }
 
 HelperFrameLink::HelperFrameLink(std::string interfaceName, std::string helperPath)
-    : m_name(std::move(interfaceName)), m_helper(std::move(helperPath))
+    : m_name(std::move(interfaceName))
+    , m_helper(std::move(helperPath))
 {
 }
 
@@ -88,7 +89,8 @@ std::optional<LinkError> HelperFrameLink::start()
 {
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
-        return LinkError{LinkError::Kind::Other, std::string("socketpair: ") + std::strerror(errno)};
+        return LinkError{LinkError::Kind::Other,
+                         std::string("socketpair: ") + std::strerror(errno)};
     int errors[2];
     if (::pipe2(errors, O_CLOEXEC) != 0) {
         ::close(pair[0]);
@@ -105,8 +107,7 @@ std::optional<LinkError> HelperFrameLink::start()
                           nullptr};
     char *const noEnvironment[] = {nullptr};
     pid_t pid = -1;
-    const int spawned =
-        posix_spawn(&pid, m_helper.c_str(), &actions, nullptr, argv, noEnvironment);
+    const int spawned = posix_spawn(&pid, m_helper.c_str(), &actions, nullptr, argv, noEnvironment);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pair[1]);
     ::close(errors[1]);
@@ -114,8 +115,9 @@ std::optional<LinkError> HelperFrameLink::start()
         ::close(pair[0]);
         ::close(errors[0]);
         // Without its helper this program has no way to the capture privilege.
-        return LinkError{LinkError::Kind::NoPrivilege, "cannot run the capture helper " + m_helper
-                                                           + ": " + std::strerror(spawned)};
+        return LinkError{LinkError::Kind::NoPrivilege,
+                         "cannot run the capture helper " + m_helper + ": "
+                             + std::strerror(spawned)};
     }
     m_pid = pid;
     m_socket = pair[0];
@@ -310,8 +312,7 @@ void HelperFrameLink::release()
     if (m_pid > 0) {
         // Parked between requests, it would end on the closed socket by itself; not waited for.
         ::kill(m_pid, SIGKILL);
-        while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {}
     }
     m_pid = -1;
     m_frame.clear();

@@ -98,8 +98,9 @@ void requireTap(const std::string &name)
         refuse(name + ": " + reason);
     }
     if (!isTapAddress(address)) {
-        const std::string reason = name + " is not a Kalvessa 100 tap (its address does not start"
-                                          " with 00:0e:c6)";
+        const std::string reason = name
+            + " is not a Kalvessa 100 tap (its address does not start"
+              " with 00:0e:c6)";
         tellFailure({LinkError::Kind::NotATap, reason});
         refuse(reason);
     }
@@ -131,7 +132,8 @@ void receive(PcapFrameLink &link, uint32_t waitMs)
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        const LinkReception got = link.receive(static_cast<int>(std::max<int64_t>(0, left.count())));
+        const LinkReception got =
+            link.receive(static_cast<int>(std::max<int64_t>(0, left.count())));
         if (got.result == LinkReception::Result::Failed)
             return tellFailure(got.error);
         if (got.result == LinkReception::Result::Quiet)
