@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -36,6 +37,11 @@ bool mayCapture()
 
 std::unique_ptr<FrameLink> makeCaptureLink(const std::string &interfaceName)
 {
+#ifdef KALVESSA_LINK_HELPER_BUILT
+    const char *forced = std::getenv("KALVESSA_TAP_LINK");
+    if (forced != nullptr && std::string(forced) == "helper")
+        return std::make_unique<HelperFrameLink>(interfaceName, KALVESSA_LINK_HELPER_BUILT);
+#endif
     if (mayCapture())
         return std::make_unique<PcapFrameLink>(interfaceName);
     return std::make_unique<HelperFrameLink>(interfaceName, HelperFrameLink::helperPath());

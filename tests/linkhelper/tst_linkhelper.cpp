@@ -94,23 +94,27 @@ private slots:
         const Row rows[] = {
             {"not a tap", "lo", Open, 2, "lo is not a Kalvessa 100 tap", "e"},
             {"no such interface", "kvnone0", Open, 2, "kvnone0: No such device exists", "e"},
-            {"name past the kernel's limit", "kvtap0123456789x", {}, 2, "not an interface name",
+            {"name past the kernel's limit",
+             "kvtap0123456789x",
+             {},
+             2,
+             "not an interface name",
              ""},
             {"header cut short", "kvtap0", Open.left(3), 2, "request header cut short", ""},
             {"frame cut short", "kvtap0", header('S', 60) + zeroFrame.left(10), 2,
              "request cut short", ""},
             {"frame over the snapshot length", "kvtap0", header('S', MostFrameLength + 1), 2,
              "out of bounds", ""},
-            {"frame shorter than its addresses", "kvtap0", withPayload('S', QByteArray(13, 0)),
-             2, "out of bounds", ""},
-            {"wait of two bytes", "kvtap0", withPayload('R', QByteArray(2, 0)), 2,
+            {"frame shorter than its addresses", "kvtap0", withPayload('S', QByteArray(13, 0)), 2,
              "out of bounds", ""},
-            {"wait over a minute", "kvtap0", withPayload('R', QByteArray::fromHex("0000ea61")),
-             2, "too long", ""},
+            {"wait of two bytes", "kvtap0", withPayload('R', QByteArray(2, 0)), 2, "out of bounds",
+             ""},
+            {"wait over a minute", "kvtap0", withPayload('R', QByteArray::fromHex("0000ea61")), 2,
+             "too long", ""},
             {"an answer sent as a request", "kvtap0", header('q', 0), 2, "unknown request", ""},
             {"unknown request", "kvtap0", header('X', 0), 2, "unknown request", ""},
-            {"length with its top bit set", "kvtap0", header('S', 0x80000040), 2,
-             "out of bounds", ""},
+            {"length with its top bit set", "kvtap0", header('S', 0x80000040), 2, "out of bounds",
+             ""},
             {"frame to another address", "kvtap0",
              Open + withPayload('S', frame("ffffffffffff", Zero)), 2, "not all zero", "o"},
             {"frame from another address", "kvtap0",
@@ -120,9 +124,8 @@ private slots:
              "os"},
         };
         for (const Row &row : rows)
-            QTest::newRow(row.name) << QString::fromLatin1(row.interface) << row.input
-                                    << row.status << QString::fromLatin1(row.reason)
-                                    << QByteArray(row.replies);
+            QTest::newRow(row.name) << QString::fromLatin1(row.interface) << row.input << row.status
+                                    << QString::fromLatin1(row.reason) << QByteArray(row.replies);
     }
     void refusals()
     {
@@ -169,13 +172,13 @@ private slots:
         QTest::newRow("gone") << "kvnone0" << built << false << int(LinkError::Kind::InterfaceGone)
                               << "No such device exists";
         QTest::newRow("down") << tap << built << true << int(LinkError::Kind::InterfaceDown) << "";
-        QTest::newRow("no helper") << tap << "/nonexistent/kalvessa100-link" << false
-                                   << int(LinkError::Kind::NoPrivilege)
-                                   << "cannot run the capture helper";
+        QTest::newRow("no helper")
+            << tap << "/nonexistent/kalvessa100-link" << false << int(LinkError::Kind::NoPrivilege)
+            << "cannot run the capture helper";
         QTest::newRow("helper speaks no framing")
             << tap << "/bin/echo" << false << int(LinkError::Kind::Other) << "broke the framing";
-        QTest::newRow("helper ends at once") << tap << "/bin/true" << false
-                                             << int(LinkError::Kind::Other) << "stopped answering";
+        QTest::newRow("helper ends at once")
+            << tap << "/bin/true" << false << int(LinkError::Kind::Other) << "stopped answering";
     }
     void openingThroughTheHelper()
     {

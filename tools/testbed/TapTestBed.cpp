@@ -1,7 +1,5 @@
 #include "TapTestBed.h"
 
-#include "HelperFrameLink.h"
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -216,17 +214,7 @@ QString TapTestBed::simulatorPath()
 
 std::unique_ptr<FrameLink> TapTestBed::link() const
 {
-    const std::string name = m_host.toLocal8Bit().toStdString();
-    // In the namespace this process may capture by itself; the helper's run asks for the
-    // helper all the same, to cover the path an unprivileged program takes.
-    if (throughHelper())
-        return std::make_unique<HelperFrameLink>(name, KALVESSA_LINK_HELPER_BUILT);
-    return makeCaptureLink(name);
-}
-
-bool TapTestBed::throughHelper()
-{
-    return qEnvironmentVariable("KALVESSA_TAP_LINK") == QLatin1String("helper");
+    return makeCaptureLink(m_host.toLocal8Bit().toStdString());
 }
 
 QString TapTestBed::recordPath() const

@@ -50,10 +50,9 @@ public:
     QByteArray settingsSector(bool stored) override;
 
     QString hostInterface() const override { return m_host; }
-    // A capture of the host end, as the tap service makes it; through the capture helper
-    // (the one built with the bed) where the environment says KALVESSA_TAP_LINK=helper.
+    // A capture of the host end, as the tap service makes it (through the capture helper
+    // where the environment says KALVESSA_TAP_LINK=helper).
     std::unique_ptr<FrameLink> link() const override;
-    static bool throughHelper();
     QString tapInterface() const { return m_host + QLatin1Char('s'); }
     QString recordPath() const;
     // The simulated tap's executable: $KALVESSA_TAPSIM, else the one built with the bed.
