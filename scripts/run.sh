@@ -47,7 +47,7 @@ fi
 
 scripts/install-deps.sh
 cmake -S . -B build -DKALVESSA_BUILD_TESTS=OFF -DKALVESSA_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build build -j"$(nproc)" --target kalvessa100 kalvessa-tapsim >/dev/null
+cmake --build build -j"$(nproc)" --target kalvessa100 kalvessa100-link kalvessa-tapsim >/dev/null
 tool=build/ui/kalvessa100
 
 # The tap's interface carries the maker's prefix in its hardware address.
@@ -61,9 +61,10 @@ done
 
 if [ -n "$tap" ] && [ "$simulated" -eq 0 ]; then
     echo "Kalvessa 100 attached as $tap."
-    if [ "$(id -u)" -ne 0 ] && ! getcap "$tool" 2>/dev/null | grep -q cap_net_raw; then
-        echo "The tool may not capture on $tap yet. Grant it the capture privilege (see \"Capture privilege\" in the README):"
-        echo "    sudo setcap cap_net_raw,cap_net_admin=eip $tool"
+    helper=build/linkhelper/kalvessa100-link
+    if [ "$(id -u)" -ne 0 ] && ! getcap "$helper" 2>/dev/null | grep -q cap_net_raw; then
+        echo "The tool may not capture on $tap yet. Grant its capture helper the privilege (see \"Capture privilege\" in the README):"
+        echo "    sudo setcap cap_net_raw=eip $helper"
     fi
     exec "$tool" "${tool_args[@]}"
 fi
