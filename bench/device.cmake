@@ -5,4 +5,7 @@ foreach(name device_exchange device_settings)
   target_link_libraries(bench_${name} PRIVATE kalvessa_device kalvessa_testbed
                         PkgConfig::PCAP)
   kalvessa_target_warnings(bench_${name})
+  target_compile_definitions(bench_${name} PRIVATE
+      KALVESSA_LINK_HELPER_BUILT="$<TARGET_FILE:kalvessa100-link>")
+  add_dependencies(bench_${name} kalvessa100-link)
 endforeach()

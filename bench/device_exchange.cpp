@@ -5,8 +5,10 @@
 //   session  - readRegister as the program does it (session opened and closed per exchange)
 //   plain    - the same exchange over a capture opened with pcap_open_live instead
 //   held     - the request and reply alone, over one capture left open throughout
+//   helper   - readRegister as "session", through the capture helper (kalvessa100-link), as a
+//              program without the capture privilege of its own does it
 // and how long setting up and tearing down the kernel capture take on their own (the session
-// does each once, not per exchange).
+// does each once, not per exchange), directly and through the helper (which starts it).
 // The goal for "session" is a median of at most 1 ms.
 
 #include <QCoreApplication>
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "FrameLayout.h"
+#include "HelperFrameLink.h"
 #include "MV1Device_v4.h"
 #include "PacketSession.h"
 #include "PcapFrameLink.h"
@@ -164,18 +167,39 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    std::vector<double> opening, closing;
-    PacketSession s(host.constData());
-    for (int i = 0; i < count / 5 + 1; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        if (!s.open())
-            return 1;
-        opening.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
-        timer.restart();
-        s.release();
-        closing.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    const auto helperLink = [&host] {
+        return std::make_unique<HelperFrameLink>(host.toStdString(), KALVESSA_LINK_HELPER_BUILT);
+    };
+    MV1Device_v4 viaHelper(host.constData(), helperLink());
+    std::vector<double> helper;
+    if (!timeRuns(
+            count, [&] { return viaHelper.readRegister(Address, &value, false); }, &helper)) {
+        std::fprintf(stderr, "exchange through the helper failed\n");
+        return 1;
     }
+
+    // Set-up and tear-down of a capture: {opening, closing}.
+    const auto setUpAndTearDown = [count](PacketSession &s, std::vector<double> *opening,
+                                          std::vector<double> *closing) {
+        for (int i = 0; i < count / 5 + 1; ++i) {
+            QElapsedTimer timer;
+            timer.start();
+            if (!s.open())
+                return false;
+            opening->push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+            timer.restart();
+            s.release();
+            closing->push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        }
+        return true;
+    };
+    std::vector<double> opening, closing, helperOpening, helperClosing;
+    PacketSession viaHelperSession(host.constData(), helperLink());
+    if (!setUpAndTearDown(viaHelperSession, &helperOpening, &helperClosing))
+        return 1;
+    PacketSession s(host.constData());
+    if (!setUpAndTearDown(s, &opening, &closing))
+        return 1;
 
     std::vector<double> held;
     if (!s.open())
@@ -214,11 +238,18 @@ int main(int argc, char **argv)
     print("session", count, session);
     print("plain", count, plain);
     print("held", count, held);
-    const Figures o = figures(opening);
-    const Figures c = figures(closing);
-    std::printf(
-        "capture set-up: median %.3f ms, p95 %.3f ms; tear-down: median %.3f ms, p95 %.3f ms\n",
-        o.median, o.p95, c.median, c.p95);
+    print("helper", count, helper);
+    std::printf("helper/session median: %.2fx\n", figures(helper).median / figures(session).median);
+    const auto printSetUp = [](const char *what, const std::vector<double> &open,
+                               const std::vector<double> &close) {
+        const Figures o = figures(open);
+        const Figures c = figures(close);
+        std::printf("%s set-up: median %.3f ms, p95 %.3f ms; tear-down: median %.3f ms, p95 %.3f "
+                    "ms\n",
+                    what, o.median, o.p95, c.median, c.p95);
+    };
+    printSetUp("capture", opening, closing);
+    printSetUp("helper's capture", helperOpening, helperClosing);
     const double median = figures(session).median;
     std::printf("goal: session median <= %.1f ms: %s\n", GoalMedianMs,
                 median <= GoalMedianMs ? "met" : "MISSED");

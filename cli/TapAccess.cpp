@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "Console.h"
+#include "HelperFrameLink.h"
 #include "FirmwareStatus.h"
 #include "SettingValues.h"
 
@@ -51,10 +52,10 @@ bool wantsPrivilege(const TapOpening &opening)
 
 QString privilegeHint()
 {
-    return tr(
-        "If the capture privilege is missing: on an installed package, join the group "
-        "kalvessa (sudo usermod -aG kalvessa $USER) and log in again; for a build from "
-        "source, run: sudo setcap cap_net_raw,cap_net_admin=eip $(command -v kalvessa100ctl)");
+    return tr("If the capture privilege is missing: on an installed package, join the group "
+              "kalvessa (sudo usermod -aG kalvessa $USER) and log in again; for a build from "
+              "source, give the capture helper alone the privilege: sudo setcap cap_net_raw=eip %1")
+        .arg(QString::fromStdString(HelperFrameLink::helperPath()));
 }
 
 QString noInterfaceListText()

@@ -35,12 +35,6 @@ void releaseInterfaces(InterfaceList *list)
     delete list;
 }
 
-bool isTapAddress(const uint8_t *hardwareAddress)
-{
-    return hardwareAddress
-        && std::memcmp(hardwareAddress, TapAddressPrefix, sizeof TapAddressPrefix) == 0;
-}
-
 bool anyTapInterface()
 {
     const std::unique_ptr<struct if_nameindex, void (*)(struct if_nameindex *)> names(

@@ -5,6 +5,8 @@
 
 #include <pcap/pcap.h>
 
+#include "HardwareAddress.h"  // isTapAddress
+
 // The host's capture interfaces as libpcap lists them. Owns the list; release with
 // releaseInterfaces (or let the unique_ptr returned by listInterfaces do it).
 struct InterfaceList
@@ -21,10 +23,6 @@ using InterfaceListPtr = std::unique_ptr<InterfaceList, InterfaceListDeleter>;
 // Null (after logging "Error in pcap_findalldevs: <reason>") when the list cannot be had.
 InterfaceListPtr listInterfaces();
 void releaseInterfaces(InterfaceList *list);
-
-// The tap's vendor prefix.
-constexpr uint8_t TapAddressPrefix[3] = {0x00, 0x0E, 0xC6};
-bool isTapAddress(const uint8_t *hardwareAddress);
 
 // Whether any network interface carries the tap's prefix, from the kernel's own interface
 // index: a fraction of the cost of the capture library's listing, which also looks for its

@@ -74,5 +74,6 @@ public:
 };
 
 // The link a session has when it is given none: a capture of the interface through the capture
-// library, in this process.
+// library, in this process where it has the capture privilege (CAP_NET_RAW), else through the
+// capture helper, which alone carries it.
 std::unique_ptr<FrameLink> makeCaptureLink(const std::string &interfaceName);

@@ -7,6 +7,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+bool isTapAddress(const uint8_t *hardwareAddress)
+{
+    return hardwareAddress
+        && std::memcmp(hardwareAddress, TapAddressPrefix, sizeof TapAddressPrefix) == 0;
+}
+
 namespace {
 
 // Owns one socket descriptor for the length of a lookup.

@@ -4,6 +4,10 @@
 
 constexpr int HardwareAddressLength = 6;
 
+// The tap's vendor prefix.
+constexpr uint8_t TapAddressPrefix[3] = {0x00, 0x0E, 0xC6};
+bool isTapAddress(const uint8_t *hardwareAddress);
+
 // What the kernel tells of a network interface by its name, each asked on a fresh AF_INET
 // datagram socket: no privilege is needed, so a program that captures through a helper can ask
 // too.

@@ -99,11 +99,6 @@ LinkReception failed(LinkError error)
 
 }  // namespace
 
-std::unique_ptr<FrameLink> makeCaptureLink(const std::string &interfaceName)
-{
-    return std::make_unique<PcapFrameLink>(interfaceName);
-}
-
 PcapFrameLink::PcapFrameLink(std::string interfaceName) : m_name(std::move(interfaceName)) {}
 
 PcapFrameLink::~PcapFrameLink() = default;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # CI's packaging step: makes the Debian package with scripts/package.sh, has lintian judge it,
-# installs it on this machine, checks what it installed and the capture privilege it granted,
-# then purges it and checks that it is gone. Installs and removes a package system-wide, so it
+# installs it on this machine, checks what it installed and the capture privilege it granted (to
+# the capture helper alone), then purges it and checks that it is gone. Installs and removes a package system-wide, so it
 # needs root (or sudo); it ends on a line "packaging: N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -54,33 +54,38 @@ $sudo apt-get install -y -q "./$deb" || { $sudo apt-get update -q && $sudo apt-g
 check "installed as version $version" \
     test "$(dpkg-query -W -f='${Status} ${Version}' kalvessa100)" = "install ok installed $version"
 
-programs=(/usr/bin/kalvessa100)
-[ "$has_ctl" -eq 0 ] || programs+=(/usr/bin/kalvessa100ctl)
-for program in "${programs[@]}"; do
-    check "$program carries cap_net_admin,cap_net_raw=eip" \
-        bash -c "getcap '$program' | grep -q 'cap_net_admin,cap_net_raw=eip'"
-    check "$program is root:kalvessa 0754" test "$(stat -c '%U:%G %a' "$program")" = "root:kalvessa 754"
-done
+# Only the capture helper carries a capability, and only CAP_NET_RAW: the Qt programs load
+# plugins that a user's environment names, and would lend them the privilege.
+helper=/usr/libexec/kalvessa100/kalvessa100-link
+check "$helper carries cap_net_raw=eip" bash -c "getcap '$helper' | grep -q ' cap_net_raw=eip$'"
+check "$helper is root:kalvessa 0754" test "$(stat -c '%U:%G %a' "$helper")" = "root:kalvessa 754"
+listed=$(getcap -r /usr/bin /usr/libexec/kalvessa100 2>/dev/null | grep -i kalvessa || true)
+check "getcap lists only the helper among the package's programs (got: $listed)" \
+    test "$listed" = "$helper cap_net_raw=eip"
+check "the helper links no Qt" bash -c "! ldd '$helper' | grep -qi libQt"
 
-# No display at all: --version must not need one. Then as an unprivileged user, first outside
-# the group (refused by the mode), then in it.
+# No display at all: --version must not need one. Then as an unprivileged user: anyone may run
+# the programs, only the group's members the helper.
 clean_env=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
 out=$("${clean_env[@]}" kalvessa100 --version)
 echo "$out"
 check "kalvessa100 --version says kalvessa100 $project_version without a display" \
     test "$(head -n 1 <<<"$out")" = "kalvessa100 $project_version"
 gid=$(getent group kalvessa | cut -d: -f3)
-check "a user outside the group may not run it" \
-    bash -c "! $sudo setpriv --reuid=65534 --regid=65534 --clear-groups ${clean_env[*]} kalvessa100 --version >/dev/null 2>&1"
-check "a member of the group may run it" \
-    $sudo setpriv --reuid=65534 --regid="$gid" --clear-groups "${clean_env[@]}" kalvessa100 --version
+check "a user outside the group may run the window" \
+    $sudo setpriv --reuid=65534 --regid=65534 --clear-groups "${clean_env[@]}" kalvessa100 --version
+check "a user outside the group may not run the helper" \
+    bash -c "! $sudo setpriv --reuid=65534 --regid=65534 --clear-groups $helper lo </dev/null 2>/dev/null; test \$? -eq 126"
+check "a member of the group may run the helper (which refuses lo: not a tap)" \
+    bash -c "$sudo setpriv --reuid=65534 --regid=$gid --clear-groups $helper lo </dev/null >/dev/null 2>&1; test \$? -eq 2"
 if [ "$has_ctl" -eq 1 ]; then
     # This machine has no tap attached.
     set +e
-    "${clean_env[@]}" kalvessa100ctl list
+    $sudo setpriv --reuid=65534 --regid="$gid" --clear-groups "${clean_env[@]}" kalvessa100ctl list
     code=$?
     set -e
-    check "kalvessa100ctl list ends with 3 when no tap is attached (got $code)" test "$code" -eq 3
+    check "a member's kalvessa100ctl list ends with 3 when no tap is attached (got $code)" \
+        test "$code" -eq 3
     completion=/usr/share/bash-completion/completions/kalvessa100ctl
     check "bash completion for kalvessa100ctl is installed where bash-completion looks" \
         bash -n "$completion"
@@ -111,7 +116,7 @@ check "manual page kalvessa100(1) is installed" test -s /usr/share/man/man1/kalv
 echo "== purge"
 $sudo apt-get purge -y -q kalvessa100
 check "package is gone" bash -c "! dpkg-query -W -f='\${Status}' kalvessa100 2>/dev/null | grep -q installed"
-check "its files are gone" bash -c "! ls -d /usr/bin/kalvessa100 /usr/bin/kalvessa100ctl \
+check "its files are gone" bash -c "! ls -d /usr/bin/kalvessa100 /usr/bin/kalvessa100ctl $helper \
     /usr/share/applications/org.kalvessa.Kalvessa100.desktop /usr/lib/tmpfiles.d/kalvessa100.conf \
     /usr/lib/systemd/system/kalvessa100-apply@.service /etc/kalvessa100 \
     /var/lib/kalvessa100 /run/kalvessa100 2>/dev/null | grep -q ."

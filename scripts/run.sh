@@ -63,8 +63,8 @@ fi
 echo "Configuring the build in $build ..."
 cmake "${configure[@]}" >/dev/null
 # The build tool's own line per step: a first build takes minutes.
-echo "Building kalvessa100, kalvessa100ctl and the simulated tap ..."
-cmake --build "$build" -j"$(nproc)" --target kalvessa100 kalvessa100ctl kalvessa-tapsim
+echo "Building kalvessa100, kalvessa100ctl, the capture helper and the simulated tap ..."
+cmake --build "$build" -j"$(nproc)" --target kalvessa100 kalvessa100ctl kalvessa100-link kalvessa-tapsim
 if [ "$headless" -eq 1 ]; then
     tool=$build/cli/kalvessa100ctl
     [ ${#tool_args[@]} -gt 0 ] || tool_args=(list)
@@ -89,9 +89,10 @@ done
 
 if [ -n "$tap" ] && [ "$simulated" -eq 0 ]; then
     echo "Kalvessa 100 attached as $tap."
-    if [ "$(id -u)" -ne 0 ] && ! getcap "$tool" 2>/dev/null | grep -q cap_net_raw; then
-        echo "The tool may not capture on $tap yet. Grant it the capture privilege (see \"Capture privilege\" in the README):"
-        echo "    sudo setcap cap_net_raw,cap_net_admin=eip $tool"
+    helper=build/linkhelper/kalvessa100-link
+    if [ "$(id -u)" -ne 0 ] && ! getcap "$helper" 2>/dev/null | grep -q cap_net_raw; then
+        echo "The tool may not capture on $tap yet. Grant its capture helper the privilege (see \"Capture privilege\" in the README):"
+        echo "    sudo setcap cap_net_raw=eip $helper"
     fi
     status=0
     "$tool" "${tool_args[@]}" || status=$?

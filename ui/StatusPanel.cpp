@@ -9,6 +9,7 @@
 
 #include "ActionButtons.h"
 #include "FirmwareStatus.h"
+#include "HelperFrameLink.h"
 #include "MainWindowForm.h"
 #include "ResourcePaths.h"
 #include "WindowMessages.h"
@@ -202,9 +203,10 @@ void StatusPanel::tellProblem(const TapSnapshot &tap)
            "Capturing needs a privilege. With the program installed from its Debian package, "
            "join the group \"kalvessa\" and log in again:\n"
            "    sudo usermod -aG kalvessa $USER\n\n"
-           "For a program built from source, grant the privilege to the program itself:\n"
-           "    sudo setcap cap_net_raw,cap_net_admin=eip %3")
-            .arg(problem.interfaceName, problem.reason, QCoreApplication::applicationFilePath()),
+           "For a program built from source, grant the privilege to its capture helper alone:\n"
+           "    sudo setcap cap_net_raw=eip %3")
+            .arg(problem.interfaceName, problem.reason,
+                 QString::fromStdString(HelperFrameLink::helperPath())),
         WindowMessages::Topic::TapProblem);
 }
 

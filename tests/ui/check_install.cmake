@@ -1,7 +1,7 @@
 # Installs the build into a scratch prefix and checks that a desktop finds the tool there: the
-# program and the command-line tool on the path; the desktop entry, metainfo and icons under one
-# desktop id; the manual pages of both; the udev rule and the unit that apply declared settings
-# to a tap plugged in.
+# program and the command-line tool on the path, the capture helper among the private programs;
+# the desktop entry, metainfo and icons under one desktop id; the manual pages of both; the udev
+# rule and the unit that apply declared settings to a tap plugged in.
 #   cmake -DBUILD_DIR=... -DPREFIX=... -DVERSION=... -P check_install.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
@@ -13,10 +13,12 @@ endif()
 set(id org.kalvessa.Kalvessa100)
 set(program "${PREFIX}/bin/kalvessa100")
 set(command_line "${PREFIX}/bin/kalvessa100ctl")
+# Among the private programs, off the path: the one program that may carry the capture privilege.
+set(helper "${PREFIX}/libexec/kalvessa100/kalvessa100-link")
 set(entry "${PREFIX}/share/applications/${id}.desktop")
 set(metainfo "${PREFIX}/share/metainfo/${id}.metainfo.xml")
 set(icons "${PREFIX}/share/icons/hicolor")
-foreach(f IN ITEMS "${program}" "${command_line}" "${entry}" "${metainfo}"
+foreach(f IN ITEMS "${program}" "${command_line}" "${helper}" "${entry}" "${metainfo}"
                    "${PREFIX}/share/man/man1/kalvessa100.1.gz"
                    "${PREFIX}/share/man/man1/kalvessa100ctl.1.gz"
                    "${icons}/48x48/apps/${id}.png" "${icons}/128x128/apps/${id}.png"
@@ -27,7 +29,7 @@ foreach(f IN ITEMS "${program}" "${command_line}" "${entry}" "${metainfo}"
     message(FATAL_ERROR "not installed: ${f}")
   endif()
 endforeach()
-foreach(p IN ITEMS "${program}" "${command_line}")
+foreach(p IN ITEMS "${program}" "${command_line}" "${helper}")
   file(READ "${p}" magic LIMIT 4 HEX)
   execute_process(COMMAND test -x "${p}" RESULT_VARIABLE not_executable)
   if(NOT magic STREQUAL "7f454c46" OR NOT not_executable EQUAL 0)

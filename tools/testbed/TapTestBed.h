@@ -50,7 +50,8 @@ public:
     QByteArray settingsSector(bool stored) override;
 
     QString hostInterface() const override { return m_host; }
-    // A capture of the host end, as the tap service makes it.
+    // A capture of the host end, as the tap service makes it (through the capture helper
+    // where the environment says KALVESSA_TAP_LINK=helper).
     std::unique_ptr<FrameLink> link() const override;
     // Packet sockets of this process bound to the host interface, as /proc/net/packet lists
     // them.

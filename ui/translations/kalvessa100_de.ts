@@ -644,16 +644,16 @@ Discard your changes?</source>
 Capturing needs a privilege. With the program installed from its Debian package, join the group &quot;kalvessa&quot; and log in again:
     sudo usermod -aG kalvessa $USER
 
-For a program built from source, grant the privilege to the program itself:
-    sudo setcap cap_net_raw,cap_net_admin=eip %3</source>
+For a program built from source, grant the privilege to its capture helper alone:
+    sudo setcap cap_net_raw=eip %3</source>
         <translation>Der Tap ist als %1 angeschlossen, aber dieses Programm kann auf dieser Schnittstelle nicht mitschneiden:
 %2
 
 Der Mitschnitt braucht ein Recht. Ist das Programm aus seinem Debian-Paket installiert, treten Sie der Gruppe „kalvessa“ bei und melden sich neu an:
     sudo usermod -aG kalvessa $USER
 
-Einem selbst gebauten Programm erteilen Sie das Recht direkt:
-    sudo setcap cap_net_raw,cap_net_admin=eip %3</translation>
+Bei einem selbst gebauten Programm erteilen Sie das Recht allein seinem Mitschnitt-Helfer:
+    sudo setcap cap_net_raw=eip %3</translation>
     </message>
     <message>
         <source>Status light</source>
