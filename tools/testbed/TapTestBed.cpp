@@ -225,16 +225,28 @@ int TapTestBed::capturesHeld() const
     const unsigned index = if_nametoindex(m_host.toLocal8Bit().constData());
     if (index == 0)
         return 0;
-    // The sockets of this process, by inode: the simulated tap's own on the far end and any
-    // other program's are not ours.
+    // The sockets of this process and of its children, by inode: a program without the capture
+    // privilege holds its capture through a helper it runs. The simulated tap's own socket is on
+    // the far end, and any other program's is not ours.
+    QStringList holders{QStringLiteral("self")};
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(tasks.filePath(task + QStringLiteral("/children")));
+        if (children.open(QIODevice::ReadOnly))
+            for (const QByteArray &pid : children.readAll().simplified().split(' '))
+                if (!pid.isEmpty())
+                    holders << QString::fromLatin1(pid);
+    }
     QSet<QByteArray> ours;
-    const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString &fd : fds.entryList(QDir::Files | QDir::System)) {
-        char target[64] = {};
-        const ssize_t n = ::readlink(qPrintable(fds.filePath(fd)), target, sizeof target - 1);
-        const QByteArray link(target, n > 0 ? static_cast<int>(n) : 0);
-        if (link.startsWith("socket:[") && link.endsWith(']'))
-            ours.insert(link.mid(8, link.size() - 9));
+    for (const QString &holder : holders) {
+        const QDir fds(QStringLiteral("/proc/%1/fd").arg(holder));
+        for (const QString &fd : fds.entryList(QDir::Files | QDir::System)) {
+            char target[64] = {};
+            const ssize_t n = ::readlink(qPrintable(fds.filePath(fd)), target, sizeof target - 1);
+            const QByteArray link(target, n > 0 ? static_cast<int>(n) : 0);
+            if (link.startsWith("socket:[") && link.endsWith(']'))
+                ours.insert(link.mid(8, link.size() - 9));
+        }
     }
     // sk RefCnt Type Proto Iface R Rmem User Inode
     constexpr int IfaceColumn = 4;
