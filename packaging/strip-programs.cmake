@@ -1,6 +1,8 @@
-# Run by CPack once the files to package are staged: strips every program in usr/bin as
-# Debian's dh_strip does (debugging symbols and the .comment and .note sections go).
-file(GLOB _programs "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/usr/bin/*")
+# Run by CPack once the files to package are staged: strips every program in usr/bin and the
+# private ones in usr/libexec as Debian's dh_strip does (debugging symbols and the .comment and
+# .note sections go).
+file(GLOB _programs "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/usr/bin/*"
+     "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/usr/libexec/kalvessa100/*")
 if(NOT _programs)
   message(FATAL_ERROR "strip-programs: nothing staged in ${CPACK_TEMPORARY_INSTALL_DIRECTORY}/usr/bin")
 endif()

@@ -74,8 +74,19 @@ check "kalvessa100 --version says kalvessa100 $project_version without a display
 gid=$(getent group kalvessa | cut -d: -f3)
 check "a user outside the group may run the window" \
     $sudo setpriv --reuid=65534 --regid=65534 --clear-groups "${clean_env[@]}" kalvessa100 --version
-check "a user outside the group may not run the helper" \
-    bash -c "! $sudo setpriv --reuid=65534 --regid=65534 --clear-groups $helper lo </dev/null 2>/dev/null; test \$? -eq 126"
+# Some kernels (seen in virtual machines) let anyone execute a file whose mode denies it; the
+# helper's mode is checked above, and its effect only where the kernel enforces modes.
+probe=$(mktemp -d)
+cp /bin/true "$probe/true" && chmod 0750 "$probe/true" && chmod 0755 "$probe"
+enforced=0
+$sudo setpriv --reuid=65534 --regid=65534 --clear-groups "$probe/true" 2>/dev/null || enforced=$?
+rm -rf "$probe"
+if [ "$enforced" -eq 126 ]; then
+    check "a user outside the group may not run the helper" \
+        bash -c "$sudo setpriv --reuid=65534 --regid=65534 --clear-groups $helper lo </dev/null >/dev/null 2>&1; test \$? -eq 126"
+else
+    echo "skipped: a user outside the group may not run the helper (this kernel lets anyone execute a file whose mode denies it)"
+fi
 check "a member of the group may run the helper (which refuses lo: not a tap)" \
     bash -c "$sudo setpriv --reuid=65534 --regid=$gid --clear-groups $helper lo </dev/null >/dev/null 2>&1; test \$? -eq 2"
 if [ "$has_ctl" -eq 1 ]; then
