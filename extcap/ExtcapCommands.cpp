@@ -142,8 +142,11 @@ ExitCode capture(const CaptureRequest &request)
     switch (status) {
     case 0: return ExitCode::Success;
     case 2: return ExitCode::BadInput;  // the helper refused: it said why
-    default: return ExitCode::Unreachable;
+    case helpercapture::NotStarted:
+    case helpercapture::NoPrivilege: console::err(tapaccess::privilegeHint()); break;
+    default: break;
     }
+    return ExitCode::Unreachable;
 }
 
 }  // namespace extcapcommands

@@ -17,7 +17,6 @@ namespace helpercapture {
 
 namespace {
 
-constexpr int StartFailed = 1;
 constexpr int SignalledBase = 128;
 
 volatile sig_atomic_t g_stop = 0;
@@ -66,7 +65,7 @@ int run(const Request &request)
     int caller[2];
     if (::pipe2(caller, O_CLOEXEC) != 0) {
         std::fprintf(stderr, "kalvessa100-extcap: pipe: %s\n", std::strerror(errno));
-        return StartFailed;
+        return NotStarted;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -79,7 +78,7 @@ int run(const Request &request)
         ::close(caller[1]);
         std::fprintf(stderr, "kalvessa100-extcap: cannot start the capture helper %s: %s\n",
                      request.helper.c_str(), std::strerror(spawned));
-        return StartFailed;
+        return NotStarted;
     }
     g_child = child;
     if (g_stop != 0)

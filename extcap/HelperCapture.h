@@ -21,9 +21,14 @@ struct Request
     std::string filter;  // empty: every frame but the tap's own
 };
 
+// The helper could not be started (run by someone outside the group allowed to run it, or
+// missing); the reason has been told on standard error.
+constexpr int NotStarted = -1;
+// The helper's own status when the capture privilege was missing.
+constexpr int NoPrivilege = 3;
+
 // Runs the helper until it ends; its exit status (the helper tells on standard error why, and
-// how many packets it captured and dropped). 1, with the reason on standard error, when it
-// cannot be started.
+// how many packets it captured and dropped), or NotStarted.
 int run(const Request &request);
 
 }  // namespace helpercapture

@@ -123,7 +123,8 @@ int requireFifo(const std::string &path)
     const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
     if (fd < 0)
         refuse(path + ": " + std::strerror(errno));
-    struct stat status{};
+    struct stat status
+    {};
     if (::fstat(fd, &status) != 0 || !S_ISFIFO(status.st_mode)) {
         ::close(fd);
         refuse(path + " is not a FIFO");
@@ -136,12 +137,11 @@ void requireFilter(const std::string &expression)
 {
     if (expression.empty())
         return;
-    std::unique_ptr<pcap_t, decltype(&pcap_close)> dead(
-        pcap_open_dead(DLT_EN10MB, SnapshotLength), pcap_close);
+    std::unique_ptr<pcap_t, decltype(&pcap_close)> dead(pcap_open_dead(DLT_EN10MB, SnapshotLength),
+                                                        pcap_close);
     bpf_program program{};
-    if (!dead || pcap_compile(dead.get(), &program, expression.c_str(), 1,
-                              PCAP_NETMASK_UNKNOWN)
-                     != 0)
+    if (!dead
+        || pcap_compile(dead.get(), &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0)
         refuse("filter \"" + expression + "\": " + (dead ? pcap_geterr(dead.get()) : "no memory"));
     pcap_freecode(&program);
 }
@@ -149,10 +149,7 @@ void requireFilter(const std::string &expression)
 class PcapStream
 {
 public:
-    explicit PcapStream(int fd)
-        : m_fd(fd)
-    {
-    }
+    explicit PcapStream(int fd) : m_fd(fd) {}
 
     // False once the reader has gone or the FIFO failed; later writes are dropped.
     bool good() const { return m_good; }
@@ -319,7 +316,8 @@ int openWriteEnd(int pathHandle, const std::string &path)
 void installSignals(int wakeWrite)
 {
     g_wakeWrite = wakeWrite;
-    struct sigaction action{};
+    struct sigaction action
+    {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a write blocked on a stalled reader is interrupted
@@ -378,8 +376,8 @@ int run(const std::vector<std::string> &arguments)
         }
         // Read also when poll said nothing: a capture's descriptor may stay quiet while frames
         // wait in its ring.
-        const int got = pcap_dispatch(capture.get(), -1, takeFrame,
-                                      reinterpret_cast<u_char *>(&state));
+        const int got =
+            pcap_dispatch(capture.get(), -1, takeFrame, reinterpret_cast<u_char *>(&state));
         if (got == PCAP_ERROR) {
             failure = request.interface + ": " + pcap_geterr(capture.get());
             break;
@@ -395,8 +393,8 @@ int run(const std::vector<std::string> &arguments)
                      "kalvessa100-link: %s: %u packets captured, %llu passed on, %u dropped (%u "
                      "by the kernel, %u by the interface)\n",
                      request.interface.c_str(), stats.ps_recv,
-                     static_cast<unsigned long long>(state.passed),
-                     stats.ps_drop + stats.ps_ifdrop, stats.ps_drop, stats.ps_ifdrop);
+                     static_cast<unsigned long long>(state.passed), stats.ps_drop + stats.ps_ifdrop,
+                     stats.ps_drop, stats.ps_ifdrop);
     } else {
         std::fprintf(stderr, "kalvessa100-link: %s: %llu packets passed on, dropped unknown\n",
                      request.interface.c_str(), static_cast<unsigned long long>(state.passed));

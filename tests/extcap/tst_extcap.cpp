@@ -79,9 +79,10 @@ QMap<QString, ConfigOption> parseConfig(const QString &text)
         if (line.startsWith(QLatin1String("arg "))) {
             const QString call = fields.value(QStringLiteral("call"));
             callOf.insert(fields.value(QStringLiteral("number")), call);
-            options.insert(call, {fields.value(QStringLiteral("default")),
-                                  fields.value(QStringLiteral("validation")),
-                                  fields.value(QStringLiteral("group"))});
+            options.insert(call,
+                           {fields.value(QStringLiteral("default")),
+                            fields.value(QStringLiteral("validation")),
+                            fields.value(QStringLiteral("group"))});
         } else if (line.startsWith(QLatin1String("value "))
                    && fields.value(QStringLiteral("default")) == QLatin1String("true")) {
             options[callOf.value(fields.value(QStringLiteral("arg")))].defaultValue =
@@ -165,9 +166,10 @@ class TestExtcap : public QObject
 
     Run tsharkCapture(const QStringList &settings, int packets, const QString &output)
     {
-        QStringList arguments{QStringLiteral("-i"), Iface, QStringLiteral("-a"),
-                              QStringLiteral("packets:%1").arg(packets), QStringLiteral("-F"),
-                              QStringLiteral("pcap"), QStringLiteral("-w"), output};
+        QStringList arguments{QStringLiteral("-i"), Iface,
+                              QStringLiteral("-a"), QStringLiteral("packets:%1").arg(packets),
+                              QStringLiteral("-F"), QStringLiteral("pcap"),
+                              QStringLiteral("-w"), output};
         for (const QString &setting : settings)
             arguments << QStringLiteral("-o") << Prefs + setting;
         return program(tshark, arguments);
@@ -179,9 +181,9 @@ private slots:
         REQUIRE_TAP_TEST_BED();
         tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
         if (tshark.isEmpty() && qEnvironmentVariableIsSet("CI"))
-            QFAIL("tshark is not installed (scripts/install-deps.sh --test installs it)");
+            QFAIL("tshark is not installed (scripts/install-deps.sh installs it)");
         if (tshark.isEmpty())
-            QSKIP("tshark is not installed (scripts/install-deps.sh --test installs it)");
+            QSKIP("tshark is not installed (scripts/install-deps.sh installs it)");
         // Debian's tshark reads extcap programs from one folder and, run as root, takes no
         // other from the environment: the test's own folder goes over it in this namespace's
         // private mounts, holding only the extcap under test.
@@ -208,8 +210,8 @@ private slots:
         QVERIFY2(listed.out.contains(
                      Iface + QStringLiteral(" (Kalvessa 100 on kvtap0 (00:0e:c6:12:34:56))")),
                  qPrintable(listed.out + listed.err));
-        const Run dlts = extcap({QStringLiteral("--extcap-dlts"),
-                                 QStringLiteral("--extcap-interface"), Iface});
+        const Run dlts =
+            extcap({QStringLiteral("--extcap-dlts"), QStringLiteral("--extcap-interface"), Iface});
         QCOMPARE(dlts.out, QStringLiteral("dlt {number=1}{name=EN10MB}{display=Ethernet}\n"));
     }
 
@@ -219,10 +221,12 @@ private slots:
     {
         const auto bed = tap({QStringLiteral("--background-rate"), QStringLiteral("2000")});
         QVERIFY(bed);
-        const QStringList settings{
-            QStringLiteral("filter:on"), QStringLiteral("match:keep"),
-            QStringLiteral("ethdst:00:0e:c6:*:*:*"), QStringLiteral("ethertype:08:00"),
-            QStringLiteral("ipsrc:192.168.1.*"), QStringLiteral("crcerrors:on")};
+        const QStringList settings{QStringLiteral("filter:on"),
+                                   QStringLiteral("match:keep"),
+                                   QStringLiteral("ethdst:00:0e:c6:*:*:*"),
+                                   QStringLiteral("ethertype:08:00"),
+                                   QStringLiteral("ipsrc:192.168.1.*"),
+                                   QStringLiteral("crcerrors:on")};
         // The registers those options change from the simulated tap's first settings: flags,
         // the care masks, the compared bytes (the rest stay as the tap holds them).
         for (int round = 0; round < 2; ++round) {
@@ -277,14 +281,15 @@ private slots:
         QTest::addColumn<QStringList>("defaults");  // call=value; empty: no option has one
         QTest::addColumn<QString>("group");
         QTest::newRow("generation 4")
-            << QStringList() << QStringList{QStringLiteral("--match=discard"),
-                                            QStringLiteral("--ethertype=86:dd"),
-                                            QStringLiteral("--ip-proto=udp"),
-                                            QStringLiteral("--eth-src=02:*:*:*:*:01"),
-                                            QStringLiteral("--fcs=off")}
+            << QStringList()
             << QStringList{QStringLiteral("--match=discard"), QStringLiteral("--ethertype=86:dd"),
+                           QStringLiteral("--ip-proto=udp"),
+                           QStringLiteral("--eth-src=02:*:*:*:*:01"), QStringLiteral("--fcs=off")}
+            << QStringList{QStringLiteral("--match=discard"),
+                           QStringLiteral("--ethertype=86:dd"),
                            QStringLiteral("--ip-proto=11"),
-                           QStringLiteral("--eth-src=02:*:*:*:*:01"), QStringLiteral("--fcs=off"),
+                           QStringLiteral("--eth-src=02:*:*:*:*:01"),
+                           QStringLiteral("--fcs=off"),
                            QStringLiteral("--store=false")}
             << QStringLiteral("Capture settings of the tap");
         QTest::newRow("generation 3")
@@ -302,12 +307,12 @@ private slots:
         const auto bed = tap(tapOptions);
         QVERIFY(bed);
         if (!applied.isEmpty()) {
-            const Run apply =
-                program(QStringLiteral(KALVESSA100CTL), QStringList{QStringLiteral("apply")} + applied);
+            const Run apply = program(QStringLiteral(KALVESSA100CTL),
+                                      QStringList{QStringLiteral("apply")} + applied);
             QVERIFY2(apply.code == 0, qPrintable(apply.err));
         }
-        const Run run = extcap({QStringLiteral("--extcap-config"),
-                                QStringLiteral("--extcap-interface"), Iface});
+        const Run run = extcap(
+            {QStringLiteral("--extcap-config"), QStringLiteral("--extcap-interface"), Iface});
         QVERIFY2(run.code == 0, qPrintable(run.err));
         const QMap<QString, ConfigOption> config = parseConfig(run.out);
         QCOMPARE(config.size(), 12);  // every setting, and --store
@@ -353,8 +358,8 @@ private slots:
             {"sign in an octet", "--ip-dst", "10.0.-1.1", false},
         };
         for (const Row &row : rows)
-            QTest::newRow(row.name) << QString::fromLatin1(row.option)
-                                    << QString::fromLatin1(row.value) << row.valid;
+            QTest::newRow(row.name)
+                << QString::fromLatin1(row.option) << QString::fromLatin1(row.value) << row.valid;
     }
     void malformedRefusedBeforeWriting()
     {
@@ -396,7 +401,8 @@ private slots:
         };
         const QList<Row> rows{
             {capture + QStringList{QStringLiteral("kalvessa100-000ec6999999")}, 3,
-             QStringLiteral("00:0e:c6:99:99:99: no Kalvessa 100 with this MAC address is attached.")},
+             QStringLiteral(
+                 "00:0e:c6:99:99:99: no Kalvessa 100 with this MAC address is attached.")},
             {capture + QStringList{QStringLiteral("eth0")}, 2,
              QStringLiteral("eth0: not an interface of kalvessa100-extcap")},
             {capture + QStringList{Iface, QStringLiteral("--filter=on")}, 2,
@@ -478,20 +484,42 @@ private slots:
         QTest::addColumn<QString>("target");  // fifo, file, missing, directory, link-to-file
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("not a tap") << "lo" << "fifo" << "" << "lo is not a Kalvessa 100 tap";
-        QTest::newRow("no such interface")
-            << "kvnone0" << "fifo" << "" << "kvnone0: No such device exists";
-        QTest::newRow("an option for an interface") << "--help" << "fifo" << ""
+        QTest::newRow("not a tap") << "lo"
+                                   << "fifo"
+                                   << ""
+                                   << "lo is not a Kalvessa 100 tap";
+        QTest::newRow("no such interface") << "kvnone0"
+                                           << "fifo"
+                                           << ""
+                                           << "kvnone0: No such device exists";
+        QTest::newRow("an option for an interface") << "--help"
+                                                    << "fifo"
+                                                    << ""
                                                     << "not an interface name";
-        QTest::newRow("a regular file") << "kvtap0" << "file" << "" << "is not a FIFO";
-        QTest::newRow("a link to a regular file") << "kvtap0" << "link" << "" << "is not a FIFO";
-        QTest::newRow("a directory") << "kvtap0" << "directory" << "" << "is not a FIFO";
-        QTest::newRow("nothing there") << "kvtap0" << "missing" << ""
+        QTest::newRow("a regular file") << "kvtap0"
+                                        << "file"
+                                        << ""
+                                        << "is not a FIFO";
+        QTest::newRow("a link to a regular file") << "kvtap0"
+                                                  << "link"
+                                                  << ""
+                                                  << "is not a FIFO";
+        QTest::newRow("a directory") << "kvtap0"
+                                     << "directory"
+                                     << ""
+                                     << "is not a FIFO";
+        QTest::newRow("nothing there") << "kvtap0"
+                                       << "missing"
+                                       << ""
                                        << "No such file or directory";
-        QTest::newRow("filter that does not compile")
-            << "kvtap0" << "fifo" << "tcp port" << "filter \"tcp port\": ";
-        QTest::newRow("filter of an unknown host")
-            << "kvtap0" << "fifo" << "host no.such.host.invalid" << "filter \"host no.such";
+        QTest::newRow("filter that does not compile") << "kvtap0"
+                                                      << "fifo"
+                                                      << "tcp port"
+                                                      << "filter \"tcp port\": ";
+        QTest::newRow("filter of an unknown host") << "kvtap0"
+                                                   << "fifo"
+                                                   << "host no.such.host.invalid"
+                                                   << "filter \"host no.such";
     }
     void helperFifoRefusals()
     {
@@ -521,7 +549,8 @@ private slots:
         const Run run = program(QStringLiteral(KALVESSA_LINK_HELPER_BUILT), arguments << interface);
         QCOMPARE(run.code, 2);
         QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
-        QVERIFY2(run.err.startsWith(QStringLiteral("kalvessa100-link: ")) && run.err.contains(reason),
+        QVERIFY2(run.err.startsWith(QStringLiteral("kalvessa100-link: "))
+                     && run.err.contains(reason),
                  qPrintable(run.err));
         QCOMPARE(fileBytes(file), QByteArray("kept\n"));
     }
@@ -535,7 +564,8 @@ private slots:
         QTest::newRow("generation 4")
             << QStringList{QStringLiteral("--firmware-version"), QStringLiteral("3.9")}
             << QStringList{
-                   QStringLiteral("Kind: request"), QStringLiteral("Kind: reply"),
+                   QStringLiteral("Kind: request"),
+                   QStringLiteral("Kind: reply"),
                    QStringLiteral("Command: Write register (0x70)"),
                    QStringLiteral("Command: Read register (0x71)"),
                    QStringLiteral("Register address: 0x070202"),
@@ -571,19 +601,22 @@ private slots:
         const auto bed = tap(tapOptions + QStringList{QStringLiteral("--record-pcap"), recorded});
         QVERIFY(bed);
         const QString ctl = QStringLiteral(KALVESSA100CTL);
-        const QStringList every = QStringLiteral(
-            "apply --filter=on --match=keep --eth-dst=00:0e:c6:*:*:* --eth-src=* "
-            "--ethertype=08:00 --ip-proto=11 --ip-src=* --ip-dst=* --timestamps=off "
-            "--crc-errors=on --fcs=off").split(QLatin1Char(' '));
+        const QStringList every =
+            QStringLiteral("apply --filter=on --match=keep --eth-dst=00:0e:c6:*:*:* --eth-src=* "
+                           "--ethertype=08:00 --ip-proto=11 --ip-src=* --ip-dst=* --timestamps=off "
+                           "--crc-errors=on --fcs=off")
+                .split(QLatin1Char(' '));
         QCOMPARE(program(ctl, every).code, 0);
         if (tapOptions.contains(QStringLiteral("3.9")))
             QCOMPARE(program(ctl, {QStringLiteral("show")}).code, 0);
-        const Run update = program(ctl, {QStringLiteral("update-firmware"), QStringLiteral("--yes"),
-                                         QStringLiteral("--force-stand-in")});
+        const Run update = program(ctl,
+                                   {QStringLiteral("update-firmware"), QStringLiteral("--yes"),
+                                    QStringLiteral("--force-stand-in")});
         QVERIFY2(update.code == 0, qPrintable(update.err));
-        const Run decoded = program(tshark, {QStringLiteral("-X"),
-                                             QStringLiteral("lua_script:" KALVESSA_DISSECTOR),
-                                             QStringLiteral("-V"), QStringLiteral("-r"), recorded});
+        const Run decoded =
+            program(tshark,
+                    {QStringLiteral("-X"), QStringLiteral("lua_script:" KALVESSA_DISSECTOR),
+                     QStringLiteral("-V"), QStringLiteral("-r"), recorded});
         QVERIFY2(decoded.code == 0, qPrintable(decoded.err));
         for (const QString &line : shown)
             QVERIFY2(decoded.out.contains(line), qPrintable(line));
@@ -601,8 +634,9 @@ private slots:
         QTest::newRow("register write cut before its value")
             << request(0x70, 0x70201, QByteArray(), 19) << "Malformed: Write register needs 20"
             << "Register value";
-        QTest::newRow("page cut in its data") << request(0xB1, 5, QByteArray(), 200)
-                                              << "Malformed: Program page needs 275" << "Page data";
+        QTest::newRow("page cut in its data")
+            << request(0xB1, 5, QByteArray(), 200) << "Malformed: Program page needs 275"
+            << "Page data";
         QTest::newRow("no command at all") << zero + QByteArray(1, '\0') << "no command"
                                            << "Command:";
         QTest::newRow("unknown code") << request(0x42, 1, 0) << "Unknown command or reply code"
@@ -612,9 +646,10 @@ private slots:
         QTest::newRow("reserved byte set")
             << QByteArray(request(0x71, 1, 0)).replace(14, 1, "\x01") << "Reserved byte is not zero"
             << "Malformed";
-        QTest::newRow("someone else's EtherType 0")
-            << QByteArray::fromHex("020000000001") + QByteArray(8, '\0') + request(0x70, 1, 1).mid(14)
-            << "Ethernet II" << "Kalvessa 100 control";
+        QTest::newRow("someone else's EtherType 0") << QByteArray::fromHex("020000000001")
+                + QByteArray(8, '\0') + request(0x70, 1, 1).mid(14)
+                                                    << "Ethernet II"
+                                                    << "Kalvessa 100 control";
     }
     void dissectorNeverGuesses()
     {
@@ -624,11 +659,14 @@ private slots:
         const QString path = scratch.filePath(QStringLiteral("one.pcap"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QVERIFY(file.write(capturebytes::pcapHeader(1) + capturebytes::pcapRecord(frame, uint32_t(frame.size()))) > 0);
+        QVERIFY(file.write(capturebytes::pcapHeader(1)
+                           + capturebytes::pcapRecord(frame, uint32_t(frame.size())))
+                > 0);
         file.close();
-        const Run decoded = program(tshark, {QStringLiteral("-X"),
-                                             QStringLiteral("lua_script:" KALVESSA_DISSECTOR),
-                                             QStringLiteral("-V"), QStringLiteral("-r"), path});
+        const Run decoded =
+            program(tshark,
+                    {QStringLiteral("-X"), QStringLiteral("lua_script:" KALVESSA_DISSECTOR),
+                     QStringLiteral("-V"), QStringLiteral("-r"), path});
         QVERIFY2(decoded.out.contains(shown), qPrintable(decoded.out));
         QVERIFY2(!decoded.out.contains(notShown), qPrintable(decoded.out));
     }
