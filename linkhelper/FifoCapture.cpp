@@ -28,6 +28,11 @@ constexpr int SnapshotLength = static_cast<int>(linkhelper::MostFrameLength);
 // Room for a burst at full line rate while the reader catches up; the kernel drops (and counts)
 // what does not fit.
 constexpr int KernelBufferBytes = 8 * 1024 * 1024;
+// Frames are handed over in blocks, each at the latest this long after its first frame: a
+// flood is read a block at a time, a trickle still reaches the reader within a blink.
+constexpr int BatchTimeoutMs = 20;
+// What the FIFO holds while its reader catches up (the kernel may grant less).
+constexpr int FifoBytes = 1024 * 1024;
 // How often the loop looks at its end conditions when nothing arrives at all.
 constexpr int IdleWakeMs = 200;
 // How long the wait for the FIFO's reader sleeps between tries.
@@ -168,11 +173,13 @@ public:
 
     void record(const pcap_pkthdr &frame, const uint8_t *bytes)
     {
-        putWord(static_cast<uint32_t>(frame.ts.tv_sec));
-        putWord(static_cast<uint32_t>(frame.ts.tv_usec));
-        putWord(frame.caplen);
-        putWord(frame.len);
-        m_buffer.insert(m_buffer.end(), bytes, bytes + frame.caplen);
+        const std::array<uint32_t, 4> header{static_cast<uint32_t>(frame.ts.tv_sec),
+                                             static_cast<uint32_t>(frame.ts.tv_usec), frame.caplen,
+                                             frame.len};
+        const size_t at = m_buffer.size();
+        m_buffer.resize(at + sizeof header + frame.caplen);
+        std::memcpy(m_buffer.data() + at, header.data(), sizeof header);
+        std::memcpy(m_buffer.data() + at + sizeof header, bytes, frame.caplen);
     }
 
     size_t waiting() const { return m_buffer.size(); }
@@ -251,7 +258,8 @@ pcap_t *openCapture(const std::string &name, const std::string &filter)
     if (p == nullptr)
         fail(name + ": " + error);
     if (pcap_set_snaplen(p, SnapshotLength) != 0 || pcap_set_promisc(p, 1) != 0
-        || pcap_set_immediate_mode(p, 1) != 0 || pcap_set_buffer_size(p, KernelBufferBytes) != 0)
+        || pcap_set_timeout(p, BatchTimeoutMs) != 0
+        || pcap_set_buffer_size(p, KernelBufferBytes) != 0)
         fail(name + ": cannot set up the capture");
     const int activated = pcap_activate(p);
     if (activated < 0) {
@@ -301,6 +309,7 @@ int openWriteEnd(int pathHandle, const std::string &path)
         if (fd >= 0) {
             const int flags = ::fcntl(fd, F_GETFL);
             ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+            ::fcntl(fd, F_SETPIPE_SZ, FifoBytes);  // best effort: a smaller FIFO works too
             return fd;
         }
         if (errno != ENXIO && errno != EINTR)
