@@ -78,8 +78,8 @@ void flood(const char *interface, int rate, const std::atomic<bool> &stop,
     to.sll_family = AF_PACKET;
     to.sll_ifindex = int(if_nametoindex(interface));
     to.sll_halen = 6;
-    unsigned char frame[FrameLength] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02, 0x4b,
-                                        0x56, 0x4a, 0x4e, 0x4b, 0x88, 0xb5};
+    unsigned char frame[FrameLength] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02,
+                                        0x4b, 0x56, 0x4a, 0x4e, 0x4b, 0x88, 0xb5};
     while (!stop.load()) {
         if (rate > 0) {
             const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
@@ -102,9 +102,10 @@ Measured capture(const QString &tshark, const QString &interface, int seconds, i
     std::atomic<quint64> sent{0};
     std::thread sender(flood, farEnd, rate, std::cref(stop), std::ref(sent));
     QProcess process;
-    process.start(tshark, {QStringLiteral("-i"), interface, QStringLiteral("-a"),
-                           QStringLiteral("duration:%1").arg(seconds), QStringLiteral("-F"),
-                           QStringLiteral("pcap"), QStringLiteral("-w"), output});
+    process.start(tshark,
+                  {QStringLiteral("-i"), interface, QStringLiteral("-a"),
+                   QStringLiteral("duration:%1").arg(seconds), QStringLiteral("-F"),
+                   QStringLiteral("pcap"), QStringLiteral("-w"), output});
     process.waitForFinished(60000 + seconds * 1000);
     stop = true;
     sender.join();
@@ -154,7 +155,8 @@ int main(int argc, char **argv)
             .match(QString::fromLocal8Bit(folders.readAllStandardOutput()));
     const QString extcapDir = scratch.filePath(QStringLiteral("extcap"));
     QDir().mkpath(extcapDir);
-    QFile::link(QStringLiteral(KALVESSA100_EXTCAP), extcapDir + QStringLiteral("/kalvessa100-extcap"));
+    QFile::link(QStringLiteral(KALVESSA100_EXTCAP),
+                extcapDir + QStringLiteral("/kalvessa100-extcap"));
     if (!found.hasMatch()
         || ::mount(QFile::encodeName(extcapDir).constData(),
                    QFile::encodeName(found.captured(1)).constData(), nullptr, MS_BIND, nullptr)
@@ -168,10 +170,10 @@ int main(int argc, char **argv)
     for (const int rate : {0, steadyRate}) {
         std::vector<double> direct, through;
         for (int round = 0; round < rounds; ++round) {
-            const Measured d = capture(tshark, bed->hostInterface(), seconds, rate, output,
-                                       farEnd.constData());
-            const Measured e = capture(tshark, QStringLiteral("kalvessa100-000ec6123456"),
-                                       seconds, rate, output, farEnd.constData());
+            const Measured d =
+                capture(tshark, bed->hostInterface(), seconds, rate, output, farEnd.constData());
+            const Measured e = capture(tshark, QStringLiteral("kalvessa100-000ec6123456"), seconds,
+                                       rate, output, farEnd.constData());
             direct.push_back(d.perSecond);
             through.push_back(e.perSecond);
             std::printf("%s round %d: direct %.0f frames/s (%llu frames), extcap %.0f frames/s "
@@ -181,8 +183,8 @@ int main(int argc, char **argv)
                         static_cast<unsigned long long>(e.frames));
         }
         const double ratio = median(direct) > 0 ? median(through) / median(direct) : 0;
-        const QString offered = rate == 0 ? QStringLiteral("a flood")
-                                          : QStringLiteral("%1 frames/s offered").arg(rate);
+        const QString offered =
+            rate == 0 ? QStringLiteral("a flood") : QStringLiteral("%1 frames/s offered").arg(rate);
         std::printf("%s, median over %d rounds of %d s: direct %.0f frames/s, through the extcap "
                     "%.0f frames/s: %.2f of direct (goal >= %.1f)\n",
                     qPrintable(offered), rounds, seconds, median(direct), median(through), ratio,

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -393,6 +394,20 @@ int run(const std::vector<std::string> &arguments)
         }
         if (stream.waiting() > 0)
             stream.flush(false);
+    }
+    // Asked to stop: what had arrived by then is still passed on, once the kernel has handed
+    // over the block it sits in (it does so after BatchTimeoutMs at the latest).
+    if (stream.good() && failure.empty() && g_stopSignal != 0) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline =
+            Clock::now() + std::chrono::milliseconds(2 * BatchTimeoutMs);
+        for (Clock::time_point now = Clock::now(); now < deadline; now = Clock::now()) {
+            pollfd watch{captureFd, POLLIN, 0};
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+            ::poll(&watch, 1, static_cast<int>(left.count()));
+            if (pcap_dispatch(capture.get(), -1, takeFrame, reinterpret_cast<u_char *>(&state)) < 0)
+                break;
+        }
     }
     stream.flush(true);
 

@@ -11,7 +11,10 @@
 #include <csignal>
 #include <memory>
 
+#include <net/if.h>
+#include <netpacket/packet.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include "CaptureBytes.h"
@@ -132,6 +135,25 @@ QList<Access> settingsWrites(const QList<TapFrame> &frames)
             writes.append(access);
     }
     return writes;
+}
+
+// Frames into the tap's interface from the far end, as the monitored link would bring them.
+bool sendFrames(const QString &farEnd, const QList<QByteArray> &frames)
+{
+    const int s = ::socket(AF_PACKET, SOCK_RAW, 0);
+    sockaddr_ll to{};
+    to.sll_family = AF_PACKET;
+    to.sll_ifindex = int(if_nametoindex(farEnd.toLocal8Bit().constData()));
+    to.sll_halen = 6;
+    bool sent = s >= 0;
+    for (const QByteArray &frame : frames)
+        sent = sent
+            && ::sendto(s, frame.constData(), size_t(frame.size()), 0,
+                        reinterpret_cast<sockaddr *>(&to), sizeof to)
+                == frame.size();
+    if (s >= 0)
+        ::close(s);
+    return sent;
 }
 
 QByteArray fileBytes(const QString &path)
@@ -474,6 +496,59 @@ private slots:
         QVERIFY(frames->size() >= 60);
         for (const QByteArray &frame : *frames)
             QVERIFY2(!isControlFrame(frame), frame.left(16).toHex().constData());
+    }
+
+    // Only what Wireshark's capture filter admits reaches the FIFO, and never the tap's own
+    // frames, not even when the filter asks for them; what arrived before SIGTERM is all there.
+    void captureFilterHonoured_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<int>("foreign");  // frames of EtherType 0x88b5 expected
+        QTest::addColumn<int>("ipv4");  // frames of EtherType 0x0800 expected
+        QTest::newRow("no filter") << "" << 20 << 20;
+        QTest::newRow("one EtherType") << "ether proto 0x88b5" << 20 << 0;
+        QTest::newRow("either") << "ether proto 0x0800 or ether proto 0x88b5" << 20 << 20;
+        QTest::newRow("asking for the tap's own frames") << "ether src 00:00:00:00:00:00" << 0 << 0;
+    }
+    void captureFilterHonoured()
+    {
+        QFETCH(QString, filter);
+        QFETCH(int, foreign);
+        QFETCH(int, ipv4);
+        const auto bed = tap();
+        QVERIFY(bed);
+        const QString path = fifo("filtered");
+        const QString output = scratch.filePath(QStringLiteral("filtered.pcap"));
+        QProcess reader;
+        reader.setStandardOutputFile(output);
+        reader.start(QStringLiteral("cat"), {path});
+        QStringList arguments{QStringLiteral("--capture"), QStringLiteral("--extcap-interface"),
+                              Iface, QStringLiteral("--fifo"), path};
+        if (!filter.isEmpty())
+            arguments << QStringLiteral("--extcap-capture-filter") << filter;
+        QProcess capture;
+        capture.start(QStringLiteral(KALVESSA100_EXTCAP), arguments);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(output).size() >= 24, 10000);  // capturing
+
+        QList<QByteArray> frames;
+        for (int i = 0; i < 20; ++i) {
+            frames << (Foreign.left(12) + QByteArray::fromHex("88b5")).leftJustified(60, char(i))
+                   << (Foreign.left(12) + QByteArray::fromHex("0800")).leftJustified(60, char(i))
+                   << request(0x70, 0x70201, uint8_t(i), 60);
+        }
+        QVERIFY(sendFrames(bed->tapInterface(), frames));
+        ::kill(pid_t(capture.processId()), SIGTERM);
+        QVERIFY(reader.waitForFinished(10000));
+        QCOMPARE(finished(capture, 10000).code, 0);
+        const std::optional<QList<QByteArray>> captured = pcapFrames(fileBytes(output));
+        QVERIFY(captured);
+        QMap<QByteArray, int> byType;
+        for (const QByteArray &frame : *captured)
+            ++byType[frame.mid(12, 2).toHex()];
+        QCOMPARE(byType.value("88b5"), foreign);
+        QCOMPARE(byType.value("0800"), ipv4);
+        QCOMPARE(byType.value("0000"), 0);
+        QCOMPARE(captured->size(), foreign + ipv4);
     }
 
     // The privileged helper writes into a FIFO only, captures on a tap only and takes only a
