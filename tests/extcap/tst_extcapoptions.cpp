@@ -13,8 +13,8 @@ Q_DECLARE_METATYPE(Setting)
 namespace {
 
 // Wireshark reads an option's fields as {name=value}, up to the first closing brace.
-const QRegularExpression WellFormedLine(
-    QStringLiteral("^(arg|value)( \\{[a-z]+=[^{}]*\\})? ?(\\{[a-z]+=[^{}]*\\})+$"));
+const QRegularExpression
+    WellFormedLine(QStringLiteral("^(arg|value)( \\{[a-z]+=[^{}]*\\})? ?(\\{[a-z]+=[^{}]*\\})+$"));
 
 }  // namespace
 
@@ -127,7 +127,8 @@ private slots:
         for (const QString &line : lines) {
             QVERIFY2(WellFormedLine.match(line).hasMatch(), qPrintable(line));
             const auto field = [&](const char *name) {
-                return QRegularExpression(QStringLiteral("\\{%1=([^}]*)\\}").arg(QLatin1String(name)))
+                return QRegularExpression(
+                           QStringLiteral("\\{%1=([^}]*)\\}").arg(QLatin1String(name)))
                     .match(line)
                     .captured(1);
             };
@@ -156,14 +157,22 @@ private slots:
     {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("mac");  // empty: not a name this extcap gives
-        QTest::newRow("own name") << "kalvessa100-000ec6123456" << "00:0e:c6:12:34:56";
-        QTest::newRow("upper case") << "kalvessa100-000EC612ABCD" << "00:0e:c6:12:ab:cd";
-        QTest::newRow("a digit short") << "kalvessa100-000ec612345" << "";
-        QTest::newRow("a digit over") << "kalvessa100-000ec61234567" << "";
-        QTest::newRow("colons") << "kalvessa100-00:0e:c6:12:34:56" << "";
-        QTest::newRow("not hex") << "kalvessa100-zz0ec6123456" << "";
-        QTest::newRow("another extcap's") << "randpkt-000ec6123456" << "";
-        QTest::newRow("an interface") << "kvtap0" << "";
+        QTest::newRow("own name") << "kalvessa100-000ec6123456"
+                                  << "00:0e:c6:12:34:56";
+        QTest::newRow("upper case") << "kalvessa100-000EC612ABCD"
+                                    << "00:0e:c6:12:ab:cd";
+        QTest::newRow("a digit short") << "kalvessa100-000ec612345"
+                                       << "";
+        QTest::newRow("a digit over") << "kalvessa100-000ec61234567"
+                                      << "";
+        QTest::newRow("colons") << "kalvessa100-00:0e:c6:12:34:56"
+                                << "";
+        QTest::newRow("not hex") << "kalvessa100-zz0ec6123456"
+                                 << "";
+        QTest::newRow("another extcap's") << "randpkt-000ec6123456"
+                                          << "";
+        QTest::newRow("an interface") << "kvtap0"
+                                      << "";
     }
     void interfaceNames()
     {
