@@ -6,6 +6,7 @@
 // environment.
 //
 // Usage: kalvessa100-link <interface>    (standard input and output: the caller's socket)
+//        kalvessa100-link --fifo PATH [--filter EXPRESSION] <interface>    (see FifoCapture.h)
 
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +23,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "FifoCapture.h"
 #include "HardwareAddress.h"
 #include "LinkHelperFraming.h"
 #include "PcapFrameLink.h"
@@ -379,6 +381,9 @@ int main(int argc, char **argv)
 {
     // Nothing of the caller's environment may steer what runs with the privilege.
     ::clearenv();
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (fifocapture::requested(arguments))
+        return fifocapture::run(arguments);
     // A caller that went away is noticed by the failed write, and ends the helper with status 0.
     std::signal(SIGPIPE, SIG_IGN);
     if (argc != 2)
