@@ -89,6 +89,13 @@ public:
     {
         if (writeSome() == Written::CallerGone)
             std::exit(0);
+        // Told as soon as there is room again, not only before the next frame: after a burst
+        // there may be none.
+        if (m_dropped > 0 && waiting() + HeaderLength + CountLength <= MostWaiting) {
+            tellDropped();
+            if (writeSome() == Written::CallerGone)
+                std::exit(0);
+        }
     }
 
     // Before the helper ends: what is left, as far as the caller takes it in LastWordsMs.

@@ -8,6 +8,8 @@
 #include "FrameLayout.h"
 #include "HelperFrameLink.h"
 #include "LinkHelperFraming.h"
+#include "MV1Device_v3.h"
+#include "PcapFrameLink.h"
 #include "TapTestBed.h"
 
 using namespace linkhelper;
@@ -34,6 +36,30 @@ QByteArray frameBetween(const char *destination, const char *source)
     f.append(QByteArray::fromHex("88b5"));
     f.resize(60, '\x11');
     return f;
+}
+
+QByteArray count(quint32 value)
+{
+    return header('\0', value).mid(1);
+}
+
+// A stand-in for the helper: takes the Open, answers Opened, then says `said` and either ends
+// or waits for its caller to go.
+QString standIn(const QTemporaryDir &dir, const QByteArray &said, bool ends)
+{
+    QString octal;
+    for (const char byte : QByteArray("o\0\0\0\0", HeaderLength) + said)
+        octal += QStringLiteral("\\%1").arg(uint(uchar(byte)), 3, 8, QLatin1Char('0'));
+    const QString path = dir.filePath(QStringLiteral("stand-in-%1").arg(qHash(said) ^ ends));
+    QFile script(path);
+    if (!script.open(QIODevice::WriteOnly))
+        return {};
+    script.write(QStringLiteral("#!/bin/sh\n/usr/bin/head -c %1 >/dev/null\nprintf '%2'\n%3\n")
+                     .arg(HeaderLength)
+                     .arg(octal, ends ? QStringLiteral("exit 0") : QStringLiteral("exec /bin/cat"))
+                     .toLatin1());
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
 }
 
 const QByteArray Open = header('O', 0);
@@ -120,8 +146,9 @@ class TestLinkHelper : public QObject
 
     std::unique_ptr<TapTestBed> bed;
     // The helper's code, the capture's ring and its bounded queue, with room to spare; far less
-    // than a queue that kept two seconds of the flood.
+    // than a queue that kept the whole flood.
     static constexpr int MostHelperKilobytes = 16 * 1024;
+    static constexpr int FloodFrames = 4000;  // six megabytes
 
 private slots:
     void initTestCase()
@@ -280,6 +307,110 @@ private slots:
         QVERIFY(link.open().opened);  // parked and opened again: the same helper
     }
 
+    // Whatever the helper says is checked as a frame from the line would be: every length
+    // against its type's limits, what belongs to an earlier opening passed over, a message
+    // half told not waited for longer than an answer would be. A helper that breaks the
+    // framing is ended with the reason; one that tells a failure keeps the link.
+    void whatTheHelperSays_data()
+    {
+        QTest::addColumn<QByteArray>("said");
+        QTest::addColumn<bool>("ends");  // after saying it
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("told");  // in the error's text, or the frame's bytes in hex
+        QTest::addColumn<int>("dropped");
+
+        const int frame = int(LinkReception::Result::Frame),
+                  quiet = int(LinkReception::Result::Quiet),
+                  failed = int(LinkReception::Result::Failed), other = int(LinkError::Kind::Other);
+        const QByteArray now = count(1), before = count(0), zero = frameBetween(Zero, Zero);
+        const QByteArray reasonTooLong = header('n', LeastFailure + MostTextLength + 1);
+        struct Row
+        {
+            const char *name;
+            QByteArray said;
+            bool ends;
+            int result;
+            int kind;
+            QString told;
+            int dropped;
+        };
+        const Row rows[] = {
+            {"a frame of this opening", withPayload('f', now + count(60) + zero), false, frame,
+             other, QString::fromLatin1(zero.toHex()), 0},
+            {"a frame of an earlier opening", withPayload('f', before + count(60) + zero), false,
+             quiet, other, "", 0},
+            {"frames dropped for a slow reader", withPayload('d', count(7)), false, quiet, other,
+             "", 7},
+            {"a send that failed", withPayload('n', now + '\5' + "too long"), false, failed,
+             int(LinkError::Kind::FrameTooLong), "too long", 0},
+            {"a send of an earlier opening that failed", withPayload('n', before + '\5' + "x"),
+             false, quiet, other, "", 0},
+            {"a capture that failed", withPayload('c', now + '\3' + "went away"), false, failed,
+             int(LinkError::Kind::InterfaceGone), "went away", 0},
+            {"an unknown type", header('z', 0), false, failed, other, "broke the framing", 0},
+            {"a frame shorter than its lead", withPayload('f', now + "abc"), false, failed, other,
+             "broke the framing", 0},
+            {"a reason over the limit", reasonTooLong, false, failed, other, "broke the framing",
+             0},
+            {"a confirmation nobody asked for", header('k', 0), false, failed, other,
+             "answered out of turn", 0},
+            {"an opening nobody asked for", header('o', 0), false, failed, other,
+             "answered out of turn", 0},
+            {"half a message, then silence", header('f', 68) + now, false, failed, other,
+             "stopped answering", 0},
+            {"half a message, then the end", header('f', 68) + now, true, failed, other,
+             "stopped answering", 0},
+            {"the end", {}, true, failed, other, "stopped answering", 0},
+        };
+        for (const Row &row : rows)
+            QTest::newRow(row.name)
+                << row.said << row.ends << row.result << row.kind << row.told << row.dropped;
+    }
+    void whatTheHelperSays()
+    {
+        QFETCH(QByteArray, said);
+        QFETCH(bool, ends);
+        QFETCH(int, result);
+        QFETCH(int, kind);
+        QFETCH(QString, told);
+        QFETCH(int, dropped);
+
+        const QTemporaryDir dir;
+        const QString path = standIn(dir, said, ends);
+        QVERIFY(!path.isEmpty());
+        HelperFrameLink link("kvtap0", path.toStdString());
+        QVERIFY(link.open().opened);
+        const LinkReception got = link.receive(200);
+        QCOMPARE(int(got.result), result);
+        QCOMPARE(link.droppedFrames(), quint64(dropped));
+        if (result == int(LinkReception::Result::Frame))
+            QCOMPARE(
+                QString::fromLatin1(
+                    QByteArray(reinterpret_cast<const char *>(got.bytes), got.captured).toHex()),
+                told);
+        if (result != int(LinkReception::Result::Failed))
+            return;
+        QCOMPARE(int(got.error.kind), kind);
+        QVERIFY2(QString::fromStdString(got.error.text).contains(told), got.error.text.c_str());
+        const QByteArray zero = frameBetween(Zero, Zero);
+        switch (LinkError::Kind(kind)) {
+        case LinkError::Kind::FrameTooLong: {
+            // Told again by the next send, so that whoever retries waits it out first.
+            const std::optional<LinkError> again = link.send(bytes(zero), int(zero.size()));
+            QVERIFY(again && again->kind == LinkError::Kind::FrameTooLong);
+            break;
+        }
+        case LinkError::Kind::InterfaceGone:
+            // A broken capture keeps telling it, as one of our own would.
+            QCOMPARE(int(link.receive(0).error.kind), kind);
+            break;
+        default:
+            // The helper was ended for it.
+            QCOMPARE(link.receive(0).error.text, std::string("the capture is not open"));
+        }
+    }
+
     // A send is not waited for, yet a frame that could not leave is never taken for one that
     // did: the next receive tells it, the next send tells it again (so that whoever waits out
     // the interface does), and a caller no answer will tell asks confirmSent().
@@ -325,6 +456,38 @@ private slots:
         QCOMPARE(link.confirmSent(), std::nullopt);
     }
 
+    // A tap of generation 3 answers nothing, so only the link can tell that a frame never
+    // left: through the helper, which does not wait for a send, a frame the interface refuses
+    // still fails the operation, with the cause and the fix, instead of passing for written.
+    void oneWayTapThroughTheHelper_data()
+    {
+        QTest::addColumn<int>("mtu");
+        QTest::addColumn<bool>("erase");  // the settings' sector, else a register
+        QTest::addColumn<QString>("failure");  // empty: done
+
+        QTest::newRow("register within the MTU") << 1500 << false << "";
+        QTest::newRow("register over the MTU")
+            << 100 << false << "register 0x70001, kvtap0's MTU is 100";
+        QTest::newRow("erase over the MTU")
+            << 1000 << true << "erase of sector 0x70000, kvtap0's MTU is 1000";
+    }
+    void oneWayTapThroughTheHelper()
+    {
+        QFETCH(int, mtu);
+        QFETCH(bool, erase);
+        QFETCH(QString, failure);
+
+        QVERIFY(bed->setMtu(mtu));
+        MV1Device_v3 dev("kvtap0",
+                         std::make_unique<HelperFrameLink>("kvtap0", KALVESSA_LINK_HELPER_BUILT));
+        const bool done = erase ? dev.eraseSettings() : dev.writeRegister(0x70001, 0x5A, false);
+        QVERIFY(bed->setMtu(1500));
+        QCOMPARE(done, failure.isEmpty());
+        if (!done)
+            QVERIFY2(dev.lastFailure().text().startsWith(failure),
+                     qPrintable(dev.lastFailure().text()));
+    }
+
     // What arrived while the link was parked is never shown after it opens again, however far
     // the helper had got with it; what comes after is shown once. A frame that arrives while
     // confirmSent() waits is kept for the next receive.
@@ -367,13 +530,21 @@ private slots:
     // on once it reads again.
     void aSlowCallerCostsBoundedMemory()
     {
-        QVERIFY(bed->startTap({QStringLiteral("--junk-rate"), QStringLiteral("100000")}));
         HelperFrameLink link("kvtap0", KALVESSA_LINK_HELPER_BUILT);
         QVERIFY(link.open().opened);
         const pid_t helper = helperChild();
         QVERIFY(helper > 0);
-        // The caller away: nothing to wait for but the time.
-        QTest::qWait(2000);
+        // From the tap's end, while the caller reads nothing: far more than the socket and the
+        // helper's queue hold together, paced so that the capture's ring keeps up.
+        PcapFrameLink line(bed->tapInterface().toStdString());
+        QVERIFY(line.open().opened);
+        QByteArray flood = frameBetween(Zero, Zero);
+        flood.resize(1514, '\x5a');
+        for (int i = 0; i < FloodFrames; ++i) {
+            QCOMPARE(line.send(bytes(flood), int(flood.size())), std::nullopt);
+            if (i % 8 == 7)
+                QThread::usleep(1000);
+        }
         int frames = 0;
         QElapsedTimer reading;
         reading.start();
@@ -383,7 +554,6 @@ private slots:
             frames += got.result == LinkReception::Result::Frame;
         }
         const int peak = peakKilobytes(helper);
-        bed->stopTap();
         qInfo("%d frames read, %llu dropped, the helper's peak %d kB", frames,
               static_cast<unsigned long long>(link.droppedFrames()), peak);
         QVERIFY(link.droppedFrames() > 0);
