@@ -27,7 +27,8 @@
 //   Frame          the captured bytes
 //   CaptureFailed  the capture stopped delivering; no more frames until the next Open or Resume
 //   Dropped        how many admitted frames (4 bytes, BE) did not fit in the helper's bounded
-//                  queue since it last said so, because the caller read too slowly
+//                  queue since it last said so, because the caller read too slowly; told as
+//                  soon as the queue has room again
 //
 // Frame, Failure, NotSent and CaptureFailed begin with the number of the opening they belong to
 // (4 bytes, BE: the count of Opens and Resumes the helper took, the first Open being 1), so that

@@ -37,7 +37,7 @@ constexpr int CallerOut = STDOUT_FILENO;
 
 // The messages on their way to the caller. A caller that stops reading fills its socket first,
 // then this queue; from there on the frames it is too slow for are dropped and counted, and it
-// learns how many before the next message it gets. Answers always go in, but no request is read
+// learns how many once the queue has room again. Answers always go in, but no request is read
 // while the queue is full, so the helper's memory stays bounded whatever the caller does.
 class Outbox
 {
