@@ -64,6 +64,9 @@ public:
     virtual LinkOpening open() = 0;
     // Only between a good open() and close(); nothing when the frame left.
     virtual std::optional<LinkError> send(const uint8_t *bytes, int length) = 0;
+    // For a link that hands frames on without waiting to see them leave: waits until every frame
+    // sent since open() has, for a caller that no answer will tell. Nothing when they all left.
+    virtual std::optional<LinkError> confirmSent() { return std::nullopt; }
     // The next frame, or Quiet once timeoutMs passed without one (0: only what is waiting).
     virtual LinkReception receive(int timeoutMs) = 0;
     virtual void close() = 0;

@@ -20,11 +20,14 @@ using namespace linkhelper;
 namespace {
 
 constexpr const char *HelperName = "kalvessa100-link";
-// Opening a capture sets up the kernel's ring; everything else answers at once, or after the
-// wait asked for.
+// Opening a capture sets up the kernel's ring; everything else the helper says at once, and a
+// message it has begun it finishes at once.
 constexpr auto OpenAllowance = std::chrono::seconds(10);
 constexpr auto AnswerAllowance = std::chrono::seconds(2);
 constexpr size_t MostErrorText = 512;
+constexpr size_t MostMessage = HeaderLength + FrameBytesAt + MostFrameLength;
+// Room for many of the tap's frames per read, and always for the largest message.
+constexpr size_t InputSize = 4 * MostMessage;
 
 bool executable(const std::string &path)
 {
@@ -122,44 +125,85 @@ std::optional<LinkError> HelperFrameLink::start()
     m_pid = pid;
     m_socket = pair[0];
     m_errors = errors[0];
+    m_input.resize(InputSize);
     return std::nullopt;
 }
 
 LinkOpening HelperFrameLink::open()
 {
+    if (m_pid < 0 || !m_opened)
+        return openAnew();
+    // Resumed with whatever is asked next, so that the exchange's first frame goes in the same
+    // write and no answer is waited for; what the helper pushed before it parked is thrown
+    // away as it arrives.
+    close();
+    m_captureFailed.reset();
+    m_notSent.reset();
+    m_kept.clear();
+    m_unconfirmed = false;
+    ask(MessageType::Resume);
+    ++m_opening;
+    m_parked = false;
     LinkOpening opening;
-    if (m_pid < 0) {
-        if (std::optional<LinkError> notStarted = start()) {
-            opening.error = std::move(*notStarted);
+    opening.opened = true;
+    opening.warnings = m_warnings;
+    return opening;
+}
+
+LinkOpening HelperFrameLink::openAnew()
+{
+    release();
+    LinkOpening opening;
+    if (std::optional<LinkError> notStarted = start()) {
+        opening.error = std::move(*notStarted);
+        return opening;
+    }
+    // A helper that refused and ended has left its reason to read: read on whether or not it
+    // took the request.
+    ask(MessageType::Open);
+    m_opening = 1;
+    post();
+    const Clock::time_point deadline = Clock::now() + OpenAllowance;
+    for (;;) {
+        Message message;
+        switch (next(deadline, &message, &opening.error)) {
+        case Waited::Lost: return opening;
+        case Waited::Quiet: opening.error = helperLost("stopped answering"); return opening;
+        case Waited::Message: break;
+        }
+        switch (message.type) {
+        case MessageType::Opened: {
+            const std::string lines(message.payload, message.payload + message.length);
+            for (size_t from = 0; from < lines.size();) {
+                const size_t end = std::min(lines.find('\n', from), lines.size());
+                if (end > from)
+                    opening.warnings.push_back(lines.substr(from, end - from));
+                from = end + 1;
+            }
+            m_warnings = opening.warnings;
+            m_opened = true;
+            opening.opened = true;
             return opening;
         }
+        case MessageType::Failure:
+            // As a capture that failed to open: the next open starts afresh.
+            opening.error = errorOf(message);
+            release();
+            return opening;
+        case MessageType::Dropped: m_dropped += readCount(message.payload); break;
+        default: opening.error = helperLost("answered out of turn"); return opening;
+        }
     }
-    Reply reply;
-    if (std::optional<LinkError> lost =
-            exchange(MessageType::Open, nullptr, 0, Clock::now() + OpenAllowance, &reply)) {
-        opening.error = std::move(*lost);
-        return opening;
-    }
-    if (reply.type != MessageType::Opened) {
-        // As a capture that failed to open: the next open starts afresh.
-        opening.error = failureOf(reply);
-        release();
-        return opening;
-    }
-    const std::string lines(reply.payload.begin(), reply.payload.end());
-    for (size_t from = 0; from < lines.size();) {
-        const size_t end = std::min(lines.find('\n', from), lines.size());
-        if (end > from)
-            opening.warnings.push_back(lines.substr(from, end - from));
-        from = end + 1;
-    }
-    opening.opened = true;
-    return opening;
 }
 
 std::optional<LinkError> HelperFrameLink::send(const uint8_t *bytes, int length)
 {
-    if (m_pid < 0)
+    if (m_notSent) {
+        const LinkError notSent = std::move(*m_notSent);
+        m_notSent.reset();
+        return notSent;
+    }
+    if (m_pid < 0 || m_parked)
         return LinkError{LinkError::Kind::Other, "the capture is not open"};
     // The helper ends itself on any other frame; refused here so that the capture stays.
     if (bytes == nullptr || length < static_cast<int>(LeastFrameLength)
@@ -167,114 +211,279 @@ std::optional<LinkError> HelperFrameLink::send(const uint8_t *bytes, int length)
         || std::any_of(bytes, bytes + AddressBytes, [](uint8_t b) { return b != 0; }))
         return LinkError{LinkError::Kind::Other,
                          "only frames between all-zero addresses go through the capture helper"};
-    Reply reply;
-    if (std::optional<LinkError> lost =
-            exchange(MessageType::Send, bytes, static_cast<uint32_t>(length),
-                     Clock::now() + AnswerAllowance, &reply))
-        return lost;
-    if (reply.type != MessageType::Sent)
-        return failureOf(reply);
+    ask(MessageType::Send, bytes, static_cast<uint32_t>(length));
+    if (!post())
+        return helperLost("stopped taking frames");
+    m_unconfirmed = true;
     return std::nullopt;
+}
+
+std::optional<LinkError> HelperFrameLink::confirmSent()
+{
+    if (m_notSent) {
+        const LinkError notSent = std::move(*m_notSent);
+        m_notSent.reset();
+        return notSent;
+    }
+    if (m_pid < 0 || !m_unconfirmed)
+        return std::nullopt;
+    ask(MessageType::Confirm);
+    if (!post())
+        return helperLost("stopped taking requests");
+    std::optional<LinkError> notSent;
+    const Clock::time_point deadline = Clock::now() + AnswerAllowance;
+    for (;;) {
+        Message message;
+        LinkError error;
+        switch (next(deadline, &message, &error)) {
+        case Waited::Lost: return error;
+        case Waited::Quiet: return helperLost("stopped answering");
+        case Waited::Message: break;
+        }
+        if (message.type == MessageType::Confirmed) {
+            m_unconfirmed = false;
+            return notSent;
+        }
+        if (message.type == MessageType::NotSent) {
+            if (current(message) && !notSent)
+                notSent = errorOf(message);
+            continue;
+        }
+        switch (hear(message, &error)) {
+        case Heard::Nothing: break;
+        case Heard::Frame:
+            // Not this caller's to throw away: kept for its next receive, within reason.
+            if (m_kept.size() < MostKeptFrames)
+                m_kept.emplace_back(message.payload, message.payload + message.length);
+            else
+                ++m_dropped;
+            break;
+        case Heard::Failed:
+            // A capture that stopped delivering tells the next receive; the frames sent are
+            // still to be confirmed.
+            if (m_captureFailed)
+                break;
+            return error;
+        }
+    }
 }
 
 LinkReception HelperFrameLink::receive(int timeoutMs)
 {
-    if (m_pid < 0)
+    if (m_pid < 0 || m_parked)
         return failed({LinkError::Kind::Other, "the capture is not open"});
-    const uint32_t waitMs =
-        static_cast<uint32_t>(std::clamp<int>(timeoutMs, 0, static_cast<int>(MostWaitMs)));
-    std::vector<uint8_t> payload;
-    appendCount(payload, waitMs);
-    Reply reply;
-    if (std::optional<LinkError> lost =
-            exchange(MessageType::Receive, payload.data(), CountLength,
-                     Clock::now() + std::chrono::milliseconds(waitMs) + AnswerAllowance, &reply))
-        return failed(std::move(*lost));
-    LinkReception got;
-    switch (reply.type) {
-    case MessageType::Quiet: return got;
-    case MessageType::Frame: {
-        m_frame.assign(reply.payload.begin() + CountLength, reply.payload.end());
-        got.result = LinkReception::Result::Frame;
-        got.bytes = m_frame.data();
-        got.captured = static_cast<int>(m_frame.size());
-        // Never shorter than what came: the wire length only ever adds what was not captured.
-        got.length = static_cast<int>(std::max<uint32_t>(
-            std::min(readCount(reply.payload.data()), MostFrameLength), m_frame.size()));
-        return got;
+    if (!m_request.empty() && !post())
+        return failed(helperLost("stopped taking requests"));
+    if (!m_kept.empty()) {
+        const std::vector<uint8_t> kept = std::move(m_kept.front());
+        m_kept.pop_front();
+        return frameOf(kept.data(), static_cast<uint32_t>(kept.size()));
     }
-    default: return failed(failureOf(reply));
+    if (m_captureFailed)
+        return failed(*m_captureFailed);
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+        Message message;
+        LinkError error;
+        switch (next(deadline, &message, &error)) {
+        case Waited::Lost: return failed(std::move(error));
+        case Waited::Quiet: return {};
+        case Waited::Message: break;
+        }
+        switch (hear(message, &error)) {
+        case Heard::Nothing: break;
+        case Heard::Frame: return frameOf(message.payload, message.length);
+        case Heard::Failed: return failed(std::move(error));
+        }
     }
 }
 
-std::optional<LinkError> HelperFrameLink::exchange(MessageType type, const uint8_t *payload,
-                                                   uint32_t length, Clock::time_point deadline,
-                                                   Reply *reply)
+bool HelperFrameLink::current(const Message &message) const
 {
-    const std::vector<uint8_t> request = message(type, payload, length);
-    for (size_t done = 0; done < request.size();) {
-        const ssize_t n =
-            ::send(m_socket, request.data() + done, request.size() - done, MSG_NOSIGNAL);
+    return readCount(message.payload) == m_opening;
+}
+
+HelperFrameLink::Heard HelperFrameLink::hear(const Message &message, LinkError *error)
+{
+    // What belongs to an opening before the latest is over: a frame of an exchange that has
+    // ended, a failure the resume has since tried to mend.
+    switch (message.type) {
+    case MessageType::Frame: return current(message) ? Heard::Frame : Heard::Nothing;
+    case MessageType::Dropped: m_dropped += readCount(message.payload); return Heard::Nothing;
+    case MessageType::NotSent:
+        if (!current(message))
+            return Heard::Nothing;
+        m_notSent = errorOf(message);
+        *error = *m_notSent;
+        return Heard::Failed;
+    case MessageType::CaptureFailed:
+        if (!current(message))
+            return Heard::Nothing;
+        m_captureFailed = errorOf(message);
+        *error = *m_captureFailed;
+        return Heard::Failed;
+    case MessageType::Failure:
+        // Only a resume is answered so, and only when the capture could not be opened again:
+        // the next open starts afresh, the next send tells why.
+        if (!current(message))
+            return Heard::Nothing;
+        *error = errorOf(message);
+        release();
+        m_notSent = *error;
+        return Heard::Failed;
+    default: break;
+    }
+    *error = helperLost("answered out of turn");
+    return Heard::Failed;
+}
+
+LinkReception HelperFrameLink::frameOf(const uint8_t *payload, uint32_t length)
+{
+    m_frame.assign(payload + FrameBytesAt, payload + length);
+    LinkReception got;
+    got.result = LinkReception::Result::Frame;
+    got.bytes = m_frame.data();
+    got.captured = static_cast<int>(m_frame.size());
+    // Never shorter than what came: the wire length only ever adds what was not captured.
+    got.length = static_cast<int>(std::max<uint32_t>(
+        std::min(readCount(payload + OpeningLength), MostFrameLength), m_frame.size()));
+    return got;
+}
+
+void HelperFrameLink::close()
+{
+    if (m_pid < 0 || m_parked)
+        return;
+    m_parked = true;
+    // A resume not yet written leaves the helper parked as it was.
+    if (!m_request.empty()) {
+        m_request.clear();
+        --m_opening;
+        return;
+    }
+    // Not waited for: a helper that went away is found out by the next request.
+    ask(MessageType::Park);
+    post();
+}
+
+void HelperFrameLink::ask(MessageType type, const uint8_t *payload, uint32_t length)
+{
+    appendMessage(m_request, type, payload, length);
+}
+
+bool HelperFrameLink::post()
+{
+    const Clock::time_point deadline = Clock::now() + AnswerAllowance;
+    size_t done = 0;
+    while (done < m_request.size()) {
+        const ssize_t n = ::send(m_socket, m_request.data() + done, m_request.size() - done,
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
         if (n < 0 && errno == EINTR)
             continue;
-        // A helper that refused and ended has left its reason to read: read on.
-        if (n <= 0)
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
             break;
-        done += static_cast<size_t>(n);
+        // The helper reads no requests while its answers wait for us, and we do not read while
+        // we write: a helper that takes nothing in time will not.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        struct pollfd waitFor
+        {
+            m_socket, POLLOUT, 0
+        };
+        if (left.count() <= 0 || ::poll(&waitFor, 1, static_cast<int>(left.count())) == 0)
+            break;
     }
-
-    uint8_t header[HeaderLength];
-    if (!readAll(header, sizeof header, deadline))
-        return helperLost("stopped answering");
-    const std::optional<MessageLimits> limits = limitsOf(header[0], false);
-    const uint32_t replyLength = readCount(header + 1);
-    if (!limits || replyLength < limits->least || replyLength > limits->most)
-        return helperLost("broke the framing");
-    reply->type = limits->type;
-    reply->payload.resize(replyLength);
-    if (replyLength > 0 && !readAll(reply->payload.data(), replyLength, deadline))
-        return helperLost("stopped answering");
-    // Only the answers this request may have; a Failure answers any.
-    const bool fits = reply->type == MessageType::Failure
-        || (type == MessageType::Open && reply->type == MessageType::Opened)
-        || (type == MessageType::Send && reply->type == MessageType::Sent)
-        || (type == MessageType::Receive
-            && (reply->type == MessageType::Frame || reply->type == MessageType::Quiet));
-    if (!fits)
-        return helperLost("answered out of turn");
-    return std::nullopt;
+    const bool all = done == m_request.size();
+    m_request.clear();
+    return all;
 }
 
-bool HelperFrameLink::readAll(uint8_t *out, size_t length, Clock::time_point deadline)
+HelperFrameLink::Waited HelperFrameLink::next(Clock::time_point deadline, Message *message,
+                                              LinkError *lost)
 {
-    for (size_t done = 0; done < length;) {
+    for (;;) {
+        const size_t waiting = m_inputEnd - m_inputStart;
+        if (waiting >= HeaderLength) {
+            const uint8_t *header = m_input.data() + m_inputStart;
+            const std::optional<MessageLimits> limits = limitsOf(header[0], false);
+            const uint32_t length = readCount(header + 1);
+            if (!limits || length < limits->least || length > limits->most) {
+                *lost = helperLost("broke the framing");
+                return Waited::Lost;
+            }
+            if (waiting - HeaderLength >= length) {
+                *message = {limits->type, header + HeaderLength, length};
+                m_inputStart += HeaderLength + length;
+                m_partSince.reset();
+                return Waited::Message;
+            }
+        }
+        // A message begun is finished at once: half of one is not left to wait for ever.
+        Clock::time_point until = deadline;
+        if (waiting > 0) {
+            if (!m_partSince)
+                m_partSince = Clock::now();
+            until = std::max(deadline, *m_partSince + AnswerAllowance);
+        }
+        switch (readMore(until)) {
+        case Read::Some: break;
+        case Read::Closed: *lost = helperLost("stopped answering"); return Waited::Lost;
+        case Read::Nothing:
+            if (waiting > 0 && Clock::now() >= *m_partSince + AnswerAllowance) {
+                *lost = helperLost("stopped answering");
+                return Waited::Lost;
+            }
+            return Waited::Quiet;
+        }
+    }
+}
+
+HelperFrameLink::Read HelperFrameLink::readMore(Clock::time_point deadline)
+{
+    if (m_inputStart == m_inputEnd) {
+        m_inputStart = m_inputEnd = 0;
+    } else if (m_input.size() - m_inputEnd < MostMessage) {
+        std::memmove(m_input.data(), m_input.data() + m_inputStart, m_inputEnd - m_inputStart);
+        m_inputEnd -= m_inputStart;
+        m_inputStart = 0;
+    }
+    // What is there already is taken without a wait, the way a pushed frame mostly is.
+    for (;;) {
+        const ssize_t n = ::recv(m_socket, m_input.data() + m_inputEnd, m_input.size() - m_inputEnd,
+                                 MSG_DONTWAIT);
+        if (n > 0) {
+            m_inputEnd += static_cast<size_t>(n);
+            return Read::Some;
+        }
+        if (n == 0)
+            return Read::Closed;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return Read::Closed;
+        if (Clock::now() >= deadline)
+            return Read::Nothing;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
-            return false;
         struct pollfd waitFor
         {
             m_socket, POLLIN, 0
         };
-        const int ready = ::poll(&waitFor, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            return false;
-        const ssize_t n = ::recv(m_socket, out + done, length - done, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
+        const int ready = ::poll(&waitFor, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
+        if (ready < 0 && errno != EINTR)
+            return Read::Closed;
+        if (ready == 0)
+            return Read::Nothing;
     }
-    return true;
 }
 
-LinkError HelperFrameLink::failureOf(const Reply &reply)
+LinkError HelperFrameLink::errorOf(const Message &message)
 {
-    if (reply.type != MessageType::Failure || reply.payload.empty())
-        return {LinkError::Kind::Other, "the capture helper gave no reason"};
-    return {kindOf(reply.payload[0]), std::string(reply.payload.begin() + 1, reply.payload.end())};
+    return {kindOf(message.payload[OpeningLength]),
+            std::string(message.payload + LeastFailure, message.payload + message.length)};
 }
 
 LinkError HelperFrameLink::helperLost(const std::string &what)
@@ -316,4 +525,13 @@ void HelperFrameLink::release()
     }
     m_pid = -1;
     m_frame.clear();
+    m_request.clear();
+    m_inputStart = m_inputEnd = 0;
+    m_partSince.reset();
+    m_kept.clear();
+    m_warnings.clear();
+    m_opened = m_parked = m_unconfirmed = false;
+    m_opening = 0;
+    m_captureFailed.reset();
+    m_notSent.reset();
 }

@@ -53,10 +53,11 @@ bool LinkRecovery::open()
     return opened;
 }
 
-LinkRecovery::Sent LinkRecovery::send(const uint8_t *bytes, int length)
+LinkRecovery::Sent LinkRecovery::send(const uint8_t *bytes, int length, Confirm confirm)
 {
     for (;;) {
-        if (m_session.send(bytes, length) == length)
+        if (m_session.send(bytes, length) == length
+            && (confirm == Confirm::No || m_session.confirmSent()))
             return Sent::Yes;
         m_error = {m_session.lastErrorKind(), m_session.lastError()};
         if (m_error.kind == LinkError::Kind::Other)

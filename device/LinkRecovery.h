@@ -35,7 +35,10 @@ public:
     // Opens the session, waiting out an interface that is down or gone. False with error()
     // when it cannot be opened. Logs a failure once, as the session would.
     bool open();
-    Sent send(const uint8_t *bytes, int length);
+    // With Confirm::Yes, Yes only once the link has seen the frame leave: for a frame no answer
+    // will follow.
+    enum class Confirm { No, Yes };
+    Sent send(const uint8_t *bytes, int length, Confirm confirm = Confirm::No);
     // Whether a failed receive is the interface going down or away while the grace lasts: the
     // exchange then goes on with its next send, which waits for the interface to come back.
     bool mayRecover(const LinkError &error);

@@ -59,8 +59,10 @@ bool MV1Device_v3::sendFrame(const uint8_t *frameBytes, int length, const Device
         return fail(noInterface().at(step.step, step.where, step.of));
     LinkRecovery link(*s);
     const bool opened = link.open();
-    const LinkRecovery::Sent sent =
-        opened ? link.send(frameBytes, length) : LinkRecovery::Sent::Never;
+    // No answer will show that the frame left: the link has to.
+    const LinkRecovery::Sent sent = opened
+        ? link.send(frameBytes, length, LinkRecovery::Confirm::Yes)
+        : LinkRecovery::Sent::Never;
     s->close();
     if (!opened)
         return fail(linkFailure(step, DeviceFailure::Cause::CannotOpen, link.error()));

@@ -57,6 +57,19 @@ int PacketSession::send(const uint8_t *frameBytes, int length)
     return length;
 }
 
+bool PacketSession::confirmSent()
+{
+    if (!m_open) {
+        m_lastError = {LinkError::Kind::Other, "the capture is not open"};
+        return false;
+    }
+    if (std::optional<LinkError> refused = m_link->confirmSent()) {
+        m_lastError = std::move(*refused);
+        return false;
+    }
+    return true;
+}
+
 LinkReception PacketSession::receive(int timeoutMs)
 {
     LinkReception got;

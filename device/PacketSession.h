@@ -38,6 +38,9 @@ public:
     // Returns the length passed in once the link took the frame, -1 otherwise (the reason is
     // then in lastError()).
     int send(const uint8_t *frameBytes, int length);
+    // Whether every frame sent since open() has left, where the link hands them on without
+    // waiting (the reason, when not, in lastError()); only for frames no answer will follow.
+    bool confirmSent();
     // A frame, or Quiet when the line stayed quiet for timeoutMs (0: only what is already
     // waiting), or Failed (also on a closed session; the reason also in lastError()). The
     // frame's bytes belong to the link and stay valid until the next receive() or close().

@@ -117,14 +117,21 @@ LinkError PcapFrameLink::failure(const char *text) const
 
 LinkOpening PcapFrameLink::open()
 {
-    if (m_handle && discardWaitingFrames()) {
+    if (resumeParked()) {
         LinkOpening opening;
         opening.opened = true;
         opening.warnings = m_warnings;
         return opening;
     }
-    release();
     return openCapture();
+}
+
+bool PcapFrameLink::resumeParked()
+{
+    if (m_handle && discardWaitingFrames())
+        return true;
+    release();
+    return false;
 }
 
 bool PcapFrameLink::discardWaitingFrames()

@@ -29,6 +29,11 @@ public:
     LinkReception receive(int timeoutMs) override;
     void close() override {}
     void release() override;
+    // Empties the parked capture, as open() does; false when there is none that still works
+    // (given up then), and only open() can make one.
+    bool resumeParked();
+    // What to poll for the next frame while the capture is open; -1 otherwise.
+    int selectableFd() const { return m_selectableFd; }
 
 private:
     struct PcapCloser

@@ -1,8 +1,9 @@
 // kalvessa100-link: the one program that carries the capture privilege (CAP_NET_RAW), so that
 // no program linking a GUI toolkit, whose plugins the user's environment can name, ever does.
-// It opens the capture on one tap's interface, sends the tap's control frames and passes back
-// the frames the session's filter admits, over the framing in LinkHelperFraming.h. Nothing here
-// loads plugins or takes a path or a behaviour from the environment.
+// It opens the capture on one tap's interface, sends the tap's control frames and pushes to its
+// caller the frames the session's filter admits as they are captured, over the framing in
+// LinkHelperFraming.h. Nothing here loads plugins or takes a path or a behaviour from the
+// environment.
 //
 // Usage: kalvessa100-link <interface>    (standard input and output: the caller's socket)
 //        kalvessa100-link --fifo PATH [--filter EXPRESSION] <interface>    (see FifoCapture.h)
@@ -10,13 +11,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <net/if.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include "FifoCapture.h"
@@ -31,79 +35,154 @@ namespace {
 constexpr int CallerIn = STDIN_FILENO;
 constexpr int CallerOut = STDOUT_FILENO;
 
-bool writeAll(const std::vector<uint8_t> &bytes)
+// The messages on their way to the caller. A caller that stops reading fills its socket first,
+// then this queue; from there on the frames it is too slow for are dropped and counted, and it
+// learns how many once the queue has room again. Answers always go in, but no request is read
+// while the queue is full, so the helper's memory stays bounded whatever the caller does.
+class Outbox
 {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(CallerOut, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
+public:
+    // Some frames of the largest kind, about a thousand of the tap's: far more than the
+    // ring of a direct capture keeps for a reader that falls behind.
+    static constexpr size_t MostWaiting = 256 * 1024;
+    // A caller that takes nothing for this long is not waited for any more when the helper ends.
+    static constexpr int LastWordsMs = 2000;
+
+    bool full() const { return waiting() >= MostWaiting; }
+    bool empty() const { return waiting() == 0; }
+
+    void tell(MessageType type, const uint8_t *payload = nullptr, uint32_t length = 0,
+              const uint8_t *more = nullptr, uint32_t moreLength = 0)
+    {
+        tellDropped();
+        appendMessage(m_bytes, type, payload, length, more, moreLength);
     }
-    return true;
-}
+
+    void tellError(MessageType type, uint32_t opening, const LinkError &error)
+    {
+        uint8_t lead[LeastFailure];
+        putCount(lead, opening);
+        lead[OpeningLength] = static_cast<uint8_t>(error.kind);
+        const uint32_t length =
+            static_cast<uint32_t>(std::min<size_t>(error.text.size(), MostTextLength));
+        tell(type, lead, LeastFailure, reinterpret_cast<const uint8_t *>(error.text.data()),
+             length);
+    }
+
+    void pass(uint32_t opening, const LinkReception &got)
+    {
+        const size_t length = HeaderLength + FrameBytesAt + static_cast<size_t>(got.captured);
+        if (waiting() + length > MostWaiting) {
+            if (m_dropped < UINT32_MAX)
+                ++m_dropped;
+            return;
+        }
+        uint8_t lead[FrameBytesAt];
+        putCount(lead, opening);
+        putCount(lead + OpeningLength, static_cast<uint32_t>(std::max(got.length, got.captured)));
+        tell(MessageType::Frame, lead, FrameBytesAt, got.bytes,
+             static_cast<uint32_t>(got.captured));
+    }
+
+    // Writes what the caller's socket takes now; the helper ends once the caller has gone.
+    void flush()
+    {
+        if (writeSome() == Written::CallerGone)
+            std::exit(0);
+        // Told as soon as there is room again, not only before the next frame: after a burst
+        // there may be none.
+        if (m_dropped > 0 && waiting() + HeaderLength + CountLength <= MostWaiting) {
+            tellDropped();
+            if (writeSome() == Written::CallerGone)
+                std::exit(0);
+        }
+    }
+
+    // Before the helper ends: what is left, as far as the caller takes it in LastWordsMs.
+    void flushBeforeEnd()
+    {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(LastWordsMs);
+        while (writeSome() == Written::Blocked) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            struct pollfd waitFor
+            {
+                CallerOut, POLLOUT, 0
+            };
+            if (left.count() <= 0 || ::poll(&waitFor, 1, static_cast<int>(left.count())) == 0)
+                return;
+        }
+    }
+
+private:
+    enum class Written { All, Blocked, CallerGone };
+
+    size_t waiting() const { return m_bytes.size() - m_sent; }
+
+    void tellDropped()
+    {
+        if (m_dropped == 0)
+            return;
+        uint8_t count[CountLength];
+        putCount(count, m_dropped);
+        m_dropped = 0;
+        appendMessage(m_bytes, MessageType::Dropped, count, CountLength);
+    }
+
+    Written writeSome()
+    {
+        Written result = Written::All;
+        while (waiting() > 0) {
+            const ssize_t n = ::write(CallerOut, m_bytes.data() + m_sent, waiting());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                result = Written::Blocked;
+                break;
+            }
+            if (n <= 0)
+                return Written::CallerGone;
+            m_sent += static_cast<size_t>(n);
+        }
+        // Moved down only once most of it has gone, so that a slow caller costs few copies.
+        if (m_sent == m_bytes.size() || m_sent > MostWaiting / 2) {
+            m_bytes.erase(m_bytes.begin(), m_bytes.begin() + static_cast<ptrdiff_t>(m_sent));
+            m_sent = 0;
+        }
+        return result;
+    }
+
+    std::vector<uint8_t> m_bytes;
+    size_t m_sent = 0;
+    uint32_t m_dropped = 0;
+};
+
+Outbox toCaller;
 
 [[noreturn]] void refuse(const std::string &reason)
 {
+    // What the caller was already told (a Failure saying why, the frames before) goes first.
+    toCaller.flushBeforeEnd();
     std::fprintf(stderr, "kalvessa100-link: %s\n", reason.c_str());
     std::exit(RefusedStatus);
 }
 
-// The caller has gone when it cannot be told any more.
-void tell(const std::vector<uint8_t> &message)
-{
-    if (!writeAll(message))
-        std::exit(0);
-}
-
-void tellFailure(const LinkError &error)
-{
-    const uint8_t kind = static_cast<uint8_t>(error.kind);
-    const uint32_t length =
-        static_cast<uint32_t>(std::min<size_t>(error.text.size(), MostTextLength));
-    tell(message(MessageType::Failure, &kind, 1,
-                 reinterpret_cast<const uint8_t *>(error.text.data()), length));
-}
-
-// Reads exactly `length` bytes; false at the end of input before the first, exits when the
-// input ends part-way.
-bool readAll(uint8_t *out, size_t length, const char *what)
-{
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::read(CallerIn, out + done, length - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            refuse(std::string("cannot read the request: ") + std::strerror(errno));
-        if (n == 0) {
-            if (done == 0)
-                return false;
-            refuse(std::string(what) + " cut short");
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Refused (told to the caller, then the helper ends) unless the interface carries the tap's
-// prefix; checked at every open, since a name may come back on another interface.
-void requireTap(const std::string &name)
+// Refused (told to the caller, as about that opening, then the helper ends) unless the interface
+// carries the tap's prefix.
+void requireTap(const std::string &name, uint32_t opening = 0)
 {
     uint8_t address[HardwareAddressLength];
     if (!readHardwareAddress(name.c_str(), address)) {
         // In the capture library's words, as a capture opened directly would tell it.
         const char *reason = pcap_statustostr(PCAP_ERROR_NO_SUCH_DEVICE);
-        tellFailure({LinkError::Kind::InterfaceGone, reason});
+        toCaller.tellError(MessageType::Failure, opening, {LinkError::Kind::InterfaceGone, reason});
         refuse(name + ": " + reason);
     }
     if (!isTapAddress(address)) {
         const std::string reason = name
             + " is not a Kalvessa 100 tap (its address does not start"
               " with 00:0e:c6)";
-        tellFailure({LinkError::Kind::NotATap, reason});
+        toCaller.tellError(MessageType::Failure, opening, {LinkError::Kind::NotATap, reason});
         refuse(reason);
     }
 }
@@ -128,54 +207,180 @@ bool admitted(const LinkReception &got)
     return allZero(got.bytes, MacLength) || allZero(got.bytes + MacLength, MacLength);
 }
 
-void receive(PcapFrameLink &link, uint32_t waitMs)
+bool setNonBlocking(int fd)
 {
-    // More than the ring holds: a line that floods us with frames the filter should have
-    // dropped is not read forever.
-    constexpr int MostPassedOver = 1024;
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-    for (int passedOver = 0; passedOver <= MostPassedOver; ++passedOver) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        const LinkReception got =
-            link.receive(static_cast<int>(std::max<int64_t>(0, left.count())));
-        if (got.result == LinkReception::Result::Failed)
-            return tellFailure(got.error);
-        if (got.result == LinkReception::Result::Quiet)
-            return tell(message(MessageType::Quiet, nullptr, 0));
-        if (admitted(got)) {
-            std::vector<uint8_t> wireLength;
-            appendCount(wireLength, static_cast<uint32_t>(std::max(got.length, got.captured)));
-            return tell(message(MessageType::Frame, wireLength.data(), CountLength, got.bytes,
-                                static_cast<uint32_t>(got.captured)));
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+// One caller's session: its requests as they come, the capture's frames as they are captured.
+class Service
+{
+public:
+    explicit Service(std::string name) : m_name(name), m_link(std::move(name)) {}
+
+    [[noreturn]] void run()
+    {
+        // Neither a caller that stops reading nor one that stops writing may hold the helper
+        // up: frames keep being taken (and dropped, counted) while the caller is away.
+        if (!setNonBlocking(CallerIn) || !setNonBlocking(CallerOut))
+            refuse(std::string("cannot stop waiting on the caller: ") + std::strerror(errno));
+        for (;;) {
+            handleRequests();
+            toCaller.flush();
+            waitForWork();
         }
     }
-    tell(message(MessageType::Quiet, nullptr, 0));
-}
 
-void open(PcapFrameLink &link, const std::string &name)
-{
-    requireTap(name);
-    const LinkOpening opening = link.open();
-    if (!opening.opened)
-        return tellFailure(opening.error);
-    std::string lines;
-    for (const std::string &warning : opening.warnings)
-        lines += (lines.empty() ? "" : "\n") + warning;
-    lines.resize(std::min<size_t>(lines.size(), MostTextLength));
-    tell(message(MessageType::Opened, reinterpret_cast<const uint8_t *>(lines.data()),
-                 static_cast<uint32_t>(lines.size())));
-}
+private:
+    // A burst longer than the capture's ring is taken in parts, so that requests are not kept
+    // waiting behind it.
+    static constexpr int MostFramesAtOnce = 256;
+    static constexpr size_t ReadSize = 64 * 1024;
 
-void send(PcapFrameLink &link, const std::vector<uint8_t> &frame)
-{
-    if (!allZero(frame.data(), AddressBytes))
-        refuse("refused to send a frame whose addresses are not all zero");
-    if (const std::optional<LinkError> refused =
-            link.send(frame.data(), static_cast<int>(frame.size())))
-        return tellFailure(*refused);
-    tell(message(MessageType::Sent, nullptr, 0));
-}
+    void waitForWork()
+    {
+        struct pollfd fds[3];
+        nfds_t count = 0;
+        int request = -1, answer = -1, capture = -1;
+        if (!toCaller.full()) {
+            fds[count] = {CallerIn, POLLIN, 0};
+            request = static_cast<int>(count++);
+        }
+        if (!toCaller.empty()) {
+            fds[count] = {CallerOut, POLLOUT, 0};
+            answer = static_cast<int>(count++);
+        }
+        if (m_pushing) {
+            fds[count] = {m_link.selectableFd(), POLLIN, 0};
+            capture = static_cast<int>(count++);
+        }
+        if (::poll(fds, count, -1) < 0) {
+            if (errno == EINTR)
+                return;
+            refuse(std::string("cannot wait: ") + std::strerror(errno));
+        }
+        if (capture >= 0 && fds[capture].revents != 0)
+            takeFrames();
+        if (answer >= 0 && fds[answer].revents != 0)
+            toCaller.flush();
+        if (request >= 0 && fds[request].revents != 0)
+            readRequests();
+    }
+
+    void takeFrames()
+    {
+        for (int i = 0; i < MostFramesAtOnce && m_pushing; ++i) {
+            const LinkReception got = m_link.receive(0);
+            if (got.result == LinkReception::Result::Quiet)
+                break;
+            if (got.result == LinkReception::Result::Failed) {
+                toCaller.tellError(MessageType::CaptureFailed, m_opening, got.error);
+                m_pushing = false;
+            } else if (admitted(got)) {
+                toCaller.pass(m_opening, got);
+            }
+            toCaller.flush();
+        }
+    }
+
+    void readRequests()
+    {
+        const size_t had = m_input.size();
+        m_input.resize(had + ReadSize);
+        ssize_t n = -1;
+        do {
+            n = ::read(CallerIn, m_input.data() + had, ReadSize);
+        } while (n < 0 && errno == EINTR);
+        m_input.resize(had + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        if (n < 0)
+            refuse(std::string("cannot read the request: ") + std::strerror(errno));
+        if (n > 0)
+            return;
+        // The caller went away, at a request's boundary or in the middle of one.
+        if (m_input.size() >= HeaderLength)
+            refuse("request cut short");
+        if (!m_input.empty())
+            refuse("request header cut short");
+        toCaller.flushBeforeEnd();
+        std::exit(0);
+    }
+
+    // Every whole request read so far, as long as the answers have room.
+    void handleRequests()
+    {
+        size_t at = 0;
+        while (!toCaller.full() && m_input.size() - at >= HeaderLength) {
+            const uint8_t *header = m_input.data() + at;
+            const std::optional<MessageLimits> limits = limitsOf(header[0], true);
+            if (!limits)
+                refuse("unknown request " + std::to_string(header[0]));
+            const uint32_t length = readCount(header + 1);
+            if (length < limits->least || length > limits->most)
+                refuse("request of " + std::to_string(length) + " bytes, out of bounds");
+            if (m_input.size() - at - HeaderLength < length)
+                break;
+            handle(limits->type, header + HeaderLength, length);
+            at += HeaderLength + length;
+        }
+        m_input.erase(m_input.begin(), m_input.begin() + static_cast<ptrdiff_t>(at));
+    }
+
+    void handle(MessageType type, const uint8_t *payload, uint32_t length)
+    {
+        switch (type) {
+        case MessageType::Open: open(true); break;
+        case MessageType::Resume: open(false); break;
+        case MessageType::Send: send(payload, length); break;
+        case MessageType::Park: m_pushing = false; break;
+        case MessageType::Confirm: toCaller.tell(MessageType::Confirmed); break;
+        default: refuse("unknown request");
+        }
+    }
+
+    // Told how it went (Open), or only when it failed (Resume).
+    void open(bool answer)
+    {
+        m_pushing = false;
+        ++m_opening;
+        // The parked capture stays bound to the interface that was checked; the check is made
+        // again whenever a capture is made afresh, since a name may come back on another
+        // interface.
+        if (!answer && m_link.resumeParked()) {
+            m_pushing = true;
+            return;
+        }
+        requireTap(m_name, m_opening);
+        const LinkOpening opening = m_link.open();
+        if (!opening.opened)
+            return toCaller.tellError(MessageType::Failure, m_opening, opening.error);
+        m_pushing = m_link.selectableFd() >= 0;
+        if (!answer)
+            return;
+        std::string lines;
+        for (const std::string &warning : opening.warnings)
+            lines += (lines.empty() ? "" : "\n") + warning;
+        lines.resize(std::min<size_t>(lines.size(), MostTextLength));
+        toCaller.tell(MessageType::Opened, reinterpret_cast<const uint8_t *>(lines.data()),
+                      static_cast<uint32_t>(lines.size()));
+    }
+
+    void send(const uint8_t *frame, uint32_t length)
+    {
+        if (!allZero(frame, AddressBytes))
+            refuse("refused to send a frame whose addresses are not all zero");
+        if (const std::optional<LinkError> refused = m_link.send(frame, static_cast<int>(length)))
+            toCaller.tellError(MessageType::NotSent, m_opening, *refused);
+    }
+
+    const std::string m_name;
+    PcapFrameLink m_link;
+    uint32_t m_opening = 0;  // Opens and Resumes taken
+    bool m_pushing = false;  // between a good Open and a Park or a failed capture
+    std::vector<uint8_t> m_input;  // what the caller wrote and the helper has not yet handled
+};
 
 }  // namespace
 
@@ -186,6 +391,8 @@ int main(int argc, char **argv)
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     if (fifocapture::requested(arguments))
         return fifocapture::run(arguments);
+    // A caller that went away is noticed by the failed write, and ends the helper with status 0.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc != 2)
         refuse("usage: kalvessa100-link <interface>");
     const std::string name = argv[1];
@@ -193,33 +400,5 @@ int main(int argc, char **argv)
         refuse("not an interface name: " + name);
     requireTap(name);
 
-    PcapFrameLink link(name);
-    std::vector<uint8_t> payload;
-    for (;;) {
-        uint8_t header[HeaderLength];
-        if (!readAll(header, sizeof header, "request header"))
-            return 0;
-        const std::optional<MessageLimits> limits = limitsOf(header[0], true);
-        if (!limits)
-            refuse("unknown request " + std::to_string(header[0]));
-        const uint32_t length = readCount(header + 1);
-        if (length < limits->least || length > limits->most)
-            refuse("request of " + std::to_string(length) + " bytes, out of bounds");
-        payload.resize(length);
-        if (length > 0 && !readAll(payload.data(), length, "request"))
-            refuse("request cut short");
-
-        switch (limits->type) {
-        case MessageType::Open: open(link, name); break;
-        case MessageType::Send: send(link, payload); break;
-        case MessageType::Receive: {
-            const uint32_t waitMs = readCount(payload.data());
-            if (waitMs > MostWaitMs)
-                refuse("a wait of " + std::to_string(waitMs) + " ms is too long");
-            receive(link, waitMs);
-            break;
-        }
-        default: refuse("unknown request");
-        }
-    }
+    Service(name).run();
 }

@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -42,22 +44,35 @@ template <typename T> bool put(QSaveFile &file, const T &value)
 
 KeptFramesWriter::KeptFramesWriter(const QString &path) : m_file(path) {}
 
-QString KeptFramesWriter::failure() const
+QString KeptFramesWriter::failure(const QString &reason) const
 {
     return QCoreApplication::translate("KeptFramesWriter", "%1 cannot be written: %2")
-        .arg(m_file.fileName(), m_file.errorString());
+        .arg(m_file.fileName(), reason);
+}
+
+QString KeptFramesWriter::failedWriteReason()
+{
+    // A write that fails while Qt empties its buffer into the file leaves no text of its own
+    // ("Unknown error"); the kernel's reason is still in errno, and trying the buffer once more
+    // makes Qt word it.
+    const int code = errno;
+    if (!m_file.flush())
+        return m_file.errorString();
+    return QString::fromLocal8Bit(std::strerror(code));
 }
 
 bool KeptFramesWriter::begin(int snapLength, QString *error)
 {
     if (!m_file.open(QIODevice::WriteOnly)) {
-        *error = failure();
+        *error = failure(m_file.errorString());
         return false;
     }
     const FileHeader header{
         NanosecondMagic, VersionMajor, VersionMinor, 0, 0, static_cast<uint32_t>(snapLength),
         LinkTypeEthernet};
     m_failed = !put(m_file, header);
+    if (m_failed)
+        m_reason = failedWriteReason();
     return true;
 }
 
@@ -70,13 +85,15 @@ bool KeptFramesWriter::write(const CaptureReader::Frame &frame)
     const auto length = static_cast<qint64>(frame.capturedLength);
     m_failed = !put(m_file, header)
         || m_file.write(reinterpret_cast<const char *>(frame.data), length) != length;
+    if (m_failed)
+        m_reason = failedWriteReason();
     return !m_failed;
 }
 
 bool KeptFramesWriter::finish(QString *error)
 {
     if (m_failed || !m_file.commit()) {
-        *error = failure();
+        *error = failure(m_failed ? m_reason : m_file.errorString());
         m_file.cancelWriting();
         return false;
     }

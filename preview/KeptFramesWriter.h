@@ -19,8 +19,11 @@ public:
     bool finish(QString *error);
 
 private:
-    QString failure() const;
+    QString failure(const QString &reason) const;
+    // Why the write that just failed did, in the kernel's words.
+    QString failedWriteReason();
 
     QSaveFile m_file;
     bool m_failed = false;
+    QString m_reason;  // of the first failed write
 };

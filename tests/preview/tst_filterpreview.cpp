@@ -307,6 +307,50 @@ private slots:
         }
     }
 
+    // A disk that fills while the kept frames are written is told in the kernel's words, and
+    // leaves no part-written file behind; whether it fills at once or after some frames.
+    void keptFramesOnAFullDisk_data()
+    {
+        QTest::addColumn<QString>("room");  // the size of the file system written to
+        QTest::newRow("room for one page") << "4k";
+        QTest::newRow("room for some frames") << "64k";
+    }
+    void keptFramesOnAFullDisk()
+    {
+        QFETCH(QString, room);
+        QList<TestFrame> many;
+        for (int i = 0; i < 200; ++i)
+            many.append({"full size", baseFrame() + QByteArray(1454, char(i)), 1514});
+        const QString capture = file("many.pcap");
+        QVERIFY(writeCapture(capture, many));
+        const QString full = file("full");
+        QVERIFY(QDir().mkpath(full));
+
+        // A small file system of its own, mounted where only this run sees it.
+        QProcess process;
+        process.start(QStringLiteral("unshare"),
+                      {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
+                       QStringLiteral("mount -t tmpfs -o size=$1 tmpfs \"$2\" || exit 77; "
+                                      "dir=$2; shift 2; \"$@\"; status=$?; "
+                                      "echo \"left: $(ls -A \"$dir\")\" >&2; exit $status"),
+                       QStringLiteral("sh"), room, full, QStringLiteral(KALVESSA100CTL),
+                       QStringLiteral("preview"), QStringLiteral("--filter=off"),
+                       QStringLiteral("--pcap"), capture, QStringLiteral("-w"),
+                       full + QStringLiteral("/kept.pcap")});
+        QVERIFY(process.waitForFinished(60000));
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+        if (process.exitCode() == 77 || err.startsWith(QLatin1String("unshare:"))) {
+            if (qEnvironmentVariableIsSet("CI"))
+                QFAIL(qPrintable(QStringLiteral("no file system of its own: ") + err));
+            QSKIP(qPrintable(QStringLiteral("no file system of its own: ") + err));
+        }
+        QVERIFY2(process.exitCode() != 0, qPrintable(err));
+        QVERIFY2(err.contains(QStringLiteral("kept.pcap cannot be written: No space left on "
+                                             "device")),
+                 qPrintable(err));
+        QVERIFY2(err.endsWith(QLatin1String("left: \n")), qPrintable(err));
+    }
+
     // Where the settings come from, and the expression grouped into the widest loads the
     // wildcards allow.
     void expressionFromOptionsAndFiles()
