@@ -66,7 +66,7 @@ const Operation Operations[] = {
     {"update, a page refused", Op::RefusedUpdate, "--refuse-page 1:1000000", Junk, 3, false},
     {"probe, generation 4", Op::Probe4, "", Junk, 3, false, "mixed"},
     // Refused is heard, not silence: never a reason to take a tap for generation 3.
-    {"probe, generation 4 refusing it", Op::Probe4, "--wrong-code 70:18", Junk, 1, false},
+    {"probe, generation 4 refusing it", Op::Probe4, "--wrong-code 70:ff", Junk, 1, false},
     {"probe, generation 3", Op::Probe3, "--generation 3", MoreJunk, 1, true, "random"},
 };
 
