@@ -8,7 +8,7 @@ build=${1:-build}
 [ $# -gt 0 ] && shift
 all=(bench_device_exchange bench_device_settings bench_firmware_update bench_firmware_memory
      bench_tapsim_roundtrip bench_hostile bench_detection bench_ui bench_preview
-     bench_idle_capture bench_update_faults)
+     bench_idle_capture bench_extcap bench_update_faults)
 [ $# -gt 0 ] && all=("$@")
 
 cmake --build "$build" -j2 --target benchmarks kalvessa-tapsim
@@ -25,6 +25,9 @@ for b in "${all[@]}"; do
         bench_update_faults)
             # In-process taps: no namespace needed.
             "$build/bench/$b" ;;
+        bench_extcap)
+            # No tshark, no figures: it says so.
+            tools/testbed/in-netns.sh "$build/bench/$b" --rounds 3 --seconds 3 ;;
         bench_preview)
             # No tap: a generated 1 GB capture file, against tcpdump where it is installed.
             command -v tcpdump >/dev/null \

@@ -9,6 +9,7 @@
 #include "DeviceSettings.h"
 #include "ExitCode.h"
 #include "TapService.h"
+#include "SettingsApply.h"
 #include "SettingsPatch.h"
 
 // The tool's commands, each run once the command line has been read whole. Each prints its
@@ -47,13 +48,6 @@ std::optional<SettingsPatch> givenSettings(const QString &profilePath,
 std::optional<SettingsPatch> requestedSettings(const QString &profilePath,
                                                const SettingsPatch &options);
 
-struct ApplyRequest
-{
-    SettingsPatch settings;  // what the file and the options give
-    bool store = false;
-    bool check = false;
-};
-ExitCode applySettings(const QString &selector, const ApplyRequest &request, QJsonObject *document);
 // The settings file a folder declares for the tap: the one named by its MAC address, else
 // default.json, else none (the tap is left as it is, with a note). The file's "store" adds to
 // request.store; the options in request.settings win over the file's.

@@ -5,6 +5,7 @@
 // loads plugins or takes a path or a behaviour from the environment.
 //
 // Usage: kalvessa100-link <interface>    (standard input and output: the caller's socket)
+//        kalvessa100-link --fifo PATH [--filter EXPRESSION] <interface>    (see FifoCapture.h)
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +19,7 @@
 #include <net/if.h>
 #include <unistd.h>
 
+#include "FifoCapture.h"
 #include "HardwareAddress.h"
 #include "LinkHelperFraming.h"
 #include "PcapFrameLink.h"
@@ -181,6 +183,9 @@ int main(int argc, char **argv)
 {
     // Nothing of the caller's environment may steer what runs with the privilege.
     ::clearenv();
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (fifocapture::requested(arguments))
+        return fifocapture::run(arguments);
     if (argc != 2)
         refuse("usage: kalvessa100-link <interface>");
     const std::string name = argv[1];

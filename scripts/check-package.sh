@@ -123,6 +123,17 @@ if command -v systemd-analyze >/dev/null; then
     check "systemd-analyze verify passes the unit" systemd-analyze verify "${unit%@.service}@kvtap0.service"
 fi
 check "manual page kalvessa100(1) is installed" test -s /usr/share/man/man1/kalvessa100.1.gz
+# Wireshark's own folders, under Debian's multiarch library path, where its tshark and dumpcap
+# look: the extcap (without any capability: it captures through the helper) and the dissector.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+extcap=/usr/lib/$multiarch/wireshark/extcap/kalvessa100-extcap
+dissector=/usr/lib/$multiarch/wireshark/plugins/kalvessa100.lua
+check "the extcap is installed in Wireshark's extcap folder" test -x "$extcap"
+check "the extcap carries no capability" test -z "$(getcap "$extcap")"
+check "the dissector is installed in Wireshark's plugin folder" grep -q 'Proto("kalvessa100"' "$dissector"
+check "the extcap names its version $project_version to a member" \
+    bash -c "$sudo setpriv --reuid=65534 --regid=$gid --clear-groups ${clean_env[*]} $extcap \
+        --extcap-interfaces 2>/dev/null | grep -q '^extcap {version=$project_version}'"
 
 echo "== purge"
 $sudo apt-get purge -y -q kalvessa100
@@ -130,7 +141,7 @@ check "package is gone" bash -c "! dpkg-query -W -f='\${Status}' kalvessa100 2>/
 check "its files are gone" bash -c "! ls -d /usr/bin/kalvessa100 /usr/bin/kalvessa100ctl $helper \
     /usr/share/applications/org.kalvessa.Kalvessa100.desktop /usr/lib/tmpfiles.d/kalvessa100.conf \
     /usr/lib/systemd/system/kalvessa100-apply@.service /etc/kalvessa100 \
-    /var/lib/kalvessa100 /run/kalvessa100 2>/dev/null | grep -q ."
+    /var/lib/kalvessa100 /run/kalvessa100 $extcap $dissector 2>/dev/null | grep -q ."
 if [ "$group_before" -eq 0 ]; then
     check "the group kalvessa it made is gone" bash -c "! getent group kalvessa >/dev/null"
 fi

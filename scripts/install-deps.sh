@@ -15,6 +15,7 @@ packages=(
     iproute2 util-linux libcap2-bin procps
     systemd  # systemd-analyze checks the unit that applies declared settings
     ansible  # runs the Ansible module in contrib/ansible against simulated taps
+    tshark  # runs the extcap and the dissector as Wireshark does
     xvfb xauth fonts-dejavu-core
 )
 if [ "${1:-}" = "--format" ]; then
@@ -38,5 +39,8 @@ if [ "$(id -u)" -ne 0 ]; then
     sudo=sudo
 fi
 echo "Installing: ${missing[*]}"
+# tshark's package would ask whether to let non-root users capture (a setuid dumpcap); the
+# tests need no such thing, and nothing may wait for an answer.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | $sudo debconf-set-selections
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

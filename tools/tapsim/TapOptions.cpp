@@ -42,6 +42,7 @@ const OptionInfo OptionList[] = {
     {"reset-after-update", nullptr,
      "After a completed programming run report version 4.0, type 220c."},
     {"record", "FILE", "Record every frame received, one line per frame (see README)."},
+    {"record-pcap", "FILE", "Record every frame received and sent, as a pcap file."},
     {"state-dir", "DIR", "Write flash.bin, settings-working.bin and settings-stored.bin here."},
     {"silent", nullptr, "Generation 4 that carries out commands but answers nothing."},
     {"drop-every", "N", "Ignore every Nth command frame (neither carried out nor answered)."},
@@ -205,6 +206,7 @@ bool TapCommandLine::parse(const QStringList &arguments)
     }
     o.resetAfterUpdate = isSet("reset-after-update");
     o.recordPath = value("record");
+    o.exchangePath = value("record-pcap");
     o.stateDirectory = value("state-dir");
     o.silent = isSet("silent");
     o.falseEcho = isSet("false-echo");

@@ -16,6 +16,7 @@ struct TapOptions
     FirmwareStatus status;
     bool resetAfterUpdate = false;
     QString recordPath;
+    QString exchangePath;  // both directions, as pcap
     QString stateDirectory;
 
     bool silent = false;

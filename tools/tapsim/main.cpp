@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "CaptureLink.h"
+#include "ExchangeRecorder.h"
 #include "FrameRecorder.h"
 #include "SimulatedTap.h"
 #include "StateFiles.h"
@@ -59,6 +60,19 @@ int main(int argc, char **argv)
         return ExitSetup;
     }
     tapsim::TapState state(options.status);
-    tapsim::SimulatedTap tap(options, link, state, recorder.get(), stateFiles.get());
+    std::unique_ptr<tapsim::ExchangeRecorder> exchanges;
+    if (!options.exchangePath.isEmpty()) {
+        exchanges = std::make_unique<tapsim::ExchangeRecorder>(options.exchangePath.toStdString(),
+                                                               link, recorder.get());
+        if (!exchanges->isOpen()) {
+            std::fprintf(stderr, "kalvessa-tapsim: cannot create %s\n",
+                         qPrintable(options.exchangePath));
+            return ExitSetup;
+        }
+    }
+    tapsim::TapWire &wire = exchanges ? static_cast<tapsim::TapWire &>(*exchanges) : link;
+    tapsim::FrameLog *log =
+        exchanges ? static_cast<tapsim::FrameLog *>(exchanges.get()) : recorder.get();
+    tapsim::SimulatedTap tap(options, wire, state, log, stateFiles.get());
     return tapsim::TapLoop(options, link, tap).run();
 }
