@@ -3,7 +3,10 @@
 // the request and from one that does not. Prints figures; asserts nothing.
 //
 //   bench_update_faults [--runs N] [--settings-runs N] [--heavy-runs N] [--detections N]
-//                       [--only TEXT]
+//                       [--only TEXT] [--shard K/N] [--seed-base S] [--no-header]
+//
+// A run mostly waits for the line, so shards (rows K, K+N, ...) run side by side in separate
+// processes; --seed-base moves the seeds of a row's runs, to split one row between processes.
 //
 // Update columns: exact (succeeded, flash exact), honest (failed), acked-wrong (every page
 // acknowledged, flash wrong: counted before any restart), false (succeeded, flash wrong),
@@ -63,13 +66,24 @@ struct Options
     int heavyRuns = 200;
     int detections = 100;
     QString only;
+    int shard = 0;
+    int shards = 1;
+    int seedBase = 0;
+    bool header = true;
 };
 
 Options parse(const QStringList &args)
 {
     Options o;
-    for (int i = 1; i + 1 < args.size(); i += 2) {
+    for (int i = 1; i < args.size(); i += 2) {
         const QString &name = args[i];
+        if (name == QLatin1String("--no-header")) {
+            o.header = false;
+            --i;
+            continue;
+        }
+        if (i + 1 >= args.size())
+            break;
         const int n = args[i + 1].toInt();
         if (name == QLatin1String("--runs"))
             o.runs = n;
@@ -81,6 +95,15 @@ Options parse(const QStringList &args)
             o.detections = n;
         else if (name == QLatin1String("--only"))
             o.only = args[i + 1];
+        else if (name == QLatin1String("--seed-base"))
+            o.seedBase = n;
+        else if (name == QLatin1String("--shard")) {
+            const QStringList parts = args[i + 1].split(QLatin1Char('/'));
+            if (parts.size() == 2 && parts[1].toInt() > 0) {
+                o.shard = parts[0].toInt();
+                o.shards = parts[1].toInt();
+            }
+        }
     }
     return o;
 }
@@ -141,10 +164,10 @@ std::vector<uint8_t> imageFor(int run)
     return image;
 }
 
-UpdateTally updates(InProcessTapBed &bed, const QStringList &options, int runs)
+UpdateTally updates(InProcessTapBed &bed, const QStringList &options, int runs, int seedBase)
 {
     UpdateTally t;
-    for (int run = 0; run < runs; ++run) {
+    for (int run = seedBase; run < seedBase + runs; ++run) {
         bed.stopTap();
         if (!bed.startTap(options + QStringList{"--seed", QString::number(run + 1)}))
             return t;
@@ -279,15 +302,19 @@ int main(int argc, char **argv)
     add(QStringLiteral("every reply twice + request lost 1%"),
         split("--duplicate-fraction 1 --drop-fraction 0.01"), o.heavyRuns);
 
-    std::printf("%-52s %4s | %5s %6s %10s %5s %8s %6s %7s %8s | %7s %5s %7s %5s\n", "row", "runs",
-                "exact", "honest", "acked-bad", "false", "echo-ok", "passes", "4.0-bad", "ms/upd",
-                "applied", "false", "read", "wrong");
-    for (const Row &row : rows) {
-        const UpdateTally u = updates(bed, row.options, row.runs);
+    if (o.header)
+        std::printf("%-52s %4s | %5s %6s %10s %5s %8s %6s %7s %8s | %7s %5s %7s %5s\n", "row",
+                    "runs", "exact", "honest", "acked-bad", "false", "echo-ok", "passes", "4.0-bad",
+                    "ms/upd", "applied", "false", "read", "wrong");
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (static_cast<int>(i) % o.shards != o.shard)
+            continue;
+        const Row &row = rows[i];
+        const UpdateTally u = updates(bed, row.options, row.runs, o.seedBase);
         const SettingsTally s = settings(bed, row.options, o.settingsRuns);
         printRow(row, u, s);
     }
-    if (o.only.isEmpty() && o.detections > 0) {
+    if (o.only.isEmpty() && o.detections > 0 && o.shard == 0) {
         detections(bed, o.detections, true);
         detections(bed, o.detections, false);
     }

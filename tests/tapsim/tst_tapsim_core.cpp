@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <iterator>
-#include <set>
 
 #include "JunkSource.h"
 #include "TapOptions.h"
@@ -60,24 +58,6 @@ private slots:
         for (int kind = 0; kind < 3; ++kind)
             QVERIFY2(seen[kind] > Frames / 4, qPrintable(QString::number(kind)));
         QVERIFY(std::abs(gaps.count() / Frames - 1.0 / 2000) < 0.1 / 2000);
-    }
-
-    // Junk a host cannot tell from an answer by its code: every one of the tap's codes comes,
-    // nothing but the address and value varies.
-    void protocolJunk()
-    {
-        JunkSource junk({JunkKind::Protocol}, 2000, 3);
-        std::set<uint8_t> codes;
-        for (int i = 0; i < 500; ++i) {
-            const Reply f = junk.next();
-            QCOMPARE(f.length, MinReplyFrameLength);
-            QVERIFY(reply::isProtocolCode(f.bytes[15]));
-            codes.insert(f.bytes[15]);
-            QVERIFY(
-                std::all_of(f.bytes.begin(), f.bytes.begin() + 15, [](uint8_t x) { return !x; }));
-            QVERIFY(std::all_of(f.bytes.begin() + 20, f.bytes.end(), [](uint8_t x) { return !x; }));
-        }
-        QCOMPARE(codes.size(), std::size(reply::ProtocolCodes));
     }
 };
 
