@@ -153,6 +153,7 @@ struct UpdateTally
 struct SettingsTally
 {
     int applies = 0, applied = 0, falseApplies = 0, reads = 0, read = 0, wrongReads = 0;
+    QString firstFailure;  // how the first failed one ended
 };
 
 std::vector<uint8_t> imageFor(int run)
@@ -208,12 +209,16 @@ SettingsTally settings(InProcessTapBed &bed, const QStringList &options, int run
         if (dev.writeSettings(s, false)) {
             ++t.applied;
             t.falseApplies += !holds(bed.settingsSector(false), s);
+        } else if (t.firstFailure.isEmpty()) {
+            t.firstFailure = QStringLiteral("apply: ") + dev.lastFailure().text();
         }
         DeviceSettings back;
         ++t.reads;
         if (dev.readSettings(back, false)) {
             ++t.read;
             t.wrongReads += !(back == held(bed.settingsSector(false)));
+        } else if (t.firstFailure.isEmpty()) {
+            t.firstFailure = QStringLiteral("read: ") + dev.lastFailure().text();
         }
     }
     return t;
@@ -226,6 +231,8 @@ void printRow(const Row &row, const UpdateTally &u, const SettingsTally &s)
                 u.verified, row.runs ? double(u.passes) / row.runs : 0.0, "-",
                 row.runs ? u.ms / row.runs : 0.0, s.applied, s.applies, s.falseApplies, s.read,
                 s.reads, s.wrongReads);
+    if (!s.firstFailure.isEmpty())
+        std::printf("    first settings failure: %s\n", qPrintable(s.firstFailure));
     std::fflush(stdout);
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <optional>
 #include <utility>
 #include <vector>
 
@@ -106,7 +105,9 @@ MV1Device_v4::Exchange MV1Device_v4::runExchange(const uint8_t *request, int len
     // sent again by the operation that asked.
     const bool carriesValue =
         expectedCode == reply::ReadRegister || expectedCode == reply::ReadRegisterPersistent;
-    std::optional<std::pair<int, int>> unconfirmed;  // refusal code or -1, value or -1
+    // What the last attempt said and nothing yet confirmed: refusal code or -1, value or -1.
+    bool pending = false;
+    std::pair<int, int> unconfirmed{-1, -1};
     std::string sendError;
     for (int attempt = 0; attempt < MaxSendAttempts; ++attempt) {
         filter.startAttempt();
@@ -156,7 +157,14 @@ MV1Device_v4::Exchange MV1Device_v4::runExchange(const uint8_t *request, int len
                                            static_cast<int>(filter.answer().size()))};
         const bool doubted =
             (refused || carriesValue) && (filter.heardUnexpected() || m_doubtfulExchanges > 0);
-        if (doubted && unconfirmed != said) {
+        // On such a line a refusal heard beside an answer says nothing either way: a stray
+        // can carry the refusal code as well as the expected one.
+        if (doubted && refused && filter.heardAnswer()) {
+            pending = false;
+            continue;
+        }
+        if (doubted && (!pending || unconfirmed != said)) {
+            pending = true;
             unconfirmed = said;
             qCDebug(lcDevice) << "stray frames on" << interfaceName()
                               << "; asking again to confirm what was heard";

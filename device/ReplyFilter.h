@@ -68,6 +68,8 @@ public:
     // The first answer of the attempt, whole (valid once Answered).
     const std::vector<uint8_t> &answer() const { return m_answer; }
     uint8_t refusalCode() const { return m_refusalCode; }
+    // Whether this attempt also heard a frame with the expected code (beside a refusal).
+    bool heardAnswer() const { return m_answered; }
     // Whether any attempt so far saw a frame that could have come from the tap (an answer or a
     // refusal); a tap that is silent leaves this false.
     bool sawPossibleReply() const { return m_sawPossibleReply; }
