@@ -7,8 +7,7 @@
 #include "DeviceSettings.h"
 #include "SettingsRegisterMap.h"
 
-// Settings whose every field differs from a fresh tap's, so that a write that did not arrive
-// shows.
+// Settings unlike a fresh tap's, so that a write that did not arrive shows.
 inline DeviceSettings someSettings()
 {
     DeviceSettings s;
