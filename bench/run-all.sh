@@ -8,7 +8,7 @@ build=${1:-build}
 [ $# -gt 0 ] && shift
 all=(bench_device_exchange bench_device_settings bench_firmware_update bench_firmware_memory
      bench_tapsim_roundtrip bench_hostile bench_detection bench_ui bench_preview
-     bench_idle_capture bench_extcap)
+     bench_idle_capture bench_extcap bench_update_faults)
 [ $# -gt 0 ] && all=("$@")
 
 cmake --build "$build" -j2 --target benchmarks kalvessa-tapsim
@@ -22,6 +22,9 @@ for b in "${all[@]}"; do
             tools/testbed/in-netns.sh "$build/bench/$b" --rounds 20 --idle-seconds 30 ;;
         bench_ui)
             QT_QPA_PLATFORM=offscreen tools/testbed/in-netns.sh "$build/bench/$b" ;;
+        bench_update_faults)
+            # In-process taps: no namespace needed.
+            "$build/bench/$b" ;;
         bench_extcap)
             # No tshark, no figures: it says so.
             tools/testbed/in-netns.sh "$build/bench/$b" --rounds 3 --seconds 3 ;;

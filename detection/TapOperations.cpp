@@ -62,7 +62,9 @@ TapOutcome updateFirmware(HeldTap &tap, const uint8_t *image, int length,
         });
     const bool sent = device.updateFirmware(image, length);
     QObject::disconnect(connection);
-    return sent ? carriedOut(device, Action::Update) : failed(device, Action::Update);
+    TapOutcome outcome = sent ? carriedOut(device, Action::Update) : failed(device, Action::Update);
+    outcome.receipt = device.lastUpdateReceipt();
+    return outcome;
 }
 
 TapOutcome withoutTap(Action action)

@@ -3,6 +3,7 @@
 #include <QDateTime>
 
 #include "DeviceFailure.h"
+#include "UpdateReceipt.h"
 
 // How one operation on a tap ended: the value the window, the command-line tool and the tests
 // all judge an operation by, each wording it in its own way. Every operation ends with exactly
@@ -21,6 +22,9 @@ struct TapOutcome
     Result result = Result::Failed;
     DeviceFailure failure;  // Failed only
     bool storedCopy = false;  // a failed Store: the working copy took the settings, this did not
+    // An Update's pages as the tap acknowledged them. A succeeded update whose pages were not
+    // all acknowledged with their index was sent, not shown written: words must say so.
+    UpdateReceipt receipt;
     QDateTime finishedAt;
 
     // Ended now.
@@ -31,4 +35,6 @@ struct TapOutcome
         return result == Result::Succeeded || result == Result::SentUnconfirmed;
     }
     bool failed() const { return result == Result::Failed; }
+    // Every page of an update acknowledged by an answer tied to it.
+    bool verifiedByEcho() const { return receipt.verifiedByEcho(); }
 };

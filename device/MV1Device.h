@@ -11,6 +11,7 @@
 #include "DeviceSettings.h"
 #include "OperationProgress.h"
 #include "PacketSession.h"
+#include "UpdateReceipt.h"
 
 // The interface through which the rest of the program talks to a tap. Every operation runs
 // synchronously on the caller's thread; a QObject only for the progress signal.
@@ -46,6 +47,8 @@ public:
     bool hardwareAddress(uint8_t *out) const;
     const char *interfaceName() const { return m_interfaceName.c_str(); }
     const DeviceFailure &lastFailure() const { return m_lastFailure; }
+    // What the tap told of the pages of the last updateFirmware, whether it succeeded or not.
+    const UpdateReceipt &lastUpdateReceipt() const { return m_updateReceipt; }
 
     // The capture is kept between operations only for a short while (PacketSession): the
     // device's owner calls this when it has nothing to do, on the thread that runs the
@@ -81,4 +84,5 @@ protected:
     const std::unique_ptr<PacketSession> m_session;  // null only when constructed without a name
     int m_generation = 0;
     DeviceFailure m_lastFailure;
+    UpdateReceipt m_updateReceipt;
 };

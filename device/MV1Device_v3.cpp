@@ -173,6 +173,7 @@ bool MV1Device_v3::writeFirmwarePage(int address, const uint8_t *page)
 
 bool MV1Device_v3::updateFirmware(const uint8_t *image, int length)
 {
+    m_updateReceipt = UpdateReceipt{};
     if (!firmwareFits(image, length, firmware::V3PageCount))
         return fail(firmwareTooLarge(length, firmware::V3PageCount));
 
@@ -186,6 +187,7 @@ bool MV1Device_v3::updateFirmware(const uint8_t *image, int length)
     }
 
     emit MV1UpdateProgress(ProgressStage::Pages, 0, firmware::V3PageCount);
+    m_updateReceipt = UpdateReceipt{.pages = firmware::V3PageCount, .passes = 1};
     uint8_t page[firmware::PageSize];
     for (int index = 0; index < firmware::V3PageCount; ++index) {
         const int remaining = fillFirmwarePage(page, image, length, index);
@@ -198,6 +200,7 @@ bool MV1Device_v3::updateFirmware(const uint8_t *image, int length)
             if (!writeFirmwarePage(address, page))
                 return false;
         }
+        ++m_updateReceipt.sentUnanswered;
         emit MV1UpdateProgress(ProgressStage::Pages, index + 1, firmware::V3PageCount);
     }
     return succeed();

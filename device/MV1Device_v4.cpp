@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "DeviceLog.h"
 #include "FirmwareProgramming.h"
@@ -24,6 +26,7 @@ using Cause = DeviceFailure::Cause;
 // a hole in the firmware that nothing afterwards can see.
 constexpr int RegisterSettleMs = 0;
 constexpr int ProgrammingSettleMs = 1;
+constexpr int DoubtfulSettleMs = 5;
 
 RegisterRequest registerRequest(uint8_t opcodeByte, int address, uint8_t value)
 {
@@ -58,6 +61,24 @@ MV1Device_v4::MV1Device_v4(const char *interfaceName, std::unique_ptr<FrameLink>
 MV1Device_v4::Exchange MV1Device_v4::exchange(const uint8_t *request, int length, int receiveBudget,
                                               int expectedCode, int settleMs)
 {
+    Exchange result = runExchange(request, length, receiveBudget, expectedCode, settleMs);
+    m_unexpectedHeard += result.unexpectedFrames;
+    // A send that went unanswered may still be answered, late, while a later request waits:
+    // its answer then stands in for that request's.
+    m_resends += std::max(0, result.sends - 1);
+    // Strays come in spells (a line that repeats or delays one answer does so to others): the
+    // exchanges after one, or after a send that went unanswered, are doubted too, and the doubt
+    // wears off over clean ones.
+    if (result.unexpectedFrames > 0 || result.sends > 1)
+        m_doubtfulExchanges = DoubtAfterStray;
+    else if (m_doubtfulExchanges > 0)
+        --m_doubtfulExchanges;
+    return result;
+}
+
+MV1Device_v4::Exchange MV1Device_v4::runExchange(const uint8_t *request, int length,
+                                                 int receiveBudget, int expectedCode, int settleMs)
+{
     Exchange result;
     PacketSession *s = session();
     if (s == nullptr || request == nullptr || length <= 0) {
@@ -78,6 +99,15 @@ MV1Device_v4::Exchange MV1Device_v4::exchange(const uint8_t *request, int length
 
     ReplyFilter filter(request, length, receiveBudget, expectedCode);
     filter.setAddressMustEcho(m_echoesAddress);
+    // What a read's value or a refusal says is what a stray could say as well; once anything
+    // unexpected was heard, only a repeat of the request that says the same is believed. An
+    // acknowledgement without a value is not repeated: what it acknowledged is read back or
+    // sent again by the operation that asked.
+    const bool carriesValue =
+        expectedCode == reply::ReadRegister || expectedCode == reply::ReadRegisterPersistent;
+    // What the last attempt said and nothing yet confirmed: refusal code or -1, value or -1.
+    bool pending = false;
+    std::pair<int, int> unconfirmed{-1, -1};
     std::string sendError;
     for (int attempt = 0; attempt < MaxSendAttempts; ++attempt) {
         filter.startAttempt();
@@ -87,18 +117,26 @@ MV1Device_v4::Exchange MV1Device_v4::exchange(const uint8_t *request, int length
         const LinkRecovery::Sent sent = link.send(request, length);
         if (sent == LinkRecovery::Sent::Never) {
             result.heardReply = filter.sawPossibleReply();
+            result.unexpectedFrames = filter.unexpectedFrames();
             return linkFailed(Exchange::Result::CannotSend);
         }
         if (sent == LinkRecovery::Sent::Lost)
             sendError = link.error().text;
 
+        // On a line heard to carry strays, a value or refusal that came first may be a replay
+        // with the tap's own answer right behind it: a little longer a listen lets the two
+        // disagree, instead of two replays agreeing.
+        const int settle = carriesValue && (m_doubtfulExchanges > 0 || filter.heardUnexpected())
+            ? std::max(settleMs, DoubtfulSettleMs)
+            : settleMs;
         while (!filter.attemptOver()) {
             const LinkReception got =
-                s->receive(filter.settling() ? settleMs : PacketSession::ReadTimeoutMs);
+                s->receive(filter.settling() ? settle : PacketSession::ReadTimeoutMs);
             if (got.result == LinkReception::Result::Failed) {
                 if (link.mayRecover(got.error))
                     break;  // the next send waits for the interface
                 result.heardReply = filter.sawPossibleReply();
+                result.unexpectedFrames = filter.unexpectedFrames();
                 return linkFailed(Exchange::Result::CaptureError);
             }
             if (got.result == LinkReception::Result::Quiet)
@@ -106,20 +144,42 @@ MV1Device_v4::Exchange MV1Device_v4::exchange(const uint8_t *request, int length
             else
                 filter.take(got.bytes, got.captured);  // never beyond the capture
         }
+        result.unexpectedFrames = filter.unexpectedFrames();
 
-        if (filter.outcome() == ReplyFilter::Outcome::Answered) {
-            result.result = Exchange::Result::Answered;
-            result.answer = filter.answer();
-            result.heardReply = true;
-            learnAddressEcho(request, length, result.answer);
-            return result;
+        const ReplyFilter::Outcome outcome = filter.outcome();
+        if (outcome != ReplyFilter::Outcome::Answered && outcome != ReplyFilter::Outcome::Refused)
+            continue;
+        const bool refused = outcome == ReplyFilter::Outcome::Refused;
+        const std::pair<int, int> said{
+            refused ? filter.refusalCode() : -1,
+            refused ? -1
+                    : ReplyFilter::valueOf(filter.answer().data(),
+                                           static_cast<int>(filter.answer().size()))};
+        const bool doubted =
+            (refused || carriesValue) && (filter.heardUnexpected() || m_doubtfulExchanges > 0);
+        // On such a line a refusal heard beside an answer says nothing either way: a stray
+        // can carry the refusal code as well as the expected one.
+        if (doubted && refused && filter.heardAnswer()) {
+            pending = false;
+            continue;
         }
-        if (filter.outcome() == ReplyFilter::Outcome::Refused) {
+        if (doubted && (!pending || unconfirmed != said)) {
+            pending = true;
+            unconfirmed = said;
+            qCDebug(lcDevice) << "stray frames on" << interfaceName()
+                              << "; asking again to confirm what was heard";
+            continue;
+        }
+        result.heardReply = true;
+        if (refused) {
             result.result = Exchange::Result::Refused;
             result.code = filter.refusalCode();
-            result.heardReply = true;
             return result;
         }
+        result.result = Exchange::Result::Answered;
+        result.answer = filter.answer();
+        learnAddressEcho(request, length, result.answer);
+        return result;
     }
     result.heardReply = filter.sawPossibleReply();
     // Every send refused by the library: that, not the tap's silence, is the reason.
@@ -353,6 +413,11 @@ bool MV1Device_v4::beginProgramming()
 
 bool MV1Device_v4::programPage(int pageIndex, const uint8_t *page)
 {
+    return sendPage(pageIndex, page, nullptr);
+}
+
+bool MV1Device_v4::sendPage(int pageIndex, const uint8_t *page, bool *withIndex)
+{
     const DeviceFailure step = DeviceFailure::during(Step::Page, pageIndex, firmware::V4PageCount);
     if (page == nullptr) {
         DeviceFailure failure = step;
@@ -364,8 +429,17 @@ bool MV1Device_v4::programPage(int pageIndex, const uint8_t *page)
     request[frame::OpcodeOffset] = opcode::ProgramPage;
     frame::putAddress(request.data(), pageIndex);
     std::memcpy(request.data() + frame::PageDataOffset, page, frame::PageSize);
-    return command(request.data(), frame::PageFrameLength, budget::ProgramPage, reply::ProgramPage,
-                   programmingSettleMs(), step);
+    Frame answer;
+    if (!command(request.data(), frame::PageFrameLength, budget::ProgramPage, reply::ProgramPage,
+                 programmingSettleMs(), step, &answer))
+        return false;
+    // Only from a tap known to repeat the index is a repeat of it more than a coincidence: a
+    // page-0 answer of zeros matches any tap.
+    if (withIndex != nullptr)
+        *withIndex = m_echoesAddress
+            && ReplyFilter::echoesAddress(answer.data(), static_cast<int>(answer.size()),
+                                          request.data(), frame::PageFrameLength);
+    return true;
 }
 
 bool MV1Device_v4::endProgramming()
@@ -375,8 +449,30 @@ bool MV1Device_v4::endProgramming()
                    reply::EndProgramming, programmingSettleMs(), DeviceFailure::during(Step::End));
 }
 
+bool MV1Device_v4::sendPageWithTries(int index, const uint8_t *page, PageAck *ack)
+{
+    int refusals = 0;
+    for (int attempt = 0; attempt < firmware::V4TriesPerPage; ++attempt) {
+        bool withIndex = false;
+        if (sendPage(index, page, &withIndex)) {
+            *ack = withIndex ? PageAck::WithIndex : PageAck::WithoutIndex;
+            return true;
+        }
+        refusals += lastFailure().cause == Cause::Refused ? 1 : 0;
+        if (lastFailure().interfaceFault())
+            return false;
+    }
+    // The tap stays in programming mode; the next update starts again with the begin.
+    DeviceFailure failure = lastFailure();
+    if (refusals == firmware::V4TriesPerPage)
+        failure.cause = Cause::Refused;
+    failure.count = firmware::V4TriesPerPage;
+    return fail(failure);
+}
+
 bool MV1Device_v4::updateFirmware(const uint8_t *image, int length)
 {
+    m_updateReceipt = UpdateReceipt{};
     if (!firmwareFits(image, length, firmware::V4PageCount))
         return fail(firmwareTooLarge(length, firmware::V4PageCount));
     // The begin erases the flash: pages the interface cannot carry would leave it empty.
@@ -388,30 +484,49 @@ bool MV1Device_v4::updateFirmware(const uint8_t *image, int length)
     emit MV1UpdateProgress(ProgressStage::Erase, 1, 1);
 
     emit MV1UpdateProgress(ProgressStage::Pages, 0, firmware::V4PageCount);
-
+    m_updateReceipt.pages = firmware::V4PageCount;
+    std::vector<PageAck> acks(firmware::V4PageCount, PageAck::None);
+    const auto tally = [this, &acks] {
+        m_updateReceipt.acknowledgedWithIndex =
+            static_cast<int>(std::count(acks.begin(), acks.end(), PageAck::WithIndex));
+        m_updateReceipt.acknowledgedWithoutIndex =
+            static_cast<int>(std::count(acks.begin(), acks.end(), PageAck::WithoutIndex));
+    };
+    const int unexpectedBefore = m_unexpectedHeard;
+    const int resendsBefore = m_resends;
     uint8_t page[firmware::PageSize];
-    for (int index = 0; index < firmware::V4PageCount; ++index) {
-        fillFirmwarePage(page, image, length, index);
-
-        int refusals = 0;
-        bool accepted = false;
-        for (int attempt = 0; attempt < firmware::V4TriesPerPage && !accepted; ++attempt) {
-            accepted = programPage(index, page);
-            refusals += !accepted && lastFailure().cause == Cause::Refused ? 1 : 0;
-            if (!accepted && lastFailure().interfaceFault())
+    // A pass sends every page still to be sent (all of them the first time); progress is shown
+    // for the first, which is the whole update on a clean line.
+    const auto pass = [&](bool again) {
+        ++m_updateReceipt.passes;
+        for (int index = 0; index < firmware::V4PageCount; ++index) {
+            if (again && acks[index] == PageAck::WithIndex)
+                continue;
+            fillFirmwarePage(page, image, length, index);
+            if (!sendPageWithTries(index, page, &acks[index])) {
+                tally();
+                m_updateReceipt.unexpectedFrames = m_unexpectedHeard - unexpectedBefore;
                 return false;
+            }
+            if (!again)
+                emit MV1UpdateProgress(ProgressStage::Pages, index + 1, firmware::V4PageCount);
         }
-        // The tap stays in programming mode; the next update starts again with the begin.
-        if (!accepted) {
-            DeviceFailure failure = lastFailure();
-            if (refusals == firmware::V4TriesPerPage)
-                failure.cause = Cause::Refused;
-            failure.count = firmware::V4TriesPerPage;
-            return fail(failure);
-        }
-
-        emit MV1UpdateProgress(ProgressStage::Pages, index + 1, firmware::V4PageCount);
-    }
+        return true;
+    };
+    if (!pass(false))
+        return false;
+    // An answer that cannot be tied to its page may be a late or repeated answer to another
+    // page standing in for one whose request was lost. Once strays were heard, or a page had to
+    // be sent again (its first answer may still come, late), the pages go out once more (the
+    // same data programmed again changes nothing), so that a hole needs two losses in the same
+    // place. A tap that repeats the index has its strays passed over; of its pages only those
+    // answered before it was known to repeat (page 0) go again.
+    const bool strays = m_unexpectedHeard > unexpectedBefore || m_resends > resendsBefore;
+    const bool untied = std::find(acks.begin(), acks.end(), PageAck::WithoutIndex) != acks.end();
+    if (untied && (strays || m_echoesAddress) && !pass(true))
+        return false;
+    tally();
+    m_updateReceipt.unexpectedFrames = m_unexpectedHeard - unexpectedBefore;
 
     emit MV1UpdateProgress(ProgressStage::Commit, 0, 1);
     if (!endProgramming())

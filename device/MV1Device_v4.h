@@ -29,6 +29,8 @@ public:
     // The tap's answer carries no verdict, so this always returns false.
     bool commitSettings() override;
     // Erase (the begin), pages, commit (the end): true only once the tap acknowledged the end.
+    // lastUpdateReceipt() tells how many pages were acknowledged with their index; pages whose
+    // answers cannot be tied to them go out a second time once strays were heard.
     bool updateFirmware(const uint8_t *image, int length) override;
     // Refused: generation 4 takes firmware only through programPage, inside a programming run.
     bool writeFirmwarePage(int address, const uint8_t *page) override;
@@ -41,6 +43,8 @@ public:
     bool endProgramming();
 
     static constexpr int MaxSendAttempts = 10;
+    // Exchanges after one that heard a stray in which refusals and values still need a repeat.
+    static constexpr int DoubtAfterStray = 32;
     // More reads of a register whose two reads disagreed, before the settings read gives up.
     static constexpr int ExtraReadsPerRegister = 3;
 
@@ -59,13 +63,16 @@ public:
         uint8_t code = 0;  // Refused: the code the tap answered with
         int sends = 0;
         bool heardReply = false;  // something that could have been the tap's answer was seen
+        int unexpectedFrames = 0;  // strays and surplus verdict frames (ReplyFilter)
         std::string detail;  // the capture library's text, when it failed
         LinkError::Kind linkError = LinkError::Kind::Other;  // and what it means
     };
 
     // Sends the request up to MaxSendAttempts times until an attempt ends with an answer
     // carrying expectedCode (ReplyFilter::AnyCode: any zero-header frame) or a refusal. After
-    // the first verdict frame the attempt still looks at what arrives within settleMs.
+    // the first verdict frame the attempt still looks at what arrives within settleMs. When
+    // stray frames were heard in this exchange or shortly before, a refusal or a read's value is
+    // taken only once two attempts in a row end with the same; on a clean line one send does.
     // Opens and closes the session around the exchange, and waits out an interface that goes
     // down or away for a replug's time (LinkRecovery); a request the interface can never carry
     // ends it at once.
@@ -77,6 +84,15 @@ public:
     bool echoesAddress() const { return m_echoesAddress; }
 
 private:
+    enum class PageAck { None, WithoutIndex, WithIndex };
+
+    Exchange runExchange(const uint8_t *request, int length, int receiveBudget, int expectedCode,
+                         int settleMs);
+    // programPage, telling whether the answer repeated the page's index.
+    bool sendPage(int pageIndex, const uint8_t *page, bool *withIndex);
+    // A page, sent until answered (or refused every time): its tries and the failure the
+    // update ends with.
+    bool sendPageWithTries(int index, const uint8_t *page, PageAck *ack);
     // A command's exchange, told as a failure at this step when it did not answer as wanted.
     bool command(const uint8_t *request, int length, int receiveBudget, int expectedCode,
                  int settleMs, const DeviceFailure &step, Frame *answer = nullptr);
@@ -85,4 +101,7 @@ private:
     int programmingSettleMs() const;
 
     bool m_echoesAddress = false;
+    int m_doubtfulExchanges = 0;  // counts down over clean exchanges after a stray
+    int m_unexpectedHeard = 0;  // strays heard in this device's life, to tell a run's share
+    int m_resends = 0;  // sends beyond the first of an exchange, likewise
 };

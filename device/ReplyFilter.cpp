@@ -43,12 +43,14 @@ ReplyFilter::Verdict ReplyFilter::judge(const uint8_t *frame, int captured, cons
     if (captured == requestLength && request != nullptr
         && std::memcmp(frame, request, static_cast<size_t>(requestLength)) == 0)
         return Verdict::Echo;
-    if (addressMustEcho && !echoesAddress(frame, captured, request, requestLength))
-        return Verdict::Miss;
     const uint8_t code = frame[frame::OpcodeOffset];
+    if (addressMustEcho && !echoesAddress(frame, captured, request, requestLength))
+        return reply::isProtocolCode(code) ? Verdict::Stray : Verdict::Miss;
     if (expectedCode == AnyCode || code == expectedCode)
         return Verdict::Answer;
-    return reply::isProtocolCode(code) ? Verdict::Refusal : Verdict::Miss;
+    if (code == reply::Refused)
+        return Verdict::Refusal;
+    return reply::isProtocolCode(code) ? Verdict::Stray : Verdict::Miss;
 }
 
 int ReplyFilter::valueOf(const uint8_t *frame, int captured)
@@ -68,9 +70,18 @@ void ReplyFilter::take(const uint8_t *frame, int captured)
 {
     if (attemptOver())
         return;
-    switch (judge(frame, captured, m_request, m_requestLength, m_expectedCode, m_addressMustEcho)) {
+    const Verdict verdict =
+        judge(frame, captured, m_request, m_requestLength, m_expectedCode, m_addressMustEcho);
+    if (verdict == Verdict::Stray
+        || ((verdict == Verdict::Answer || verdict == Verdict::Refusal) && settling()))
+        ++m_unexpected;
+    switch (verdict) {
     case Verdict::Miss:
     case Verdict::Echo: countMiss(); return;
+    case Verdict::Stray:
+        m_sawPossibleReply = true;
+        countMiss();
+        return;
     case Verdict::Answer:
         m_sawPossibleReply = true;
         if (!m_answered) {

@@ -14,6 +14,12 @@
 // answer, since a foreign frame can carry the expected code as easily as the tap can; and two
 // answers that disagree on their value leave the attempt without one.
 //
+// Only the tap's refusal code refuses. Another command's success code is a stray: a late,
+// repeated or foreign answer to some other request, which says nothing about this one. The
+// filter remembers, across the attempts of one exchange, whether anything unexpected was heard
+// (a stray, or a verdict frame beyond the first of an attempt): its owner then trusts an outcome
+// only once a repeat of the request agrees with it.
+//
 // Plain C++ with no library underneath, so that a fuzzer can drive it directly.
 class ReplyFilter
 {
@@ -22,7 +28,10 @@ public:
         Miss,  // too short, someone else's header, or a code the tap never sends
         Echo,  // the request itself, seen on the wire
         Answer,  // a zero-header frame with the expected code
-        Refusal,  // a zero-header frame with another code of the protocol
+        Refusal,  // a zero-header frame with the tap's refusal code
+        // A zero-header frame with another command's success code, or (from a tap known to
+        // repeat the address) any code of the protocol without this request's address.
+        Stray,
     };
     enum class Outcome { Pending, Answered, Refused, Exhausted };
 
@@ -59,9 +68,14 @@ public:
     // The first answer of the attempt, whole (valid once Answered).
     const std::vector<uint8_t> &answer() const { return m_answer; }
     uint8_t refusalCode() const { return m_refusalCode; }
+    // Whether this attempt also heard a frame with the expected code (beside a refusal).
+    bool heardAnswer() const { return m_answered; }
     // Whether any attempt so far saw a frame that could have come from the tap (an answer or a
     // refusal); a tap that is silent leaves this false.
     bool sawPossibleReply() const { return m_sawPossibleReply; }
+    // Whether any attempt so far heard a stray, or a verdict frame after the first of its attempt.
+    bool heardUnexpected() const { return m_unexpected > 0; }
+    int unexpectedFrames() const { return m_unexpected; }
 
 private:
     void countMiss() { ++m_misses; }
@@ -80,4 +94,5 @@ private:
     uint8_t m_refusalCode = 0;
     std::vector<uint8_t> m_answer;
     bool m_sawPossibleReply = false;
+    int m_unexpected = 0;
 };

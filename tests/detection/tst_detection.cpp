@@ -187,13 +187,13 @@ private slots:
         // The same tap, restarted fresh, now refuses register writes: the failure is reported
         // with its register, and the record shows what the tap holds, not what was posted.
         bed.stopTap();
-        QVERIFY(bed.startTap({"--wrong-code", "70:18"}));
+        QVERIFY(bed.startTap({"--wrong-code", "70:ff"}));
         w.worker.requestWrite(sampleSettings(0x0A), false);
         QTRY_COMPARE_WITH_TIMEOUT(w.events.size(), ended.size() + 4, Wait);
         QCOMPARE(w.events.mid(ended.size()),
                  (Events{"write done", "changed", "write failed", "changed"}));
         QCOMPARE(failuresOf(w.outcomes).last(),
-                 QStringLiteral("register 0x70000, refused with code 0x18"));
+                 QStringLiteral("register 0x70000, refused with code 0xFF"));
         QVERIFY(recordOf(w.worker) == fresh);
 
         QVERIFY(bed.unplug());

@@ -96,8 +96,8 @@ private slots:
         QTest::addColumn<QString>("failure");
         QTest::newRow("stored") << QStringList() << Action::Store << Result::Succeeded << "";
         QTest::newRow("stored copy refused")
-            << QStringList{"--wrong-code", "80:7"} << Action::Store << Result::Failed
-            << "register 0x70000, refused with code 0x7";
+            << QStringList{"--wrong-code", "80:ff"} << Action::Store << Result::Failed
+            << "register 0x70000, refused with code 0xFF";
         QTest::newRow("updated") << QStringList() << Action::Update << Result::Succeeded << "";
         // A tap that answers nothing can only be sent to.
         QTest::newRow("one-way write")

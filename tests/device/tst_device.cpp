@@ -157,7 +157,8 @@ private slots:
             {"echo is a miss", "--false-echo --junk-before-reply 10", true, 2, false},
             {"silent", "--silent", false, 10, true},
             {"copy never taken", "--wrong-code 71:71", false, 10, false},
-            {"another reply code refuses", "--wrong-code 71:18", false, 1, true},
+            {"the refusal code refuses", "--wrong-code 71:ff", false, 1, true},
+            {"another command's code is a stray", "--wrong-code 71:18", false, 10, false},
             {"a code the tap never sends is foreign", "--wrong-code 71:05", false, 10, false},
             {"no byte 19", "--reply-length 19", false, 1, false},
         };
@@ -212,8 +213,8 @@ private slots:
     void wrongCodesAreNotRetried()
     {
         IN_PROCESS_ONLY();
-        QVERIFY(startTap(QStringLiteral("--wrong-code 80:7 --wrong-code 8f:0")));
-        QVERIFY(!dev->writeRegister(0x70001, 0x12, true));  // 7 answers a working-copy write
+        QVERIFY(startTap(QStringLiteral("--wrong-code 80:ff --wrong-code 8f:0")));
+        QVERIFY(!dev->writeRegister(0x70001, 0x12, true));
         QVERIFY(!dev->commitSettings());
         QCOMPARE(bed->frames().size(), 2);
     }
@@ -268,11 +269,11 @@ private slots:
     void settingsRefused()
     {
         IN_PROCESS_ONLY();
-        QVERIFY(startTap(QStringLiteral("--wrong-code 70:18 --wrong-code 71:07")));
+        QVERIFY(startTap(QStringLiteral("--wrong-code 70:ff --wrong-code 71:ff")));
         QVERIFY(!dev->writeSettings(DeviceSettings(), false));
         QCOMPARE(bed->frames().size(), 28);
         QCOMPARE(dev->lastFailure().text(),
-                 QStringLiteral("register 0x70000, refused with code 0x18"));
+                 QStringLiteral("register 0x70000, refused with code 0xFF"));
 
         bed->clearFrames();
         DeviceSettings back;

@@ -7,6 +7,7 @@
 #include "MV1Device_v4.h"
 #include "SettingsRegisterMap.h"
 #include "TapService.h"
+#include "SettingsOnTap.h"
 #include "TapBed.h"
 
 namespace {
@@ -66,32 +67,9 @@ const Operation Operations[] = {
     {"update, a page refused", Op::RefusedUpdate, "--refuse-page 1:1000000", Junk, 3, false},
     {"probe, generation 4", Op::Probe4, "", Junk, 3, false, "mixed"},
     // Refused is heard, not silence: never a reason to take a tap for generation 3.
-    {"probe, generation 4 refusing it", Op::Probe4, "--wrong-code 70:18", Junk, 1, false},
+    {"probe, generation 4 refusing it", Op::Probe4, "--wrong-code 70:ff", Junk, 1, false},
     {"probe, generation 3", Op::Probe3, "--generation 3", MoreJunk, 1, true, "random"},
 };
-
-DeviceSettings someSettings()
-{
-    DeviceSettings s;
-    s.setFilterMode(1, 0);
-    s.setControlByte(0x0A);
-    s.setSrcIpMask(0x0F);
-    const uint8_t ip[4] = {192, 0, 2, 7};
-    s.setSrcIp(ip);
-    return s;
-}
-
-// The record a settings read must return: what the tap holds, as its state file shows it.
-DeviceSettings held(const QByteArray &sector)
-{
-    std::array<uint8_t, V4ReadRegisterCount> values{};
-    const auto &addresses = reg::V4ReadAddresses;
-    for (size_t i = 0; i < values.size(); ++i)
-        values[i] = static_cast<uint8_t>(sector.at(addresses[i] - reg::SettingsSector));
-    DeviceSettings s;
-    v4SettingsFromRegisters(values, s);
-    return s;
-}
 
 }  // namespace
 

@@ -213,8 +213,8 @@ void checkOutcome(const ReplyFilter &filter, const Seen &seen, const Bytes &requ
     case Outcome::Refused:
         require(!seen.refusalCodes.empty() && filter.refusalCode() == seen.refusalCodes.front(),
                 "a refusal carries the code of the first refusal seen");
-        require(reply::isProtocolCode(filter.refusalCode()) && filter.refusalCode() != expected,
-                "a refusal carries another code of the protocol");
+        require(filter.refusalCode() == reply::Refused && filter.refusalCode() != expected,
+                "only the tap's refusal code refuses; another command's success code never does");
         break;
     case Outcome::Exhausted: {
         require(seen.refusalCodes.empty(), "an attempt that saw a refusal is refused");
@@ -261,6 +261,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     filter.setAddressMustEcho(mustEcho);
     Line line(in, request, expected);
     bool possibleReply = false;
+    bool unexpected = false;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         filter.startAttempt();
         Seen seen;
@@ -281,8 +282,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 seen.answers.push_back(e.bytes);
             if (v == Verdict::Refusal)
                 seen.refusalCodes.push_back(e.bytes[frame::OpcodeOffset]);
-            possibleReply = possibleReply || v == Verdict::Answer || v == Verdict::Refusal;
+            const bool verdictFrame = v == Verdict::Answer || v == Verdict::Refusal;
+            unexpected = unexpected || v == Verdict::Stray
+                || (verdictFrame && seen.answers.size() + seen.refusalCodes.size() > 1);
+            possibleReply = possibleReply || verdictFrame || v == Verdict::Stray;
             filter.take(bytes, captured);
+            require(filter.heardUnexpected() == unexpected,
+                    "a stray or a second verdict frame is remembered across attempts");
             // The frame is gone once taken, as the capture library reuses its buffer.
             e.bytes.assign(e.bytes.size(), 0xA5);
             require(filter.settling() == (!seen.answers.empty() || !seen.refusalCodes.empty()),

@@ -18,8 +18,10 @@ class TestTapsimCore : public QObject
 private slots:
     void badOptionsAreRefused()
     {
-        for (const char *bad : {"--generation=5", "--refuse-page=768:1", "--wrong-code=70",
-                                "--junk-rate=-1", "--junk-kinds=random,runts"})
+        for (const char *bad :
+             {"--generation=5", "--refuse-page=768:1", "--wrong-code=70", "--junk-rate=-1",
+              "--junk-kinds=random,runts", "--duplicate-fraction=1.5", "--reorder-fraction=-0.1",
+              "--lose-reply-fraction=x", "--late-ms=-1", "--jitter-ms=60001"})
             QVERIFY2(!TapCommandLine().parse({"tapsim", "--interface=x", bad}), bad);
     }
 

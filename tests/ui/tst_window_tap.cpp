@@ -215,7 +215,7 @@ private slots:
 
     void settingsTheTapRefusesAreSaidEachTime()
     {
-        openWindow({"--wrong-code", "80:07"});
+        openWindow({"--wrong-code", "80:ff"});
         for (int attempt = 0; attempt < 2; ++attempt) {
             clickAndWaitForAnswer("pushButton_3");
             QVERIFY2(text("label_32")

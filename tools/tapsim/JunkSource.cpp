@@ -1,5 +1,6 @@
 #include "JunkSource.h"
 
+#include <iterator>
 #include <utility>
 
 namespace tapsim {
@@ -51,6 +52,13 @@ Reply JunkSource::next()
     case JunkKind::Runt:
         frame.length = draw(MinRuntLength, frame::MinReplyLength - 1);
         randomBytes(frame, AddressesLength);
+        break;
+    case JunkKind::Protocol:
+        frame.length = MinReplyFrameLength;
+        frame.bytes[frame::OpcodeOffset] =
+            reply::ProtocolCodes[draw<size_t>(0, std::size(reply::ProtocolCodes) - 1)];
+        for (int i = frame::AddressOffset; i <= frame::ValueOffset; ++i)
+            frame.bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(draw(0, MaxByte));
         break;
     case JunkKind::Replay:
         if (!m_replies.empty())

@@ -17,6 +17,9 @@ enum class JunkKind {
     Random,  // zero header, random length of 16 or more, random code and payload
     Runt,  // zero addresses, shorter than a frame that can carry a code
     Replay,  // an exact copy of a reply the tap sent before
+    // Zero header and one of the tap's own reply codes, random address and value: what a host
+    // cannot tell from an answer by its code alone.
+    Protocol,
 };
 
 // The junk frames of --junk-rate and the random times between them. Everything it draws comes

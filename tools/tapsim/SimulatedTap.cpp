@@ -27,6 +27,20 @@ constexpr auto MaxBackgroundLag = std::chrono::seconds(1);
 // on the next turn, not behind a burst, so the junk changes the tap's reply latency no more
 // than a few sends do.
 constexpr int MaxJunkPerTurn = 4;
+// How long a reply held back waits for the next one to overtake it.
+constexpr auto MaxHoldBack = std::chrono::milliseconds(100);
+
+// What a tap that does not repeat the request answers: its code and, for a read, the value;
+// zeros where the request had its address, page index and data.
+void stripEcho(Reply &reply, const uint8_t *request)
+{
+    const uint8_t op = request[frame::OpcodeOffset];
+    const bool read = op == opcode::ReadRegister || op == opcode::ReadRegisterPersistent;
+    const uint8_t value = reply.bytes[frame::ValueOffset];
+    std::fill(reply.bytes.begin() + frame::AddressOffset, reply.bytes.end(), 0);
+    if (read)
+        reply.bytes[frame::ValueOffset] = value;
+}
 
 }  // namespace
 
@@ -74,6 +88,8 @@ std::optional<SimulatedTap::Clock::time_point> SimulatedTap::nextWake() const
     const auto sooner = [&wake](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
     if (!m_pending.empty())
         sooner(m_pending.front().due);
+    if (m_heldBack)
+        sooner(m_heldBack->due);
     if (m_backgroundPeriod.count() > 0)
         sooner(m_nextBackground);
     if (m_junk)
@@ -81,12 +97,37 @@ std::optional<SimulatedTap::Clock::time_point> SimulatedTap::nextWake() const
     return wake;
 }
 
+bool SimulatedTap::chance(double fraction)
+{
+    // Nothing drawn for a fault not asked for, so that adding one leaves the others' draws alone.
+    return fraction > 0.0 && m_unit(m_random) < fraction;
+}
+
 bool SimulatedTap::shouldDrop()
 {
     ++m_commandCount;
     if (m_options.dropEvery > 0 && m_commandCount % static_cast<unsigned>(m_options.dropEvery) == 0)
         return true;
-    return m_options.dropFraction > 0.0 && m_unit(m_random) < m_options.dropFraction;
+    return chance(m_options.dropFraction);
+}
+
+SimulatedTap::Clock::duration SimulatedTap::replyDelay()
+{
+    int ms = m_options.delayMs;
+    if (m_options.jitterMs > 0)
+        ms += std::uniform_int_distribution<int>(0, m_options.jitterMs)(m_random);
+    if (chance(m_options.lateFraction))
+        ms += m_options.lateMs;
+    return std::chrono::milliseconds(ms);
+}
+
+void SimulatedTap::schedule(const PendingReply &pending)
+{
+    // Behind everything due at the same time, so replies of equal delay keep their order.
+    const auto at = std::upper_bound(
+        m_pending.begin(), m_pending.end(), pending.due,
+        [](Clock::time_point due, const PendingReply &queued) { return due < queued.due; });
+    m_pending.insert(at, pending);
 }
 
 std::optional<uint32_t> SimulatedTap::take(const timeval &time, int wireLength,
@@ -108,36 +149,65 @@ std::optional<uint32_t> SimulatedTap::take(const timeval &time, int wireLength,
     const std::optional<Reply> reply = m_protocol.handle(bytes, length);
     if (m_protocol.takeProgrammingCompleted())
         saveState();
-    if (!reply || m_options.silent)
+    if (!reply || m_options.silent || chance(m_options.loseReplyFraction))
         return std::nullopt;
     // Sent at once, ahead of the (possibly delayed) reply: what a replay from the monitored
     // network looks like to a host waiting for its answer.
     if (m_options.replayBeforeReply && m_previousReply)
         m_wire.send(m_previousReply->bytes.data(), m_previousReply->length);
 
+    const Clock::time_point now = Clock::now();
     PendingReply pending;
-    pending.due = Clock::now() + std::chrono::milliseconds(m_options.delayMs);
+    pending.due = now + replyDelay();
     pending.reply = *reply;
+    if (m_options.noEcho)
+        stripEcho(pending.reply, bytes);
     if (m_options.replyLength > 0)
         pending.reply.length = m_options.replyLength;  // the bytes beyond the reply are zero
     pending.requestLength = std::min(length, MaxFrameLength);
     std::memcpy(pending.request.data(), bytes, static_cast<size_t>(pending.requestLength));
-    m_pending.push_back(pending);
-    if (m_options.delayMs == 0)
-        sendDueReplies(pending.due);
+    pending.holdBack = chance(m_options.reorderFraction);
+    schedule(pending);
+    if (chance(m_options.duplicateFraction)) {
+        PendingReply again = pending;
+        again.due += std::chrono::milliseconds(m_options.duplicateLagMs);
+        again.holdBack = false;
+        again.copy = true;
+        schedule(again);
+    }
+    sendDueReplies(now);
     return std::nullopt;
 }
 
 void SimulatedTap::sendDueReplies(Clock::time_point now)
 {
     while (!m_pending.empty() && m_pending.front().due <= now) {
-        sendReply(m_pending.front());
+        const PendingReply due = m_pending.front();
         m_pending.pop_front();
+        if (due.holdBack && !m_heldBack) {
+            m_heldBack = due;
+            m_heldBack->due = now + MaxHoldBack;
+            continue;
+        }
+        sendReply(due);
+        if (m_heldBack) {
+            sendReply(*m_heldBack);
+            m_heldBack.reset();
+        }
+    }
+    // Held back behind a reply that never came: a late reply, not a lost one.
+    if (m_heldBack && m_heldBack->due <= now) {
+        sendReply(*m_heldBack);
+        m_heldBack.reset();
     }
 }
 
 void SimulatedTap::sendReply(const PendingReply &pending)
 {
+    if (pending.copy) {
+        m_wire.send(pending.reply.bytes.data(), pending.reply.length);
+        return;
+    }
     if (m_options.falseEcho)
         m_wire.send(pending.request.data(), pending.requestLength);
     if (m_options.junkBeforeReply > 0) {

@@ -65,9 +65,14 @@ private:
         Reply reply;
         std::array<uint8_t, MaxFrameLength> request;
         int requestLength;
+        bool holdBack = false;  // goes out behind the next reply
+        bool copy = false;  // a duplicate: the reply alone, none of the frames ahead of it
     };
 
     bool shouldDrop();
+    bool chance(double fraction);
+    Clock::duration replyDelay();
+    void schedule(const PendingReply &pending);
     void sendDueReplies(Clock::time_point now);
     void sendReply(const PendingReply &pending);
     void sendBackground(Clock::time_point now);
@@ -80,7 +85,8 @@ private:
     FrameLog *m_log;
     const StateFiles *m_stateFiles;
 
-    std::deque<PendingReply> m_pending;
+    std::deque<PendingReply> m_pending;  // by due time
+    std::optional<PendingReply> m_heldBack;
     std::optional<Reply> m_previousReply;
     unsigned long long m_commandCount = 0;
     std::mt19937 m_random;

@@ -20,8 +20,10 @@ struct JunkKindName
     JunkKind kind;
 };
 
-const JunkKindName JunkKindNames[] = {
-    {"random", JunkKind::Random}, {"runt", JunkKind::Runt}, {"replay", JunkKind::Replay}};
+const JunkKindName JunkKindNames[] = {{"random", JunkKind::Random},
+                                      {"runt", JunkKind::Runt},
+                                      {"replay", JunkKind::Replay},
+                                      {"protocol", JunkKind::Protocol}};
 
 struct OptionInfo
 {
@@ -64,8 +66,19 @@ const OptionInfo OptionList[] = {
      "Send foreign frames (non-zero addresses) at PPS frames per second."},
     {"junk-rate", "PPS",
      "Send zero-address junk at PPS frames per second on average, at random times."},
-    {"junk-kinds", "random,runt,replay",
+    {"junk-kinds", "random,runt,replay,protocol",
      "Which junk --junk-rate sends, drawn evenly frame by frame (default random)."},
+    {"lose-reply-fraction", "F", "Carry out each command but lose its reply with probability F."},
+    {"duplicate-fraction", "F",
+     "Send each reply a second time with probability F, --duplicate-lag-ms after the first."},
+    {"duplicate-lag-ms", "MS", "How long after the first a duplicated reply follows (default 0)."},
+    {"reorder-fraction", "F",
+     "Hold each reply back with probability F until the next reply has gone out."},
+    {"jitter-ms", "MS", "Delay every reply by a further 0..MS milliseconds, drawn evenly."},
+    {"late-fraction", "F", "Delay each reply by a further --late-ms with probability F."},
+    {"late-ms", "MS", "The long delay of --late-fraction (default 0)."},
+    {"no-echo", nullptr,
+     "Replies carry zeros in place of the request's address, page index and data."},
 };
 
 void addOptions(QCommandLineParser &parser)
@@ -102,6 +115,13 @@ bool toRate(const QString &text, double *out)
     bool ok = false;
     *out = text.toDouble(&ok);
     return ok && *out >= 0.0 && *out <= MaxFrameRate;
+}
+
+bool toFraction(const QString &text, double *out)
+{
+    bool ok = false;
+    *out = text.toDouble(&ok);
+    return ok && *out >= 0.0 && *out <= 1.0;
 }
 
 bool toJunkKinds(const QString &text, std::vector<JunkKind> *out)
@@ -251,8 +271,36 @@ bool TapCommandLine::parse(const QStringList &arguments)
         return fail(
             QStringLiteral("--junk-rate takes 0 to %1 frames per second").arg(MaxFrameRate));
     if (isSet("junk-kinds") && !toJunkKinds(value("junk-kinds"), &o.junkKinds))
-        return fail(
-            QStringLiteral("--junk-kinds takes a comma-separated list of random, runt, replay"));
+        return fail(QStringLiteral(
+            "--junk-kinds takes a comma-separated list of random, runt, replay, protocol"));
+
+    struct FractionOption
+    {
+        const char *name;
+        double *into;
+    };
+    for (const FractionOption &f : {FractionOption{"lose-reply-fraction", &o.loseReplyFraction},
+                                    FractionOption{"duplicate-fraction", &o.duplicateFraction},
+                                    FractionOption{"reorder-fraction", &o.reorderFraction},
+                                    FractionOption{"late-fraction", &o.lateFraction}}) {
+        if (isSet(f.name) && !toFraction(value(f.name), f.into))
+            return fail(
+                QStringLiteral("--%1 takes a number from 0 to 1").arg(QString::fromLatin1(f.name)));
+    }
+    struct DelayOption
+    {
+        const char *name;
+        int *into;
+    };
+    for (const DelayOption &d :
+         {DelayOption{"duplicate-lag-ms", &o.duplicateLagMs}, DelayOption{"jitter-ms", &o.jitterMs},
+          DelayOption{"late-ms", &o.lateMs}}) {
+        if (isSet(d.name) && !toInt(value(d.name), 10, 0, MaxDelayMs, d.into))
+            return fail(QStringLiteral("--%1 takes 0 to %2")
+                            .arg(QString::fromLatin1(d.name))
+                            .arg(MaxDelayMs));
+    }
+    o.noEcho = isSet("no-echo");
     return true;
 }
 

@@ -35,6 +35,16 @@ struct TapOptions
     double backgroundRate = 0.0;  // frames per second
     double junkRate = 0.0;  // zero-address junk, frames per second
     std::vector<JunkKind> junkKinds{JunkKind::Random};  // drawn from evenly, frame by frame
+
+    // Faults of an imperfect line, each drawn per reply from the generator --seed starts.
+    double loseReplyFraction = 0.0;  // carried out, the reply lost
+    double duplicateFraction = 0.0;  // the reply sent a second time...
+    int duplicateLagMs = 0;  // ...this much after the first
+    double reorderFraction = 0.0;  // held back until the next reply has gone out
+    int jitterMs = 0;  // a further 0..jitterMs on every reply
+    double lateFraction = 0.0;  // now and then a long delay...
+    int lateMs = 0;  // ...of this much
+    bool noEcho = false;  // replies carry zeros where the request had address, index and data
 };
 
 // The command line of kalvessa-tapsim.

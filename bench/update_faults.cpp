@@ -1,0 +1,329 @@
+// What an imperfect line does to firmware updates, settings and detection, against the simulated
+// tap in-process (no namespace needed). Each fault alone and in pairs, from a tap that repeats
+// the request and from one that does not. Prints figures; asserts nothing.
+//
+//   bench_update_faults [--runs N] [--settings-runs N] [--heavy-runs N] [--detections N]
+//                       [--only TEXT] [--shard K/N] [--seed-base S] [--no-header]
+//
+// A run mostly waits for the line, so shards (rows K, K+N, ...) run side by side in separate
+// processes; --seed-base moves the seeds of a row's runs, to split one row between processes.
+//
+// Update columns: exact (succeeded, flash exact), honest (failed), acked-wrong (every page
+// acknowledged, flash wrong: counted before any restart), false (succeeded, flash wrong),
+// echo-verified (succeeded with every page tied to its answer), passes (mean), and a place for
+// "answers as 4.0 after the restart with the flash wrong", which needs the tap to restart into
+// what its flash holds (shown as "-" until then). Settings columns: applies that succeeded,
+// false applies (succeeded, tap holds other settings), reads that succeeded, wrong reads.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QStringList>
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "DeviceSettings.h"
+#include "FirmwareProgramming.h"
+#include "InProcessTapBed.h"
+#include "MV1Device_v4.h"
+#include "SettingsRegisterMap.h"
+#include "TapService.h"
+
+namespace {
+
+struct Fault
+{
+    const char *name;
+    const char *options;
+};
+
+const Fault Faults[] = {
+    {"request lost 1%", "--drop-fraction 0.01"},
+    {"reply lost 1%", "--lose-reply-fraction 0.01"},
+    {"5% twice +20ms", "--duplicate-fraction 0.05 --duplicate-lag-ms 20"},
+    {"reordered 1%", "--reorder-fraction 0.01"},
+    {"0.3% late 600ms", "--late-fraction 0.003 --late-ms 600"},
+    {"5% late 30ms", "--late-fraction 0.05 --late-ms 30"},
+    {"jitter 2ms", "--jitter-ms 2"},
+    {"protocol junk 500/s", "--junk-rate 500 --junk-kinds protocol"},
+};
+
+struct Row
+{
+    QString name;
+    QStringList options;
+    int runs;
+};
+
+struct Options
+{
+    int runs = 5;
+    int settingsRuns = 5;
+    int heavyRuns = 200;
+    int detections = 100;
+    QString only;
+    int shard = 0;
+    int shards = 1;
+    int seedBase = 0;
+    bool header = true;
+};
+
+Options parse(const QStringList &args)
+{
+    Options o;
+    for (int i = 1; i < args.size(); i += 2) {
+        const QString &name = args[i];
+        if (name == QLatin1String("--no-header")) {
+            o.header = false;
+            --i;
+            continue;
+        }
+        if (i + 1 >= args.size())
+            break;
+        const int n = args[i + 1].toInt();
+        if (name == QLatin1String("--runs"))
+            o.runs = n;
+        else if (name == QLatin1String("--settings-runs"))
+            o.settingsRuns = n;
+        else if (name == QLatin1String("--heavy-runs"))
+            o.heavyRuns = n;
+        else if (name == QLatin1String("--detections"))
+            o.detections = n;
+        else if (name == QLatin1String("--only"))
+            o.only = args[i + 1];
+        else if (name == QLatin1String("--seed-base"))
+            o.seedBase = n;
+        else if (name == QLatin1String("--shard")) {
+            const QStringList parts = args[i + 1].split(QLatin1Char('/'));
+            if (parts.size() == 2 && parts[1].toInt() > 0) {
+                o.shard = parts[0].toInt();
+                o.shards = parts[1].toInt();
+            }
+        }
+    }
+    return o;
+}
+
+QStringList split(const char *options)
+{
+    return QString::fromLatin1(options).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+DeviceSettings settingsNumber(int n)
+{
+    DeviceSettings s;
+    s.setFilterMode(n & 1, 0);
+    s.setControlByte(static_cast<uint8_t>(0x0A + (n & 3)));
+    s.setSrcIpMask(0x0F);
+    const uint8_t ip[4] = {192, 0, 2, static_cast<uint8_t>(n)};
+    s.setSrcIp(ip);
+    return s;
+}
+
+bool holds(const QByteArray &sector, const DeviceSettings &written)
+{
+    for (const RegisterWrite &w : v4SettingsRegisters(written)) {
+        const uint8_t mask = v4ReadBackMask(w.address);
+        if ((uint8_t(sector.at(w.address - reg::SettingsSector)) & mask) != (w.value & mask))
+            return false;
+    }
+    return true;
+}
+
+DeviceSettings held(const QByteArray &sector)
+{
+    std::array<uint8_t, V4ReadRegisterCount> values{};
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<uint8_t>(sector.at(reg::V4ReadAddresses[i] - reg::SettingsSector));
+    DeviceSettings s;
+    v4SettingsFromRegisters(values, s);
+    return s;
+}
+
+struct UpdateTally
+{
+    int exact = 0, honest = 0, ackedWrong = 0, falseSuccess = 0, verified = 0, passes = 0;
+    double ms = 0;
+};
+
+struct SettingsTally
+{
+    int applies = 0, applied = 0, falseApplies = 0, reads = 0, read = 0, wrongReads = 0;
+    QString firstFailure;  // how the first failed one ended
+};
+
+std::vector<uint8_t> imageFor(int run)
+{
+    std::vector<uint8_t> image(firmware::V4PageCount * firmware::PageSize);
+    std::mt19937 random(static_cast<uint32_t>(run) + 1);
+    for (uint8_t &b : image)
+        b = static_cast<uint8_t>(random());
+    return image;
+}
+
+UpdateTally updates(InProcessTapBed &bed, const QStringList &options, int runs, int seedBase)
+{
+    UpdateTally t;
+    for (int run = seedBase; run < seedBase + runs; ++run) {
+        bed.stopTap();
+        if (!bed.startTap(options + QStringList{"--seed", QString::number(run + 1)}))
+            return t;
+        MV1Device_v4 dev(qPrintable(bed.hostInterface()), bed.link());
+        uint8_t value = 0;
+        dev.readRegister(reg::Control, &value, false);  // as the detection's probe does first
+        const std::vector<uint8_t> image = imageFor(run);
+        QElapsedTimer timer;
+        timer.start();
+        const bool ok = dev.updateFirmware(image.data(), static_cast<int>(image.size()));
+        t.ms += static_cast<double>(timer.nsecsElapsed()) / 1e6;
+        const QByteArray flash = bed.flash();
+        const bool exact = flash.size() == qsizetype(image.size())
+            && std::memcmp(flash.constData(), image.data(), image.size()) == 0;
+        const UpdateReceipt &r = dev.lastUpdateReceipt();
+        const bool everyPageAcked =
+            r.pages > 0 && r.acknowledgedWithIndex + r.acknowledgedWithoutIndex == r.pages;
+        t.exact += ok && exact;
+        t.honest += !ok;
+        t.ackedWrong += everyPageAcked && !exact;
+        t.falseSuccess += ok && !exact;
+        t.verified += ok && r.verifiedByEcho();
+        t.passes += r.passes;
+    }
+    return t;
+}
+
+SettingsTally settings(InProcessTapBed &bed, const QStringList &options, int runs)
+{
+    SettingsTally t;
+    bed.stopTap();
+    if (!bed.startTap(options + QStringList{"--seed", QStringLiteral("7")}))
+        return t;
+    MV1Device_v4 dev(qPrintable(bed.hostInterface()), bed.link());
+    for (int run = 0; run < runs; ++run) {
+        const DeviceSettings s = settingsNumber(run + 1);
+        ++t.applies;
+        if (dev.writeSettings(s, false)) {
+            ++t.applied;
+            t.falseApplies += !holds(bed.settingsSector(false), s);
+        } else if (t.firstFailure.isEmpty()) {
+            t.firstFailure = QStringLiteral("apply: ") + dev.lastFailure().text();
+        }
+        DeviceSettings back;
+        ++t.reads;
+        if (dev.readSettings(back, false)) {
+            ++t.read;
+            t.wrongReads += !(back == held(bed.settingsSector(false)));
+        } else if (t.firstFailure.isEmpty()) {
+            t.firstFailure = QStringLiteral("read: ") + dev.lastFailure().text();
+        }
+    }
+    return t;
+}
+
+void printRow(const Row &row, const UpdateTally &u, const SettingsTally &s)
+{
+    std::printf("%-52s %4d | %5d %6d %10d %5d %8d %6.2f %7s %8.0f | %3d/%-3d %5d %3d/%-3d %5d\n",
+                qPrintable(row.name), row.runs, u.exact, u.honest, u.ackedWrong, u.falseSuccess,
+                u.verified, row.runs ? double(u.passes) / row.runs : 0.0, "-",
+                row.runs ? u.ms / row.runs : 0.0, s.applied, s.applies, s.falseApplies, s.read,
+                s.reads, s.wrongReads);
+    if (!s.firstFailure.isEmpty())
+        std::printf("    first settings failure: %s\n", qPrintable(s.firstFailure));
+    std::fflush(stdout);
+}
+
+// A generation-4 tap answering in 1 ms behind protocol-aware junk: found, and its firmware
+// read as it is, within 5 s.
+void detections(InProcessTapBed &bed, int count, bool echo)
+{
+    int found = 0, trueFirmware = 0;
+    double worstMs = 0;
+    for (int i = 0; i < count; ++i) {
+        bed.stopTap();
+        QStringList options{"--delay-ms",   "1",        "--junk-rate", "2000",
+                            "--junk-kinds", "protocol", "--seed",      QString::number(i + 1)};
+        if (!echo)
+            options << QStringLiteral("--no-echo");
+        if (!bed.startTap(options))
+            return;
+        QElapsedTimer timer;
+        timer.start();
+        bool ok = false;
+        while (!ok && timer.elapsed() < 5000) {
+            TapOpening opening = openTap(bed.hostInterface());
+            if (opening.result != TapOpening::Result::Opened || !opening.tap)
+                continue;
+            ++found;
+            DeviceSettings s;
+            for (int read = 0; !ok && read < 3 && timer.elapsed() < 5000; ++read)
+                ok = opening.tap->device().readSettings(s, false);
+            if (ok && s.firmwareVersion() == 0x0004 && s.firmwareTypeCode() == 0x220C)
+                ++trueFirmware;
+            else if (ok)
+                std::printf("  detection %d: firmware read as %04x\n", i + 1, s.firmwareVersion());
+            break;
+        }
+        worstMs = std::max(worstMs, double(timer.elapsed()));
+    }
+    std::printf("detection at 2000 protocol junk frames/s, tap answering in 1 ms, %s: found %d of "
+                "%d, true firmware within 5 s in %d of %d (goal %d), slowest %.0f ms\n",
+                echo ? "repeating" : "not repeating", found, count, trueFirmware, count, count,
+                worstMs);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const Options o = parse(app.arguments());
+    InProcessTapBed bed;
+    if (!bed.plug()) {
+        std::fprintf(stderr, "could not plug the in-process tap\n");
+        return 2;
+    }
+
+    std::vector<Row> rows;
+    const auto add = [&](const QString &name, const QStringList &options, int runs) {
+        for (const bool echo : {true, false}) {
+            const QString full =
+                name + (echo ? QStringLiteral(", repeating") : QStringLiteral(", not repeating"));
+            if (o.only.isEmpty() || full.contains(o.only))
+                rows.push_back({full, echo ? options : options + QStringList{"--no-echo"}, runs});
+        }
+    };
+    add(QStringLiteral("clean"), {}, o.runs);
+    for (const Fault &f : Faults)
+        add(QString::fromLatin1(f.name), split(f.options), o.runs);
+    for (size_t a = 0; a < std::size(Faults); ++a) {
+        for (size_t b = a + 1; b < std::size(Faults); ++b)
+            add(QStringLiteral("%1 + %2").arg(QLatin1String(Faults[a].name),
+                                              QLatin1String(Faults[b].name)),
+                split(Faults[a].options) + split(Faults[b].options), o.runs);
+    }
+    add(QStringLiteral("every reply twice + request lost 1%"),
+        split("--duplicate-fraction 1 --drop-fraction 0.01"), o.heavyRuns);
+
+    if (o.header)
+        std::printf("%-52s %4s | %5s %6s %10s %5s %8s %6s %7s %8s | %7s %5s %7s %5s\n", "row",
+                    "runs", "exact", "honest", "acked-bad", "false", "echo-ok", "passes", "4.0-bad",
+                    "ms/upd", "applied", "false", "read", "wrong");
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (static_cast<int>(i) % o.shards != o.shard)
+            continue;
+        const Row &row = rows[i];
+        const UpdateTally u = updates(bed, row.options, row.runs, o.seedBase);
+        const SettingsTally s = settings(bed, row.options, o.settingsRuns);
+        printRow(row, u, s);
+    }
+    if (o.only.isEmpty() && o.detections > 0 && o.shard == 0) {
+        detections(bed, o.detections, true);
+        detections(bed, o.detections, false);
+    }
+    return 0;
+}
