@@ -10,10 +10,17 @@
 
 namespace {
 
-// The interface that carries the address now, and whether it is up; empty when none does.
-QString upInterfaceOf(const MacAddress &address, bool *up)
+// The interface that carries the address now, and whether it is up; empty when none does. The
+// interface it was last seen on is asked first, by two quick questions to the kernel: the
+// full list takes long enough for a short replug to slip past between two looks.
+QString upInterfaceOf(const MacAddress &address, const QString &lastSeen, bool *up)
 {
     HostInterfaces &interfaces = HostInterfaces::current();
+    MacAddress there{};
+    if (!lastSeen.isEmpty() && interfaces.hardwareAddress(lastSeen, &there) && there == address) {
+        *up = interfaces.linkUp(lastSeen);
+        return lastSeen;
+    }
     *up = false;
     for (const TapInterface &tap : interfaces.listTaps().value_or(QList<TapInterface>())) {
         if (tap.address == address) {
@@ -56,9 +63,10 @@ RestartSeen awaitRestart(const MacAddress &address, int timeoutMs)
     const QDeadlineTimer deadline(timeoutMs);
     const std::unique_ptr<LinkChanges> links = HostInterfaces::current().watchLinks();
     RestartSeen timedOut;
+    QString name;
     for (;;) {
         bool up = false;
-        const QString name = upInterfaceOf(address, &up);
+        name = upInterfaceOf(address, name, &up);
         if (!up) {
             timedOut.wentAway = true;
         } else if (timedOut.wentAway) {

@@ -558,6 +558,7 @@ private slots:
                       QStringLiteral("--json")});
         QVERIFY(update.waitForStarted());
         // The last page is sent once the tool says it waits (on standard error, beside JSON).
+        update.setReadChannel(QProcess::StandardError);
         QByteArray said;
         while (!said.contains("waiting up to") && update.state() == QProcess::Running) {
             if (update.waitForReadyRead(60000))
