@@ -431,6 +431,54 @@ private slots:
 
     // A tap that cannot be reached is told with its reason; how to grant the capture privilege
     // only where that is what is missing.
+    // What is not known is shown as unknown: the update is offered for every firmware but 4.0
+    // and to a tap that answers nothing, never on the strength of status words not read; a tap
+    // that is there but cannot be settled is not "not found".
+    void firmwareAsFarAsKnown_data()
+    {
+        QTest::addColumn<int>("generation");
+        QTest::addColumn<int>("version");
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<bool>("noisy");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("versionShown");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("offered");
+        const QString found = QStringLiteral("Kalvessa 100 found");
+        QTest::newRow("4.0") << 4 << 0x0004 << true << false << found << "4.0"
+                             << "Firmware up-to-date\nVersion 4.0" << false;
+        QTest::newRow("3.0") << 4 << 0x0003 << true << false << found << "3.0"
+                             << "Update to 4.0" << true;
+        QTest::newRow("4.1") << 4 << 0x0104 << true << false << found << "4.1"
+                             << "Update to 4.0" << true;
+        QTest::newRow("status words not read") << 4 << 0 << false << false << found << "unknown"
+                                               << "Firmware unknown" << false;
+        QTest::newRow("answers nothing") << 3 << 0 << false << false << found << "3.0"
+                                         << "Update to 4.0" << true;
+        QTest::newRow("noisy line")
+            << 0 << 0 << false << true << "Kalvessa 100 attached, the line is noisy"
+            << "-"
+            << "" << false;
+    }
+    void firmwareAsFarAsKnown()
+    {
+        QFETCH(int, generation);
+        QFETCH(int, version);
+        QFETCH(bool, known);
+        QFETCH(bool, noisy);
+        QFETCH(QString, status);
+        QFETCH(QString, versionShown);
+        QFETCH(QString, button);
+        QFETCH(bool, offered);
+        TapSnapshot snapshot = noisy ? none(TapProblem::Kind::Unsettled) : tap(generation, version);
+        snapshot.firmwareKnown = known;
+        report(snapshot);
+        QCOMPARE(text("label_2"), status);
+        QCOMPARE(text("label_8"), versionShown);
+        QCOMPARE(update()->text(), button);
+        QCOMPARE(update()->isEnabled(), offered);
+    }
+
     void privilegeIsAskedForOnlyWhereItIsMissing_data()
     {
         QTest::addColumn<LinkError::Kind>("cause");
