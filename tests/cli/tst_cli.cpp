@@ -604,8 +604,6 @@ private slots:
         QTest::newRow("4.0, forced")
             << current << "update-firmware --yes --force" << 0 << "sent, not yet verified"
             << "acknowledged" << QJsonValue(true) << true;
-        QTest::newRow("3.0 offered") << old << "list" << 0 << "update available: 4.0"
-                                     << "taps.0.answers" << QJsonValue(true) << false;
         QTest::newRow("3.0 without --wait")
             << old << "update-firmware --yes" << 0
             << "sent, not yet verified. Unplug and replug the tap to start it, then check with: "

@@ -129,21 +129,6 @@ private slots:
         QVERIFY(again && again->bytes[DataAt] == 4);
     }
 
-    // With --reset-after-update the restart follows the run's end, after its acknowledgement.
-    void resetAfterUpdateRestartsOnceAcknowledged()
-    {
-        TapCommandLine line;
-        QVERIFY(line.parse(
-            {"tapsim", "--interface=x", "--firmware-version=0", "--reset-after-update"}));
-        TapState state(line.options().status);
-        TapProtocol tap(4, state, {}, line.options().resetAfterUpdate);
-        QVERIFY(send(tap, command(0xB0, 0)));
-        for (int i = 0; i < 768; ++i)
-            QVERIFY(send(tap, page(0xB1, i, i)));
-        QCOMPARE(send(tap, command(0xB2, 0))->bytes[OpcodeAt], 43);
-        QCOMPARE(send(tap, command(0x71, 0x70300))->bytes[DataAt], 4);
-    }
-
     void badOptionsAreRefused()
     {
         for (const char *bad : {"--generation=5", "--refuse-page=768:1", "--wrong-code=70",

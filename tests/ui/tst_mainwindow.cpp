@@ -449,8 +449,6 @@ private slots:
                              << "Firmware up-to-date\nVersion 4.0" << false;
         QTest::newRow("3.0") << 4 << 0x0003 << true << false << found << "3.0"
                              << "Update to 4.0" << true;
-        QTest::newRow("4.1") << 4 << 0x0104 << true << false << found << "4.1"
-                             << "Update to 4.0" << true;
         QTest::newRow("status words not read") << 4 << 0 << false << false << found << "unknown"
                                                << "Firmware unknown" << false;
         QTest::newRow("answers nothing") << 3 << 0 << false << false << found << "3.0"
