@@ -122,20 +122,6 @@ bool updateAllowed(const UpdateRequest &request)
 
 namespace {
 
-// Stopped once the programming had begun, or by the interface: the flash may hold part of an
-// image, which the tap would not start.
-bool interrupted(const DeviceFailure &failure)
-{
-    using Step = DeviceFailure::Step;
-    switch (failure.step) {
-    case Step::Erase:
-    case Step::Begin:
-    case Step::Page:
-    case Step::End: return true;
-    default: return failure.interfaceFault();
-    }
-}
-
 // How the restart after an update went: words, JSON and the exit status.
 ExitCode tellRestart(const QString &name, const RestartSeen &seen, int timeoutSeconds,
                      QJsonObject *document)
@@ -229,7 +215,7 @@ ExitCode updateFirmware(const QString &selector, const UpdateRequest &request,
     if (updated.failed()) {
         console::err(tr("%1: the firmware update did not complete: %2%3")
                          .arg(name, updated.failure.text(),
-                              interrupted(updated.failure)
+                              updated.leftUpdatePartWay()
                                   ? tr(". The tap may not start until the update is run again.")
                                   : QString()));
         return tapaccess::exitCodeOf(updated);

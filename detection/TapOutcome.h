@@ -31,4 +31,7 @@ struct TapOutcome
         return result == Result::Succeeded || result == Result::SentUnconfirmed;
     }
     bool failed() const { return result == Result::Failed; }
+    // A failed update that stopped once programming had begun, or by the interface: the flash
+    // may hold part of an image, which the tap would not start.
+    bool leftUpdatePartWay() const;
 };

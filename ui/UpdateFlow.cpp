@@ -20,20 +20,6 @@ bool nextToSimulatedTap()
     return !qEnvironmentVariableIsEmpty("KALVESSA_SIMULATED_TAP");
 }
 
-// Stopped once the programming had begun, or by the interface: the flash may hold part of an
-// image, which the tap would not start.
-bool interrupted(const DeviceFailure &failure)
-{
-    using Step = DeviceFailure::Step;
-    switch (failure.step) {
-    case Step::Erase:
-    case Step::Begin:
-    case Step::Page:
-    case Step::End: return true;
-    default: return failure.interfaceFault();
-    }
-}
-
 }  // namespace
 
 UpdateFlow::UpdateFlow(QWidget *window) : QObject(window), m_window(window) {}
@@ -95,7 +81,7 @@ void UpdateFlow::take(const TapOutcome &outcome)
         return;
     }
     m_progress = 0;
-    m_state = interrupted(outcome.failure) ? State::Interrupted : State::Failed;
+    m_state = outcome.leftUpdatePartWay() ? State::Interrupted : State::Failed;
     m_interruption = outcome.failure.text();  // said until the update is run again
     WindowMessages::print(line());
 }
