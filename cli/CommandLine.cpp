@@ -33,6 +33,10 @@ const QString CheckOption = QStringLiteral("check");
 const QString FromDirOption = QStringLiteral("from-dir");
 const QString YesOption = QStringLiteral("yes");
 const QString ForceStandInOption = QStringLiteral("force-stand-in");
+const QString ForceOption = QStringLiteral("force");
+const QString WaitOption = QStringLiteral("wait");
+const QString TimeoutOption = QStringLiteral("timeout");
+constexpr int MaxWaitSeconds = 86400;
 const QString PcapOption = QStringLiteral("pcap");
 const QString WriteOption = QStringLiteral("write");
 
@@ -123,8 +127,16 @@ ExitCode serveTaps(const Invocation &invocation,
     if (!invocation.all && invocation.selectors.size() <= 1) {
         QJsonObject document;
         const ExitCode code = serve(invocation.selectors.value(0), &document);
-        if (json && code == ExitCode::Success && !document.isEmpty())
+        if (json && !document.isEmpty()) {
+            // A result that ended badly (an update not running the new firmware) still tells
+            // what was seen, beside the error.
+            if (code != ExitCode::Success)
+                document.insert(QStringLiteral("error"),
+                                QJsonObject{{QStringLiteral("code"), exitStatus(code)},
+                                            {QStringLiteral("message"),
+                                             console::takeErrors().join(QLatin1Char('\n'))}});
             console::json(document);
+        }
         return code;
     }
     ExitCode failure = ExitCode::Success;
@@ -145,7 +157,7 @@ ExitCode serveTaps(const Invocation &invocation,
             {QStringLiteral("mac"),
              target.address == MacAddress{} ? QJsonValue() : tapaccess::macText(target.address)},
             {QStringLiteral("exit_code"), exitStatus(code)}};
-        if (code == ExitCode::Success && !document.isEmpty())
+        if (!document.isEmpty())
             entry.insert(QStringLiteral("result"), document);
         if (code != ExitCode::Success) {
             entry.insert(QStringLiteral("error"),
@@ -262,9 +274,18 @@ const std::array<Command, 7> Commands{{
     {"update-firmware", nullptr, nullptr, Taps::Several,
      QT_TRANSLATE_NOOP("kalvessa100ctl",
                        "Write the firmware carried by this program into the tap. "
-                       "Asks first unless --yes; the tap must stay plugged in."),
+                       "Asks first unless --yes; the tap must stay plugged in. A tap that "
+                       "answers as firmware 4.0 is left alone unless --force. The firmware "
+                       "starts when the tap is unplugged and plugged in again; --wait waits for "
+                       "that and says what the tap answers as."),
      [](QCommandLineParser &p) {
          p.addOption({{QStringLiteral("y"), YesOption}, tr("Do not ask.")});
+         p.addOption({ForceOption, tr("Update even a tap that answers as firmware 4.0.")});
+         p.addOption({WaitOption,
+                      tr("After the last page, wait for the tap to be unplugged and plugged in "
+                         "again; succeed only when it then answers as firmware 4.0.")});
+         p.addOption({TimeoutOption, tr("How long --wait waits (default 120)."),
+                      QStringLiteral("SECONDS")});
          p.addOption({ForceStandInOption,
                       tr("Write the stand-in image of a test build even into a tap that is not "
                          "the simulated one.")});
@@ -273,6 +294,18 @@ const std::array<Command, 7> Commands{{
          UpdateRequest request;
          request.confirmed = p.isSet(YesOption);
          request.forceStandIn = p.isSet(ForceStandInOption);
+         request.force = p.isSet(ForceOption);
+         request.wait = p.isSet(WaitOption);
+         if (p.isSet(TimeoutOption)) {
+             bool ok = false;
+             request.timeoutSeconds = p.value(TimeoutOption).toInt(&ok);
+             if (!ok || request.timeoutSeconds < 1 || request.timeoutSeconds > MaxWaitSeconds
+                 || !request.wait) {
+                 console::err(
+                     tr("--timeout takes 1 to %1 seconds, with --wait.").arg(MaxWaitSeconds));
+                 return ExitCode::BadInput;
+             }
+         }
          if (!updateAllowed(request))
              return ExitCode::BadInput;
          return serveTaps(invocation, [&](const QString &selector, QJsonObject *document) {

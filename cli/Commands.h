@@ -58,6 +58,9 @@ struct UpdateRequest
 {
     bool confirmed = false;  // --yes
     bool forceStandIn = false;
+    bool force = false;  // also into a tap that answers as firmware 4.0 already
+    bool wait = false;  // then wait for the tap to restart and say what it answers as
+    int timeoutSeconds = 120;  // of that wait
 };
 // Whether this program may write its image at all; the reason has been printed when not.
 bool updateAllowed(const UpdateRequest &request);

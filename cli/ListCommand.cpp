@@ -57,9 +57,12 @@ Listing look(const TapInterface &interface)
     const int generation = tap.generation();
     json.insert(QStringLiteral("generation"), generation);
     if (!tap.abilities().readsBack) {
-        listing.text = tr("generation %1 (its firmware cannot be read)").arg(generation);
+        // Silence is all the probe heard: a generation-3 tap and a hung one sound alike.
+        json.insert(QStringLiteral("answers"), false);
+        listing.text = tr("no answer (generation 3, or not responding)");
         return listing;
     }
+    json.insert(QStringLiteral("answers"), true);
     DeviceSettings status;
     const TapOutcome read = tapoperation::readSettings(tap, &status);
     if (read.carriedOut()) {

@@ -6,6 +6,7 @@
 #include "FirmwareImage.h"
 #include "FirmwareStatus.h"
 #include "ProgressDisplay.h"
+#include "RestartWatch.h"
 #include "TapAccess.h"
 #include "TapOperations.h"
 #include "TerminationSignals.h"
@@ -28,19 +29,39 @@ bool standInRefused(bool forced)
     return true;
 }
 
-QString runningText(HeldTap &tap)
+// What the tap answers as before the update.
+struct Running
 {
-    if (!tap.abilities().readsBack)
-        return tr("generation-3 firmware, whose version cannot be read");
+    bool answers = true;  // false: a tap that answers nothing, whose firmware cannot be read
+    bool read = false;
     DeviceSettings status;
-    const TapOutcome read = tapoperation::readSettings(tap, &status);
-    if (read.carriedOut())
-        return tr("firmware %1").arg(tapaccess::firmwareText(status));
-    return tr("firmware that could not be read (%1)").arg(read.failure.text());
+    QString failure;
+};
+
+Running runningOf(HeldTap &tap)
+{
+    Running running;
+    running.answers = tap.abilities().readsBack;
+    if (!running.answers)
+        return running;
+    const TapOutcome read = tapoperation::readSettings(tap, &running.status);
+    running.read = read.carriedOut();
+    if (!running.read)
+        running.failure = read.failure.text();
+    return running;
+}
+
+QString runningText(const Running &running)
+{
+    if (!running.answers)
+        return tr("firmware that answers nothing (generation 3, or not responding)");
+    if (running.read)
+        return tr("firmware %1").arg(tapaccess::firmwareText(running.status));
+    return tr("firmware that could not be read (%1)").arg(running.failure);
 }
 
 // Says what is about to happen and, unless --yes, asks; No unless the answer is yes.
-bool confirmed(HeldTap &tap, const UpdateRequest &request)
+bool confirmed(HeldTap &tap, const UpdateRequest &request, const Running &running)
 {
     // Told whenever someone is asked, even under --quiet: the answer rests on it.
     const auto tell = [&](const QString &text) {
@@ -50,7 +71,7 @@ bool confirmed(HeldTap &tap, const UpdateRequest &request)
             console::info(text);
     };
     tell(tr("%1 (%2) runs %3.")
-             .arg(tap.interfaceName(), tapaccess::macText(tap.address()), runningText(tap)));
+             .arg(tap.interfaceName(), tapaccess::macText(tap.address()), runningText(running)));
     tell(tr("This writes firmware %1 carried by this program (%2 bytes)%3.")
              .arg(tapaccess::firmwareVersionText(firmwarestatus::CurrentVersion))
              .arg(firmwareImageLength)
@@ -99,14 +120,74 @@ bool updateAllowed(const UpdateRequest &request)
     return !standInRefused(request.forceStandIn);
 }
 
+namespace {
+
+// How the restart after an update went: words, JSON and the exit status.
+ExitCode tellRestart(const QString &name, const RestartSeen &seen, int timeoutSeconds,
+                     QJsonObject *document)
+{
+    const QString carried = tapaccess::firmwareVersionText(firmwarestatus::CurrentVersion);
+    switch (seen.result) {
+    case RestartSeen::Result::AnswersCurrent:
+        document->insert(QStringLiteral("restart"), QStringLiteral("answers_current"));
+        document->insert(QStringLiteral("answers_as"), carried);
+        // Told beside JSON too: whoever replugged the tap is waiting to hear it.
+        console::note(tr("%1: the tap answers as firmware %2.").arg(seen.interfaceName, carried));
+        return ExitCode::Success;
+    case RestartSeen::Result::RunsOther:
+        document->insert(QStringLiteral("restart"), QStringLiteral("runs_other"));
+        document->insert(QStringLiteral("answers_as"),
+                         tapaccess::firmwareVersionText(seen.status.firmwareVersion()));
+        console::err(tr("%1: the tap does not run the new firmware: it answers as firmware %2. "
+                        "Run the update again.")
+                         .arg(seen.interfaceName, tapaccess::firmwareText(seen.status)));
+        return ExitCode::NotUpdated;
+    case RestartSeen::Result::NoAnswer:
+        document->insert(QStringLiteral("restart"), QStringLiteral("no_answer"));
+        document->insert(QStringLiteral("answers_as"), QJsonValue());
+        console::err(tr("%1: the tap does not run the new firmware: it answers nothing. It may "
+                        "not start until the update is run again.")
+                         .arg(seen.interfaceName));
+        return ExitCode::NotUpdated;
+    case RestartSeen::Result::TimedOut: break;
+    }
+    document->insert(QStringLiteral("restart"), QStringLiteral("timed_out"));
+    if (!seen.wentAway) {
+        console::err(tr("%1: not unplugged and plugged in again within %2 s, so the new firmware "
+                        "has not started and nothing is verified.")
+                         .arg(name)
+                         .arg(timeoutSeconds));
+    } else {
+        console::err(tr("%1: the tap was not back within %2 s%3; nothing is verified.")
+                         .arg(name)
+                         .arg(timeoutSeconds)
+                         .arg(seen.reason.isEmpty() ? QString() : tr(" (%1)").arg(seen.reason)));
+    }
+    return ExitCode::TimedOut;
+}
+
+}  // namespace
+
 ExitCode updateFirmware(const QString &selector, const UpdateRequest &request,
                         QJsonObject *document)
 {
-    const tapaccess::Taken taken = tapaccess::take(selector, tapaccess::Choice::OnlyOne);
+    tapaccess::Taken taken = tapaccess::take(selector, tapaccess::Choice::OnlyOne);
     if (!taken.tap)
         return taken.failure;
     HeldTap &tap = *taken.tap;
-    if (!confirmed(tap, request))
+    const QString name = tap.interfaceName();
+    const QString carried = tapaccess::firmwareVersionText(firmwarestatus::CurrentVersion);
+    const Running running = runningOf(tap);
+    if (running.read && firmwarestatus::current(running.status) && !request.force) {
+        console::info(tr("%1: already up to date: it answers as firmware %2 (--force updates it "
+                         "all the same).")
+                          .arg(name, carried));
+        *document = {{QStringLiteral("updated"), false},
+                     {QStringLiteral("up_to_date"), true},
+                     {QStringLiteral("firmware_version"), carried}};
+        return ExitCode::Success;
+    }
+    if (!confirmed(tap, request, running))
         return ExitCode::BadInput;
 
     // From here on a termination signal waits for the update: cut short, it could leave the
@@ -132,13 +213,40 @@ ExitCode updateFirmware(const QString &selector, const UpdateRequest &request,
     display.finish();
     notePending();
     if (updated.failed()) {
-        console::err(tr("%1: the firmware update did not complete: %2")
-                         .arg(tap.interfaceName(), updated.failure.text()));
-    } else if (updated.carriedOut()) {
-        console::info(tr("Update completed. Unplug and replug the tap to start the new firmware."));
-        *document = {{QStringLiteral("updated"), true},
-                     {QStringLiteral("firmware_version"),
-                      tapaccess::firmwareVersionText(firmwarestatus::CurrentVersion)}};
+        console::err(tr("%1: the firmware update did not complete: %2%3")
+                         .arg(name, updated.failure.text(),
+                              updated.leftUpdatePartWay()
+                                  ? tr(". The tap may not start until the update is run again.")
+                                  : QString()));
+        return tapaccess::exitCodeOf(updated);
     }
-    return tapaccess::exitCodeOf(updated);
+    if (!updated.carriedOut())
+        return tapaccess::exitCodeOf(updated);
+
+    // Sent is all the pages can say, acknowledged or not: only the restart tells more.
+    const bool acknowledged = updated.result == TapOutcome::Result::Succeeded;
+    *document = {{QStringLiteral("updated"), true},
+                 {QStringLiteral("sent"), true},
+                 {QStringLiteral("acknowledged"), acknowledged},
+                 {QStringLiteral("firmware_version"), carried}};
+    const QString how = acknowledged ? QString()
+                                     : tr(" (the tap answers nothing, so no page was "
+                                          "acknowledged)");
+    if (!request.wait || pendingSignal != 0) {
+        console::info(tr("%1: firmware %2 sent, not yet verified%3. Unplug and replug the tap to "
+                         "start it, then check with: kalvessa100ctl list (or update with --wait).")
+                          .arg(name, carried, how));
+        return ExitCode::Success;
+    }
+    const MacAddress address = tap.address();
+    // The restart is the tap's own: nothing of this program may hold it meanwhile.
+    taken.tap.reset();
+    // Told even beside JSON: someone has to unplug the tap now.
+    console::note(tr("%1: firmware %2 sent%3. Unplug and replug the tap to start it; waiting up "
+                     "to %4 s for it to come back.")
+                      .arg(name, carried, how)
+                      .arg(request.timeoutSeconds));
+    const RestartSeen seen = awaitRestart(address, request.timeoutSeconds * 1000);
+    document->insert(QStringLiteral("waited"), true);
+    return tellRestart(name, seen, request.timeoutSeconds, document);
 }

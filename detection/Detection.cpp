@@ -287,10 +287,27 @@ void Detection::carryOutRead()
     if (m_tap) {
         DeviceSettings held;
         outcome = tapoperation::readSettings(*m_tap, &held);
-        if (outcome.carriedOut())
+        if (outcome.carriedOut()) {
             m_current = held;
+            m_firmwareKnown = true;
+        }
     }
     end(outcome);
+    emit MV1Changed();
+}
+
+void Detection::learnFirmware()
+{
+    if (m_firmwareKnown || !m_tap->abilities().readsBack)
+        return;
+    DeviceSettings held;
+    if (!tapoperation::readSettings(*m_tap, &held).carriedOut())
+        return;
+    // Only the status words: the settings in the record are what the window shows and edits.
+    m_current.setFirmwareVersion(held.firmwareVersion());
+    m_current.setFirmwareTypeCode(held.firmwareTypeCode());
+    m_firmwareKnown = true;
+    publish();
     emit MV1Changed();
 }
 
@@ -311,6 +328,7 @@ void Detection::detect()
 {
     if (m_tap) {
         if (followHeldTap()) {
+            learnFirmware();
             relist(false);
             if (listing() != m_publishedList) {
                 publish();
@@ -334,8 +352,14 @@ bool Detection::followHeldTap()
     if (index > 0 && interfaces.interfaceIndex(name) != index)
         name = interfaces.interfaceName(index);
     MacAddress address{};
-    if (!name.isEmpty() && interfaces.hardwareAddress(name, &address)
-        && isTapAddress(address.data())) {
+    // A link that went down may come back with the tap restarted into other firmware (a
+    // replug, or the end of an update): it is dropped now and probed anew once it is up, at
+    // once on the kernel's notice rather than at the next scan.
+    const bool up = !name.isEmpty() && interfaces.linkUp(name);
+    if (!name.isEmpty() && !up)
+        qCInfo(lcDetection, "%s went down; the tap is looked at anew when it is back",
+               qPrintable(name));
+    if (up && interfaces.hardwareAddress(name, &address) && isTapAddress(address.data())) {
         const bool renamed = name != m_tap->interfaceName();
         if (renamed) {
             qCInfo(lcDetection, "%s is now called %s; the tap stays held",
@@ -435,7 +459,8 @@ QList<ListedTap> Detection::listing() const
         listed.held = m_tap && m_tap->address() == interface.address;
         if (const auto known = m_known.find(interface.address); known != m_known.end()) {
             listed.generation = known->second.generation;
-            listed.firmware = known->second.firmware;
+            if (known->second.firmwareKnown)
+                listed.firmware = known->second.firmware;
         }
         if (const auto holder = m_heldElsewhere.find(interface.address);
             holder != m_heldElsewhere.end()) {
@@ -450,6 +475,7 @@ QList<ListedTap> Detection::listing() const
 void Detection::take(std::unique_ptr<HeldTap> tap)
 {
     m_tap = std::move(tap);
+    ++m_takes;
     m_problem = {};
     m_heldElsewhere.erase(m_tap->address());  // its lock is ours now
     // A tap that cannot be read back starts with a cleared record.
@@ -458,6 +484,7 @@ void Detection::take(std::unique_ptr<HeldTap> tap)
     if (m_tap->abilities().readsBack)
         read = tapoperation::readSettings(*m_tap, &held);
     m_current = held;
+    m_firmwareKnown = m_tap->abilities().readsBack && read.carriedOut();
     if (read.failed())
         end(read);
     else
@@ -490,6 +517,7 @@ void Detection::publish()
         // Only its status words: the list changes with the tap's firmware, not its settings.
         Known &known = m_known[m_tap->address()];
         known.generation = m_tap->generation();
+        known.firmwareKnown = m_firmwareKnown;
         known.firmware.setFirmwareVersion(m_current.firmwareVersion());
         known.firmware.setFirmwareTypeCode(m_current.firmwareTypeCode());
         now.generation = m_tap->generation();
@@ -497,6 +525,8 @@ void Detection::publish()
         now.interfaceName = m_tap->interfaceName();
         now.address = m_tap->address();
         now.settings = m_current;
+        now.firmwareKnown = m_firmwareKnown;
+        now.taking = m_takes;
     } else {
         now.problem = m_problem;
     }

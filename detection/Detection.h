@@ -112,8 +112,10 @@ private:
     void keepPosted(const DeviceSettings &settings);
     void carryOutChoice(const MacAddress &address);
     void detect();
-    // Keeps the tap held while its interface is there; false when it was dropped.
+    // Keeps the tap held while its interface is there and up; false when it was dropped.
     bool followHeldTap();
+    // A tap whose status words could not be read is asked again at every look until they are.
+    void learnFirmware();
     void lookForTap();
     // The list of attached taps again where it may have changed (unless just listed), and
     // which of them are held elsewhere.
@@ -141,6 +143,8 @@ private:
     // The worker thread's own.
     std::unique_ptr<HeldTap> m_tap;
     DeviceSettings m_current;
+    bool m_firmwareKnown = false;  // m_current's status words were read from the tap held
+    int m_takes = 0;
     TapProblem m_problem;
     QHash<QString, QString> m_toldCaptureFailures;  // per interface, the reason last logged
     std::optional<MacAddress> m_wanted;  // the tap chosen, taken first whenever it is there
@@ -150,6 +154,7 @@ private:
     struct Known
     {
         int generation = 0;
+        bool firmwareKnown = false;
         DeviceSettings firmware;
     };
     std::map<MacAddress, Known> m_known;  // of the taps held in this run

@@ -42,6 +42,11 @@ public:
         return static_cast<int>(::if_nametoindex(interfaceName.toLocal8Bit().constData()));
     }
 
+    bool linkUp(const QString &interfaceName) override
+    {
+        return readInterfaceState(interfaceName.toLocal8Bit().constData()) == InterfaceState::Up;
+    }
+
     QString interfaceName(int index) override
     {
         char name[IF_NAMESIZE] = {};

@@ -49,6 +49,9 @@ public:
     // The interface's index, which stays with it when it is renamed; an interface made later
     // (the same tap plugged in again) gets another. 0 when there is no interface of that name.
     virtual int interfaceIndex(const QString &interfaceName) = 0;
+    // Whether the interface is there and up. A tap held while its link went down is probed
+    // anew once it is back: a replug may have started other firmware.
+    virtual bool linkUp(const QString &interfaceName) = 0;
     // The name the interface of that index has now; empty when it is gone.
     virtual QString interfaceName(int index) = 0;
     // The link a device on this interface talks through (not opened yet).

@@ -37,4 +37,7 @@ struct TapOutcome
     bool failed() const { return result == Result::Failed; }
     // Every page of an update acknowledged by an answer tied to it.
     bool verifiedByEcho() const { return receipt.verifiedByEcho(); }
+    // A failed update that stopped once programming had begun, or by the interface: the flash
+    // may hold part of an image, which the tap would not start.
+    bool leftUpdatePartWay() const;
 };

@@ -52,6 +52,12 @@ struct TapSnapshot
     QString interfaceName;
     std::optional<MacAddress> address;
     DeviceSettings settings;  // as last read from the tap or written to it
+    // Its status words were read: false for a tap that cannot be read back, and for one whose
+    // reads failed (a noisy line), whose firmware is unknown until a read succeeds.
+    bool firmwareKnown = false;
+    // Counts the taps taken in this run: a new number with the same address is the tap taken
+    // anew (its link went and came back), however quickly that happened.
+    int taking = 0;
     TapProblem problem;  // set only while no tap is held
     QList<ListedTap> taps;  // every attached tap, in list order
 };

@@ -71,9 +71,11 @@ void printChanges(const QString &interfaceName, const QString &copies, const Dif
 }
 
 // Into the working copy, and with --store also into the stored one, as the window's Flash.
-ExitCode write(HeldTap &tap, const DeviceSettings &target, bool store)
+// *confirmed says whether the tap acknowledged them: a tap that answers nothing cannot.
+ExitCode write(HeldTap &tap, const DeviceSettings &target, bool store, bool *confirmed)
 {
     const TapOutcome written = tapoperation::writeSettings(tap, target, store);
+    *confirmed = written.result == TapOutcome::Result::Succeeded;
     if (written.failed()) {
         console::err(tr("%1: the %2 did not take the settings: %3")
                          .arg(tap.interfaceName(),
@@ -83,8 +85,11 @@ ExitCode write(HeldTap &tap, const DeviceSettings &target, bool store)
     return tapaccess::exitCodeOf(written);
 }
 
-QString writtenText(const QString &interfaceName, bool store)
+QString writtenText(const QString &interfaceName, bool store, bool confirmed)
 {
+    if (!confirmed)
+        return store ? tr("Sent to %1 to be stored; the tap cannot confirm it.").arg(interfaceName)
+                     : tr("Sent to %1; the tap cannot confirm it.").arg(interfaceName);
     return store
         ? tr("Written to %1 and stored: the settings survive a power cycle.").arg(interfaceName)
         : tr("Written to the working copy of %1.").arg(interfaceName);
@@ -163,9 +168,11 @@ Plan planFor(HeldTap &tap, const SettingsPatch &patch, bool store)
     return plan;
 }
 
-QJsonObject planJson(const HeldTap &tap, const Plan &plan, const ApplyRequest &request,
-                     bool written)
+// "written" only for what the tap confirmed; "sent" for everything that left the host.
+QJsonObject planJson(const HeldTap &tap, const Plan &plan, const ApplyRequest &request, bool sent,
+                     bool confirmed)
 {
+    const bool written = sent && confirmed;
     QJsonObject json{{QStringLiteral("interface"), tap.interfaceName()},
                      {QStringLiteral("generation"), tap.generation()},
                      {QStringLiteral("store"), request.store},
@@ -173,6 +180,8 @@ QJsonObject planJson(const HeldTap &tap, const Plan &plan, const ApplyRequest &r
                      {QStringLiteral("compared"), plan.compared},
                      {QStringLiteral("changed"), plan.changed()},
                      {QStringLiteral("written"), written},
+                     {QStringLiteral("sent"), sent},
+                     {QStringLiteral("confirmed"), confirmed},
                      {QStringLiteral("settings"), SettingsFile::toJson(plan.target)}};
     if (plan.compared) {
         QJsonObject changes;
@@ -222,20 +231,22 @@ ExitCode applySettings(const QString &selector, const ApplyRequest &request, QJs
         printPlan(tap, plan);
 
     const bool writes = plan.changed() && !request.check;
+    // Nothing sent is nothing to doubt; a tap that answers nothing confirms nothing.
+    bool confirmed = true;
     if (writes) {
-        const ExitCode written = write(tap, plan.target, request.store);
+        const ExitCode written = write(tap, plan.target, request.store, &confirmed);
         if (written != ExitCode::Success)
             return written;
     }
 
     if (console::jsonMode())
-        *document = planJson(tap, plan, request, writes);
+        *document = planJson(tap, plan, request, writes, confirmed);
     else if (!plan.changed())
         console::info(
             tr("Nothing written: %1 already holds these settings.").arg(tap.interfaceName()));
     else if (request.check)
         console::info(tr("Nothing written (--check)."));
     else
-        console::info(writtenText(tap.interfaceName(), request.store));
+        console::info(writtenText(tap.interfaceName(), request.store, confirmed));
     return ExitCode::Success;
 }

@@ -67,12 +67,22 @@ StatusPanel::StatusPanel(const MainWindowForm &ui, ActionButtons *buttons, Windo
 void StatusPanel::showTap(const TapSnapshot &tap)
 {
     const bool present = tap.present;
-    m_ui.label_2->setText(present ? tr("Kalvessa 100 found") : tr("Kalvessa 100 not found"));
+    // A tap whose answers drown in the line's traffic is there all the same.
+    const bool noisy = !present && tap.problem.kind == TapProblem::Kind::Unsettled;
+    m_ui.label_2->setText(present     ? tr("Kalvessa 100 found")
+                              : noisy ? tr("Kalvessa 100 attached, the line is noisy")
+                                      : tr("Kalvessa 100 not found"));
     m_ui.label->setPixmap(QPixmap(present ? ResourcePaths::GreenLight : ResourcePaths::RedLight));
     m_ui.label->setAccessibleDescription(present ? tr("tap found") : tr("tap not found"));
     m_ui.label_4->setText(present && tap.address ? hexAddress(*tap.address) : NoValue);
-    m_ui.label_6->setText(present ? firmwareTypeShown(tap.settings) : NoValue);
-    m_ui.label_8->setText(present ? firmwareVersionShown(tap.settings) : NoValue);
+    // Read back but not read yet: unknown, never what an empty record would suggest.
+    const bool unknown = present && tap.abilities.readsBack && !tap.firmwareKnown;
+    m_ui.label_6->setText(!present      ? NoValue
+                              : unknown ? tr("unknown")
+                                        : firmwareTypeShown(tap.settings));
+    m_ui.label_8->setText(!present      ? NoValue
+                              : unknown ? tr("unknown")
+                                        : firmwareVersionShown(tap.settings));
     showChoice(tap.taps);
 }
 

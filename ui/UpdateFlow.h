@@ -53,7 +53,8 @@ public:
     QString line() const;
     // A sentence for the line of the last action: when the firmware was written.
     QString doneLine() const;
-    // Why the other actions are off because of the update; empty when they are not.
+    // Why the other actions are off because of the update (running, or waiting for the tap
+    // to restart); empty when they are not.
     QString whyActionsWait() const;
 
     // False when the window must stay: an update runs and the user chose not to close.
@@ -69,19 +70,37 @@ signals:
     void updateRequested();
 
 private:
-    // What the update button offers. Completed and Failed outlive the tap going away:
-    // the first until the tap is found again, the second until the next action.
-    enum class State { Nothing, Offered, UpToDate, Updating, Completed, Failed };
+    // What the update button offers. After an update the flow waits for the tap it wrote to
+    // restart (its link goes and comes back), then says what the tap answers as: the pages
+    // were only sent, and a tap's "4.0" after its restart is the one check the host has.
+    enum class State {
+        Nothing,
+        Offered,  // any firmware but 4.0, and a tap that answers nothing
+        UpToDate,
+        Unknown,  // its status words could not be read: no offer until they are
+        Updating,
+        AwaitingRestart,  // every page sent: to be unplugged and plugged in again
+        AnswersCurrent,  // came back answering as firmware 4.0
+        NotRunningNew,  // came back without it: offered again
+        Failed,  // until the next action
+        Interrupted,  // stopped with the flash part written: offered again once the tap is back
+    };
 
     void take(const TapOutcome &outcome);
     void offer();
     bool confirm() const;
     bool confirmClose() const;
+    void judgeRestart();
+    bool updatedTapHeld() const;
 
     QWidget *m_window;
     TapSnapshot m_tap;  // as last taken in
     State m_state = State::Nothing;
     int m_progress = -1;  // percent of the update, -1 before the first
     std::optional<TapOutcome> m_outcome;  // how the last update ended, until the next action
+    std::optional<MacAddress> m_updated;  // the tap the last update was written into
+    bool m_restarted = false;  // it went away after the update and has come back
+    int m_takingAtEnd = 0;  // the snapshot's take count when the update ended
+    QString m_interruption;  // why the last update stopped part way
     bool m_endAfterUpdate = false;
 };

@@ -15,6 +15,7 @@
 #include "TapLock.h"
 #include "TapTestBed.h"
 #include "TapWire.h"
+#include "UpdateEndings.h"
 
 using namespace wire;
 
@@ -52,8 +53,11 @@ QJsonObject jsonOf(const Run &run)
 // The value at a path of keys ("error.code") in a JSON value.
 QJsonValue at(QJsonValue value, const char *path)
 {
-    for (const QByteArray &key : QByteArray(path).split('.'))
-        value = value.toObject().value(QLatin1String(key));
+    for (const QByteArray &key : QByteArray(path).split('.')) {
+        bool isIndex = false;
+        const int index = key.toInt(&isIndex);
+        value = isIndex ? value.toArray().at(index) : value.toObject().value(QLatin1String(key));
+    }
     return value;
 }
 
@@ -471,7 +475,8 @@ private slots:
         // Late replies keep the update running for seconds after its first page is reported,
         // so the signal sent then arrives while it runs.
         const auto bed = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"),
-                             {QStringLiteral("--delay-ms"), QStringLiteral("3")});
+                             {QStringLiteral("--delay-ms"), QStringLiteral("3"),
+                              QStringLiteral("--firmware-version"), QStringLiteral("0")});
         QVERIFY(bed);
         if (firmwareImageIsStandIn) {
             QProcess real;
@@ -506,7 +511,8 @@ private slots:
         run.out.prepend(QString::fromLocal8Bit(seen));
         QVERIFY2(run.code == 0, qPrintable(run.err));
         QVERIFY(run.out.contains(QStringLiteral(
-            "page 768 of 768 (99%)\nending the programming run (100%)\nUpdate completed")));
+            "page 768 of 768 (99%)\nending the programming run (100%)\nkvtap0: firmware 4.0 "
+            "sent, not yet verified")));
         QVERIFY2(run.err.contains(QStringLiteral("goes on to its end")), qPrintable(run.err));
 
         // Output piped into a reader that leaves early: the update still runs to its end.
@@ -526,7 +532,8 @@ private slots:
 
         // Every page taken, the end refused: a failure, however far the progress went.
         bed->stopTap();
-        QVERIFY(bed->startTap({QStringLiteral("--wrong-code"), QStringLiteral("b2:ff")}));
+        QVERIFY(bed->startTap({QStringLiteral("--wrong-code"), QStringLiteral("b2:ff"),
+                               QStringLiteral("--firmware-version"), QStringLiteral("0")}));
         const Run refused = ctl({QStringLiteral("update-firmware"), QStringLiteral("--yes")});
         QCOMPARE(refused.code, 1);
         QVERIFY2(refused.out.endsWith(QStringLiteral("page 768 of 768 (99%)\n")),
@@ -534,6 +541,120 @@ private slots:
         QVERIFY2(
             refused.err.contains(QStringLiteral("did not complete: end, refused with code 0xFF")),
             qPrintable(refused.err));
+    }
+
+    // The tool's half of the table the window's test runs too: what update-firmware --wait
+    // says once the tap has been unplugged and plugged in again (or was not), and its status.
+    void updateEndsAsTheTapAnswers_data()
+    {
+        updateEndingRows([](bool) { return true; });
+    }
+    void updateEndsAsTheTapAnswers()
+    {
+        QFETCH(int, row);
+        const UpdateEnding &ending = updateEndings().at(row);
+        const auto bed =
+            tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"), ending.tapOptions);
+        QVERIFY(bed);
+        QProcess update;
+        update.start(QStringLiteral(KALVESSA100CTL),
+                     {QStringLiteral("update-firmware"), QStringLiteral("--yes"),
+                      QStringLiteral("--wait"), QStringLiteral("--timeout"),
+                      ending.replug ? QStringLiteral("60") : QStringLiteral("2"),
+                      QStringLiteral("--json")});
+        QVERIFY(update.waitForStarted());
+        // The last page is sent once the tool says it waits (on standard error, beside JSON).
+        update.setReadChannel(QProcess::StandardError);
+        QByteArray said;
+        while (!said.contains("waiting up to") && update.state() == QProcess::Running) {
+            if (update.waitForReadyRead(60000))
+                said += update.readAllStandardError();
+        }
+        const QByteArray image(reinterpret_cast<const char *>(firmwareImage), firmwareImageLength);
+        QCOMPARE(bed->flash().left(firmwareImageLength) == image, ending.exactFlash);
+        if (ending.replug) {
+            QVERIFY(bed->setUp(false));
+            QTest::qWait(300);  // as long as pulling the plug takes: nothing else to await
+            QVERIFY(bed->setUp(true));
+        }
+        Run run = finished(update);
+        run.err.prepend(QString::fromLocal8Bit(said));
+        QVERIFY2(run.code == ending.exitStatus, qPrintable(run.err));
+        QVERIFY2(run.err.contains(QLatin1String(ending.tool)), qPrintable(run.err));
+        const QJsonObject json = jsonOf(run);
+        QVERIFY2(json.value(QStringLiteral("sent")).toBool()
+                     && json.value(QStringLiteral("waited")).toBool(),
+                 qPrintable(run.out));
+        QCOMPARE(json.value(QStringLiteral("restart")).toString()
+                     == QLatin1String("answers_current"),
+                 ending.exitStatus == 0);
+        QCOMPARE(at(json, "error.code").toInt(), ending.exitStatus);
+    }
+
+    // Every other word and status of update-firmware, apply and list about what a tap confirms:
+    // the arguments, then the status, what the output must hold and a JSON key's value.
+    void wordsAndStatuses_data()
+    {
+        QTest::addColumn<QStringList>("tapOptions");
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("words");
+        QTest::addColumn<QString>("jsonPath");
+        QTest::addColumn<QJsonValue>("jsonValue");
+        QTest::addColumn<bool>("programs");  // a programming run reached the tap
+        const QStringList current, old{QStringLiteral("--firmware-version"), QStringLiteral("3.0")},
+            silent{QStringLiteral("--silent")};
+        QTest::newRow("4.0 already")
+            << current << "update-firmware --yes" << 0 << "already up to date"
+            << "up_to_date" << QJsonValue(true) << false;
+        QTest::newRow("4.0, forced")
+            << current << "update-firmware --yes --force" << 0 << "sent, not yet verified"
+            << "acknowledged" << QJsonValue(true) << true;
+        QTest::newRow("3.0 without --wait")
+            << old << "update-firmware --yes" << 0
+            << "sent, not yet verified. Unplug and replug the tap to start it, then check with: "
+               "kalvessa100ctl list"
+            << "restart" << QJsonValue(QJsonValue::Undefined) << true;
+        QTest::newRow("silent tap listed")
+            << silent << "list" << 0 << "no answer (generation 3, or not responding)"
+            << "taps.0.answers" << QJsonValue(false) << false;
+        QTest::newRow("silent tap applied")
+            << silent << "apply " + ProfileOptions.join(QLatin1Char(' ')) << 0
+            << "Sent to kvtap0; the tap cannot confirm it."
+            << "confirmed" << QJsonValue(false) << false;
+        QTest::newRow("silent tap updated") << silent << "update-firmware --yes" << 0
+                                            << "the tap answers nothing, so no page was "
+                                               "acknowledged"
+                                            << "acknowledged" << QJsonValue(false) << false;
+        QTest::newRow("--timeout without --wait") << old << "update-firmware --yes --timeout 5" << 2
+                                                  << "--timeout takes 1 to 86400 seconds"
+                                                  << "error.code" << QJsonValue(2) << false;
+    }
+    void wordsAndStatuses()
+    {
+        QFETCH(QStringList, tapOptions);
+        QFETCH(QString, arguments);
+        QFETCH(int, code);
+        QFETCH(QString, words);
+        QFETCH(QString, jsonPath);
+        QFETCH(QJsonValue, jsonValue);
+        QFETCH(bool, programs);
+        const auto bed =
+            tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"), tapOptions);
+        QVERIFY(bed);
+        const QStringList split = arguments.split(QLatin1Char(' '));
+        const Run text = ctl(split);
+        QVERIFY2(text.code == code && (text.out + text.err).contains(words),
+                 qPrintable(text.out + text.err));
+        QList<int> opcodes;
+        for (const Access &access : accessesOf(bed->frames()))
+            opcodes.append(access.opcode);
+        QCOMPARE(opcodes.contains(0xB0), programs);
+        // Never "written" for what the tap could not confirm.
+        QVERIFY2(!text.out.contains(QStringLiteral("Written")), qPrintable(text.out));
+        const Run json = ctl(split + QStringList{QStringLiteral("--json")});
+        QCOMPARE(json.code, code);
+        QCOMPARE(at(jsonOf(json), jsonPath.toLatin1().constData()), jsonValue);
     }
 
     // A tap another program holds (5, with its PID) or that cannot be reached (4, with why and

@@ -7,9 +7,12 @@
 #include <csignal>
 #include <memory>
 
+#include "Detection.h"
+#include "FirmwareImage.h"
 #include "MainWindowTestAccess.h"
 #include "TapBed.h"
 #include "TapWire.h"
+#include "UpdateEndings.h"
 
 namespace {
 
@@ -108,6 +111,36 @@ class TestWindowTap
         QCOMPARE((at(7) << 16) | (at(8) << 8) | at(9), care);
     }
 
+    // The bold line and the line of the last action, as people read them together.
+    QString saying() { return text("label_32") + QStringLiteral(" | ") + text("feedbackLine"); }
+
+    bool actionsOn()
+    {
+        return get<QPushButton>("pushButton")->isEnabled()
+            || get<QPushButton>("pushButton_2")->isEnabled()
+            || get<QPushButton>("pushButton_3")->isEnabled();
+    }
+
+    // Clicks "Update to 4.0" and waits for the last page.
+    void updateAndAwaitLastPage()
+    {
+        QVERIFY2(update()->isEnabled() && update()->text() == QStringLiteral("Update to 4.0"),
+                 qPrintable(update()->text()));
+        update()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(text("label_32"),
+                                  QStringLiteral("Unplug and replug the tap to start the new "
+                                                 "firmware"),
+                                  UpdateMs);
+    }
+
+    // Unplugged and plugged in again, as far as the window can tell: its link down, then up.
+    void replug()
+    {
+        QVERIFY(bed->setUp(false));
+        QTRY_VERIFY_WITH_TIMEOUT(text("label_2") != QStringLiteral("Kalvessa 100 found"), FoundMs);
+        QVERIFY(bed->setUp(true));
+    }
+
     void verifyNotFound()
     {
         QCOMPARE(text("label_2"), QStringLiteral("Kalvessa 100 not found"));
@@ -201,7 +234,7 @@ private slots:
         QTRY_VERIFY(text("label_32").contains(QStringLiteral("The program ends afterwards.")));
         QVERIFY(w->isVisible() && w->firmwareUpdateRunning());
         QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), UpdateMs);
-        QCOMPARE(update()->text(), QStringLiteral("Update completed\nPlease reset the adapter"));
+        QCOMPARE(update()->text(), QStringLiteral("Update sent\nUnplug and replug the tap"));
         QSet<int> pages;
         bool ended = false;
         for (const wire::Access &a : wire::accessesOf(bed->frames())) {
@@ -211,6 +244,70 @@ private slots:
         }
         QCOMPARE(pages.size(), 768);
         QVERIFY(ended);
+    }
+
+    // The window's half of the shared table: what it says once the tap is back (or while it is
+    // not), Read, Apply and Flash off until then, and the update offered again only to a tap
+    // that came back without the new firmware.
+    void updateEndsAsTheTapAnswers_data() { updateEndingRows(&TapBed::runsRow); }
+    void updateEndsAsTheTapAnswers()
+    {
+        QFETCH(int, row);
+        const UpdateEnding &ending = updateEndings().at(row);
+        openWindow(ending.tapOptions);
+        updateAndAwaitLastPage();
+        QVERIFY(!actionsOn() && !update()->isEnabled());
+        QVERIFY2(saying().contains(QStringLiteral("not yet verified")), qPrintable(saying()));
+        const QByteArray image(reinterpret_cast<const char *>(firmwareImage), firmwareImageLength);
+        QCOMPARE(bed->flash().left(firmwareImageLength) == image, ending.exactFlash);
+        if (ending.replug) {
+            replug();
+            QTRY_VERIFY2_WITH_TIMEOUT(saying().contains(QLatin1String(ending.window)),
+                                      qPrintable(saying()), FoundMs);
+        } else {
+            // Nothing to await: the tap held stays held, and the window keeps waiting.
+            QTest::qWait(2 * Detection::TickMs);
+            QVERIFY2(saying().contains(QLatin1String(ending.window)), qPrintable(saying()));
+        }
+        const bool answers = ending.exitStatus == 0;
+        QCOMPARE(actionsOn(), ending.replug);
+        QCOMPARE(update()->isEnabled(), ending.replug && !answers);
+        // Answering as 4.0 is all that is said, never that the flash was found exact.
+        QVERIFY2(!saying().contains(QStringLiteral("exact"))
+                     && (!answers || !saying().contains(QStringLiteral("verified"))),
+                 qPrintable(saying()));
+    }
+
+    // Closing the window ends the wait for the restart without a question: nothing is being
+    // written any more.
+    void closingEndsTheWaitForTheRestart()
+    {
+        openWindow({"--firmware-version", "0"});
+        updateAndAwaitLastPage();
+        QVERIFY(w->close());
+        QVERIFY(w->findChildren<QMessageBox *>().isEmpty());
+        QVERIFY(!w->isVisible());
+    }
+
+    // A tap that vanishes part way leaves an update that says the tap may not start, and the
+    // update offered again once the tap is back.
+    void interruptedUpdateIsOfferedAgainOnceBack()
+    {
+        openWindow({"--firmware-version", "0", "--delay-ms", "3"});
+        update()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(bar()->maximum() == 100 && bar()->value() >= 10, UpdateMs);
+        bed->stopTap();
+        QVERIFY(bed->unplug());
+        QTRY_VERIFY_WITH_TIMEOUT(text("label_32").startsWith(QStringLiteral("Update interrupted")),
+                                 UpdateMs);
+        QVERIFY2(
+            text("label_32")
+                .contains(QStringLiteral("The tap may not start until the update is run again")),
+            qPrintable(text("label_32")));
+        QVERIFY(!update()->isEnabled());
+        QVERIFY(bed->plug() && bed->startTap({"--generation", "3"}));
+        QTRY_VERIFY_WITH_TIMEOUT(update()->isEnabled(), FoundMs);
+        QCOMPARE(update()->text(), QStringLiteral("Run the update again"));
     }
 
     void settingsTheTapRefusesAreSaidEachTime()

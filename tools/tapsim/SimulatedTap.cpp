@@ -49,7 +49,8 @@ SimulatedTap::SimulatedTap(const TapOptions &options, TapWire &wire, TapState &s
     : m_options(options)
     , m_wire(wire)
     , m_state(state)
-    , m_protocol(options.generation, state, options.faults, options.resetAfterUpdate)
+    , m_protocol(options.generation, state, options.faults, options.resetAfterUpdate,
+                 options.bootAnyImage ? TapProtocol::Boot::AnyImage : TapProtocol::Boot::Verified)
     , m_log(log)
     , m_stateFiles(stateFiles)
     , m_random(options.seed)
@@ -65,6 +66,13 @@ void SimulatedTap::saveState()
 {
     if (m_stateFiles && !m_stateFiles->save(m_state))
         std::fprintf(stderr, "kalvessa-tapsim: cannot write the state files\n");
+}
+
+void SimulatedTap::restart()
+{
+    m_pending.clear();
+    m_previousReply.reset();
+    m_protocol.restart();
 }
 
 void SimulatedTap::start(Clock::time_point now)

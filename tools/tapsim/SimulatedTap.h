@@ -57,6 +57,10 @@ public:
     // When advance() next has something to send; nothing while only a frame can bring work.
     std::optional<Clock::time_point> nextWake() const;
     void saveState();
+    // The tap is power-cycled (its link went down): replies not sent yet are lost, and it
+    // starts what its flash holds (TapProtocol::restart).
+    void restart();
+    int generation() const { return m_protocol.generation(); }
 
 private:
     struct PendingReply

@@ -40,7 +40,9 @@ const OptionInfo OptionList[] = {
     {"firmware-type", "HEX",
      "Reported type code, 0x70302 low byte, 0x70303 high byte (default 220c)."},
     {"reset-after-update", nullptr,
-     "After a completed programming run report version 4.0, type 220c."},
+     "Restart into the flash right after a completed programming run (see README)."},
+    {"boot-any-image", nullptr,
+     "A restart after an update answers as firmware 4.0 whatever the flash holds."},
     {"record", "FILE", "Record every frame received, one line per frame (see README)."},
     {"record-pcap", "FILE", "Record every frame received and sent, as a pcap file."},
     {"state-dir", "DIR", "Write flash.bin, settings-working.bin and settings-stored.bin here."},
@@ -205,6 +207,7 @@ bool TapCommandLine::parse(const QStringList &arguments)
         o.status.typeCode = static_cast<uint16_t>(type);
     }
     o.resetAfterUpdate = isSet("reset-after-update");
+    o.bootAnyImage = isSet("boot-any-image");
     o.recordPath = value("record");
     o.exchangePath = value("record-pcap");
     o.stateDirectory = value("state-dir");

@@ -15,6 +15,7 @@ struct TapOptions
     int generation = 4;
     FirmwareStatus status;
     bool resetAfterUpdate = false;
+    bool bootAnyImage = false;
     QString recordPath;
     QString exchangePath;  // both directions, as pcap
     QString stateDirectory;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "FirmwareImage.h"
+
 namespace tapsim {
 
 namespace {
@@ -31,12 +33,33 @@ uint8_t mirrorBits(uint8_t byte)
 }
 
 TapProtocol::TapProtocol(int generation, TapState &state, ProtocolFaults faults,
-                         bool resetAfterUpdate)
+                         bool resetAfterUpdate, Boot boot)
     : m_generation(generation)
     , m_state(state)
     , m_faults(std::move(faults))
     , m_resetAfterUpdate(resetAfterUpdate)
+    , m_boot(boot)
 {
+}
+
+bool TapProtocol::holdsCarriedImage(const TapState &state)
+{
+    const std::vector<uint8_t> area = state.programmedArea();
+    return firmwareImageLength <= static_cast<int>(area.size())
+        && std::equal(firmwareImage, firmwareImage + firmwareImageLength, area.begin());
+}
+
+void TapProtocol::restart()
+{
+    m_state.endProgramming();
+    if (!m_state.firmwareWritten())
+        return;
+    if (m_boot == Boot::AnyImage || holdsCarriedImage(m_state)) {
+        m_generation = 4;
+        m_state.setStatus(StatusAfterReset);
+    } else {
+        m_generation = 3;  // the boot loader: silent, but it takes the generation-3 update
+    }
 }
 
 std::optional<Reply> TapProtocol::handle(const uint8_t *bytes, int length)
@@ -47,7 +70,11 @@ std::optional<Reply> TapProtocol::handle(const uint8_t *bytes, int length)
         handleGeneration3(bytes, length);
         return std::nullopt;
     }
-    return handleGeneration4(bytes, length);
+    std::optional<Reply> reply = handleGeneration4(bytes, length);
+    // The acknowledgement leaves before the tap starts what it has just been given.
+    if (std::exchange(m_restartDue, false))
+        restart();
+    return reply;
 }
 
 bool TapProtocol::takeProgrammingCompleted()
@@ -113,9 +140,8 @@ uint8_t TapProtocol::carryOut(uint8_t opcode, const uint8_t *bytes, int length, 
         if (!m_state.isProgramming())
             return code::Refused;
         m_state.endProgramming();
-        if (m_resetAfterUpdate)
-            m_state.setStatus(StatusAfterReset);
         m_programmingCompleted = true;
+        m_restartDue = m_resetAfterUpdate;
         return reply::EndProgramming;
     default: return code::Refused;
     }

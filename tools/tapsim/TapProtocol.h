@@ -43,8 +43,14 @@ struct ProtocolFaults
 class TapProtocol
 {
 public:
+    // What the tap starts after a restart once its firmware area has been written.
+    enum class Boot {
+        Verified,  // firmware 4.0 only from the exact image this program carries; else silent
+        AnyImage,  // firmware 4.0 from whatever the area holds, a corrupted image included
+    };
+
     TapProtocol(int generation, TapState &state, ProtocolFaults faults = {},
-                bool resetAfterUpdate = false);
+                bool resetAfterUpdate = false, Boot boot = Boot::Verified);
 
     // Applies a command frame (only the first `length` bytes are read) and returns the reply,
     // or nothing for a generation-3 tap and for frames that are not commands.
@@ -53,17 +59,28 @@ public:
     // True once after each completed programming run; the caller saves the state then.
     bool takeProgrammingCompleted();
 
+    // Power cycle: an open programming run is lost, and the tap starts what its flash holds.
+    // Before anything wrote the firmware area that is the firmware it came with. After a write,
+    // the exact image starts as generation 4 with firmware 4.0; anything else leaves only the
+    // boot loader, which answers nothing but still takes the generation-3 erase and page
+    // commands, so that the update can be run again.
+    void restart();
+    int generation() const { return m_generation; }
+    static bool holdsCarriedImage(const TapState &state);
+
 private:
     std::optional<Reply> handleGeneration4(const uint8_t *bytes, int length);
     void handleGeneration3(const uint8_t *bytes, int length);
     uint8_t carryOut(uint8_t opcode, const uint8_t *bytes, int length, uint8_t *value);
     uint8_t programPage(const uint8_t *bytes, int length);
 
-    const int m_generation;
+    int m_generation;
     TapState &m_state;
     ProtocolFaults m_faults;
     const bool m_resetAfterUpdate;
+    const Boot m_boot;
     bool m_programmingCompleted = false;
+    bool m_restartDue = false;
 };
 
 }  // namespace tapsim

@@ -111,6 +111,8 @@ void TapState::commit()
 void TapState::eraseSector(int address)
 {
     m_flash.eraseSector(address);
+    if ((address & frame::AddressMask) < ProgramAreaLength)
+        m_firmwareWritten = true;
     if (inSettingsSector(address & frame::AddressMask))
         m_storedSinceCommit.reset();
 }
@@ -120,6 +122,7 @@ void TapState::beginProgramming()
     for (int s = 0; s < ProgramAreaSectors; ++s)
         m_flash.eraseSector(s * SectorSize);
     m_programming = true;
+    m_firmwareWritten = true;
 }
 
 bool TapState::programPage(int index, const uint8_t *page)
@@ -138,6 +141,8 @@ void TapState::endProgramming()
 void TapState::writeFlash(int address, const uint8_t *bytes, int count)
 {
     const int end = std::min(address + count, AddressSpace);
+    if (address < ProgramAreaLength && end > address)
+        m_firmwareWritten = true;
     for (int a = address; a < end; ++a) {
         m_flash.write(a, bytes[a - address]);
         if (inSettingsSector(a))

@@ -80,6 +80,10 @@ public:
     FirmwareStatus status() const { return m_status; }
     void setStatus(const FirmwareStatus &status) { m_status = status; }
 
+    // Whether anything has erased or written the programmed area since the tap started: until
+    // then a restart starts the firmware the tap came with, which the model does not hold.
+    bool firmwareWritten() const { return m_firmwareWritten; }
+
     // The programmed area, 196,608 bytes from address 0, in flash byte order.
     std::vector<uint8_t> programmedArea() const;
     // The 64 KiB settings sector as register reads would see it (status registers included).
@@ -93,6 +97,7 @@ private:
     std::vector<uint8_t> m_working;
     std::bitset<SectorSize> m_storedSinceCommit;
     bool m_programming = false;
+    bool m_firmwareWritten = false;
 };
 
 }  // namespace tapsim

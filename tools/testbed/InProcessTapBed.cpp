@@ -44,7 +44,7 @@ bool InProcessTapBed::setUp(bool up)
 {
     if (!m_plugged)
         return false;
-    m_line->setUp(up);
+    InProcessTaps::instance().setUp(m_host, up);
     return true;
 }
 

@@ -152,8 +152,18 @@ void SimulatedLine::unplug()
 void SimulatedLine::setUp(bool up)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
+    // The far end loses its carrier with the host end, as a tap its power: it restarts, and
+    // answers as what it restarted into once the link is back.
+    if (!up && m_up && m_tap)
+        m_tap->restart();
     m_up = up;
     m_arrived.notify_all();
+}
+
+bool SimulatedLine::isUp() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_up;
 }
 
 void SimulatedLine::setMtu(int mtu)
@@ -502,6 +512,20 @@ std::shared_ptr<SimulatedLine> InProcessTaps::line(const QString &name) const
             return line;
     }
     return nullptr;
+}
+
+void InProcessTaps::setUp(const QString &name, bool up)
+{
+    if (const std::shared_ptr<SimulatedLine> found = line(name)) {
+        found->setUp(up);
+        tellWatchers();
+    }
+}
+
+bool InProcessTaps::linkUp(const QString &interfaceName)
+{
+    const std::shared_ptr<SimulatedLine> found = line(interfaceName);
+    return found && found->isUp();
 }
 
 void InProcessTaps::tellWatchers()

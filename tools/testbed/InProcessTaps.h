@@ -55,6 +55,7 @@ public:
     void unplug();
     // Down, links neither open nor send; the tap stays as it is.
     void setUp(bool up);
+    bool isUp() const;
     void setMtu(int mtu);
     int mtu() const;
     // Every open warns so (in the capture library's words); unless the tap is heard, none of
@@ -125,12 +126,15 @@ public:
     // Null when an interface of that name is already plugged.
     std::shared_ptr<SimulatedLine> plug(const QString &name, const MacAddress &mac);
     void unplug(const QString &name);
+    // As `ip link set NAME up|down`, with the link notice the kernel would send.
+    void setUp(const QString &name, bool up);
     std::shared_ptr<SimulatedLine> line(const QString &name) const;
 
     std::optional<QList<TapInterface>> listTaps() override;
     bool anyTap() override;
     bool hardwareAddress(const QString &interfaceName, MacAddress *out) override;
     int interfaceIndex(const QString &interfaceName) override;
+    bool linkUp(const QString &interfaceName) override;
     QString interfaceName(int index) override;
     std::unique_ptr<FrameLink> linkFor(const QString &interfaceName) override;
     std::unique_ptr<LinkChanges> watchLinks() override;

@@ -709,6 +709,14 @@ Bei einem selbst gebauten Programm erteilen Sie das Recht allein seinem Mitschni
         <source>Tap</source>
         <translation>Tap</translation>
     </message>
+    <message>
+        <source>Kalvessa 100 attached, the line is noisy</source>
+        <translation>Kalvessa 100 angeschlossen, die Leitung ist gestört</translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>unbekannt</translation>
+    </message>
 </context>
 <context>
     <name>TapService</name>
@@ -752,12 +760,6 @@ Adapter nicht abziehen</translation>
         <translation>Die Firmware wird in den Tap geschrieben.</translation>
     </message>
     <message>
-        <source>Update completed
-Please reset the adapter</source>
-        <translation>Aktualisierung abgeschlossen
-Bitte den Adapter neu starten</translation>
-    </message>
-    <message>
         <source>Unplug the tap and plug it in again to start the new firmware.</source>
         <translation>Tap abziehen und wieder anstecken, um die neue Firmware zu starten.</translation>
     </message>
@@ -782,10 +784,6 @@ Bitte den Adapter neu starten</translation>
     <message>
         <source>Update failed: %1</source>
         <translation>Aktualisierung fehlgeschlagen: %1</translation>
-    </message>
-    <message>
-        <source>Firmware written at %1.</source>
-        <translation>Firmware geschrieben um %1.</translation>
     </message>
     <message>
         <source>Not while the firmware is being updated.</source>
@@ -834,6 +832,56 @@ Close anyway? The program ends once the update has finished; do not unplug the t
         <translation>Die Firmware des Taps wird aktualisiert. Eine unterbrochene Aktualisierung kann den Tap unbrauchbar machen.
 
 Trotzdem schließen? Das Programm endet, sobald die Aktualisierung fertig ist; ziehen Sie den Tap bis dahin nicht ab.</translation>
+    </message>
+    <message>
+        <source>Firmware unknown</source>
+        <translation>Firmware unbekannt</translation>
+    </message>
+    <message>
+        <source>The tap&apos;s firmware could not be read; it is asked again every second.</source>
+        <translation>Die Firmware des Taps konnte nicht gelesen werden; sie wird jede Sekunde erneut abgefragt.</translation>
+    </message>
+    <message>
+        <source>Update sent
+Unplug and replug the tap</source>
+        <translation>Update gesendet
+Tap aus- und wieder einstecken</translation>
+    </message>
+    <message>
+        <source>Run the update again</source>
+        <translation>Update erneut ausführen</translation>
+    </message>
+    <message>
+        <source>The update stopped part way: run it again once the tap is back.</source>
+        <translation>Das Update brach vorzeitig ab: Führen Sie es erneut aus, sobald der Tap wieder da ist.</translation>
+    </message>
+    <message>
+        <source>Unplug and replug the tap to start the new firmware</source>
+        <translation>Tap aus- und wieder einstecken, um die neue Firmware zu starten</translation>
+    </message>
+    <message>
+        <source>The tap does not run the new firmware: run the update again</source>
+        <translation>Der Tap führt die neue Firmware nicht aus: Update erneut ausführen</translation>
+    </message>
+    <message>
+        <source>Update interrupted: %1. The tap may not start until the update is run again.</source>
+        <translation>Update unterbrochen: %1. Der Tap startet möglicherweise erst wieder, wenn das Update erneut ausgeführt wurde.</translation>
+    </message>
+    <message>
+        <source>Update interrupted: %1. The tap may not start until the update is run again: plug it in, then run it.</source>
+        <translation>Update unterbrochen: %1. Der Tap startet möglicherweise erst wieder, wenn das Update erneut ausgeführt wurde: Tap einstecken, dann das Update ausführen.</translation>
+    </message>
+    <message>
+        <source>The tap answers as firmware 4.0.</source>
+        <translation>Der Tap meldet sich mit Firmware 4.0.</translation>
+    </message>
+    <message>
+        <source>Firmware sent at %1, not yet verified.</source>
+        <translation>Firmware um %1 gesendet, noch nicht überprüft.</translation>
+    </message>
+    <message>
+        <source>Not until the tap has been unplugged and plugged in again after its update.</source>
+        <translation>Erst wenn der Tap nach seinem Update aus- und wieder eingesteckt wurde.</translation>
     </message>
 </context>
 </TS>

@@ -187,7 +187,12 @@ def apply_settings(module, tool, report):
                 "run, so it is always reported as changed."
                 % (interface, result.get("generation"),
                    "would be sent" if module.check_mode else "are sent"))
-        wrote = result.get("changed") if module.check_mode else result.get("written")
+        # A tap that answers nothing confirms nothing: what was sent still counts as a change.
+        wrote = result.get("changed") if module.check_mode else result.get(
+            "sent", result.get("written"))
+        if wrote and not module.check_mode and not result.get("confirmed", True):
+            report["warnings"].append(
+                "%s: settings sent; the tap cannot confirm it (it answers nothing)." % interface)
         if wrote:
             report["changed"] = True
             report["diff"].append(diff_of(interface, result))
