@@ -225,13 +225,23 @@ ExitCode updateFirmware(const QString &selector, const UpdateRequest &request,
 
     // Sent is all the pages can say, acknowledged or not: only the restart tells more.
     const bool acknowledged = updated.result == TapOutcome::Result::Succeeded;
+    const UpdateReceipt &receipt = updated.receipt;
     *document = {{QStringLiteral("updated"), true},
                  {QStringLiteral("sent"), true},
                  {QStringLiteral("acknowledged"), acknowledged},
+                 {QStringLiteral("pages"), receipt.pages},
+                 {QStringLiteral("pages_acknowledged_with_index"), receipt.acknowledgedWithIndex},
+                 {QStringLiteral("passes"), receipt.passes},
                  {QStringLiteral("firmware_version"), carried}};
-    const QString how = acknowledged ? QString()
-                                     : tr(" (the tap answers nothing, so no page was "
-                                          "acknowledged)");
+    // An acknowledgement that does not repeat the page's index could answer another page: only
+    // one that does says that this page arrived.
+    const QString how = !acknowledged ? tr(" (the tap answers nothing, so no page was "
+                                           "acknowledged)")
+        : receipt.verifiedByEcho()
+        ? tr(" (every page acknowledged by the tap)")
+        : tr(" (%1 of %2 pages acknowledged by answers that cannot be tied to them)")
+              .arg(receipt.acknowledgedWithoutIndex)
+              .arg(receipt.pages);
     if (!request.wait || pendingSignal != 0) {
         console::info(tr("%1: firmware %2 sent, not yet verified%3. Unplug and replug the tap to "
                          "start it, then check with: kalvessa100ctl list (or update with --wait).")

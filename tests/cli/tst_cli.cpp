@@ -547,7 +547,10 @@ private slots:
     // says once the tap has been unplugged and plugged in again (or was not), and its status.
     void updateEndsAsTheTapAnswers_data()
     {
-        updateEndingRows([](bool) { return true; });
+        // Through the helper, the rows the veth bed runs for the window: how the restart is
+        // judged does not depend on the transport, and each generation-3 update takes 40 s.
+        const bool throughHelper = qEnvironmentVariable("KALVESSA_TAP_LINK") == u"helper";
+        updateEndingRows([throughHelper](bool endToEnd) { return endToEnd || !throughHelper; });
     }
     void updateEndsAsTheTapAnswers()
     {
@@ -612,7 +615,8 @@ private slots:
             << "acknowledged" << QJsonValue(true) << true;
         QTest::newRow("3.0 without --wait")
             << old << "update-firmware --yes" << 0
-            << "sent, not yet verified. Unplug and replug the tap to start it, then check with: "
+            << "sent, not yet verified (every page acknowledged by the tap). Unplug and replug "
+               "the tap to start it, then check with: "
                "kalvessa100ctl list"
             << "restart" << QJsonValue(QJsonValue::Undefined) << true;
         QTest::newRow("silent tap listed")
