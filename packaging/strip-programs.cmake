@@ -1,8 +1,9 @@
-# Run by CPack once the files to package are staged: strips every program in usr/bin and the
-# private ones in usr/libexec as Debian's dh_strip does (debugging symbols and the .comment and
-# .note sections go).
+# Run by CPack once the files to package are staged: strips every program in usr/bin, the
+# private ones in usr/libexec and the Wireshark extcap as Debian's dh_strip does (debugging
+# symbols and the .comment and .note sections go).
 file(GLOB _programs "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/usr/bin/*"
-     "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/usr/libexec/kalvessa100/*")
+     "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/usr/libexec/kalvessa100/*"
+     "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/usr/lib/*/wireshark/extcap/*")
 if(NOT _programs)
   message(FATAL_ERROR "strip-programs: nothing staged in ${CPACK_TEMPORARY_INSTALL_DIRECTORY}/usr/bin")
 endif()
