@@ -5,7 +5,6 @@
 #include <QAccessibleValueInterface>
 #include <QFileDialog>
 #include <QMenu>
-#include <QSettings>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -21,6 +20,7 @@
 #include "HelperFrameLink.h"
 #include "KalvessaVersion.h"
 #include "MainWindowTestAccess.h"
+#include "ProgramRun.h"
 #include "Translations.h"
 
 namespace {
@@ -116,18 +116,6 @@ void answerNextFileDialog(const QString &path, QString *openedIn = nullptr)
             QTest::keyClick(dialog, Qt::Key_Return);
         }
     });
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-const QString ChoiceKey = QStringLiteral("window/tap");
-QSettings kept()
-{
-    return QSettings(QStringLiteral("kalvessa"), QStringLiteral("kalvessa100"));
 }
 
 const char *const Switches[] = {"checkBox",   "radioButton", "radioButton_2",
