@@ -433,8 +433,6 @@ private slots:
         QTest::addColumn<QString>("button");
         QTest::addColumn<bool>("offered");
         const QString found = QStringLiteral("Kalvessa 100 found");
-        QTest::newRow("4.0") << 4 << 0x0004 << true << false << found << "4.0"
-                             << "Firmware up-to-date\nVersion 4.0" << false;
         QTest::newRow("3.0") << 4 << 0x0003 << true << false << found << "3.0"
                              << "Update to 4.0" << true;
         QTest::newRow("status words not read") << 4 << 0 << false << false << found << "unknown"
@@ -471,8 +469,6 @@ private slots:
         QTest::addColumn<bool>("asks");
         QTest::newRow("no privilege") << LinkError::Kind::NoPrivilege << true;
         QTest::newRow("link down") << LinkError::Kind::InterfaceDown << false;
-        QTest::newRow("MTU too small") << LinkError::Kind::FrameTooLong << false;
-        QTest::newRow("answers not heard") << LinkError::Kind::Other << false;
     }
 
     void privilegeIsAskedForOnlyWhereItIsMissing()
