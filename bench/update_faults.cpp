@@ -360,6 +360,10 @@ int main(int argc, char **argv)
     }
     add(QStringLiteral("every reply twice + request lost 1%"),
         split("--duplicate-fraction 1 --drop-fraction 0.01"), o.heavyRuns);
+    // Not a line fault: a tap that acknowledges every page and stores none, so that the flash
+    // is wrong behind a complete set of acknowledgements and the restart columns have something
+    // to count (4.0-bad must stay 0, any-bad counts every run).
+    add(QStringLiteral("pages acknowledged, not stored"), split("--wrong-code b1:1b"), o.runs);
 
     if (o.header)
         std::printf("%-52s %4s | %5s %6s %9s %5s %7s %6s | %6s %7s %7s %3s | %7s | %7s | %7s %5s "
