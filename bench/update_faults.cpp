@@ -166,6 +166,7 @@ struct UpdateTally
     // After the restart.
     int answersExact = 0, answersWrong = 0, notNew = 0, timedOut = 0;
     double ms = 0;
+    QString firstTimeout;  // why the first restart that was not settled in time was not
 };
 
 // As long as pulling the plug takes; longer than the watch's look, so the down is seen even
@@ -239,7 +240,10 @@ UpdateTally updates(InProcessTapBed &bed, const QStringList &options, int runs, 
             break;
         case RestartSeen::Result::RunsOther:
         case RestartSeen::Result::NoAnswer: ++t.notNew; break;
-        case RestartSeen::Result::TimedOut: ++t.timedOut; break;
+        case RestartSeen::Result::TimedOut:
+            if (t.timedOut++ == 0)
+                t.firstTimeout = seen.wentAway ? seen.reason : QStringLiteral("not seen to go");
+            break;
         }
     }
     return t;
@@ -285,6 +289,8 @@ void printRow(const Row &row, const UpdateTally &u, const UpdateTally &any, int 
                 s.reads, s.wrongReads);
     if (!s.firstFailure.isEmpty())
         std::printf("    first settings failure: %s\n", qPrintable(s.firstFailure));
+    if (!u.firstTimeout.isEmpty())
+        std::printf("    first restart not settled: %s\n", qPrintable(u.firstTimeout));
     std::fflush(stdout);
 }
 
