@@ -8,6 +8,8 @@
 //
 // A run mostly waits for the line, so shards (rows K, K+N, ...) run side by side in separate
 // processes; --seed-base moves the seeds of a row's runs, to split one row between processes.
+// With the defaults a serial run takes about three hours (the heavy row over an hour); eight
+// shards beside the heavy row split twenty ways take under half an hour.
 //
 // Every update writes the image this program carries, the only one the simulated tap can start,
 // and every update that ends as sent is followed by what kalvessa100ctl update-firmware --wait
