@@ -215,6 +215,7 @@ std::optional<LinkError> HelperFrameLink::send(const uint8_t *bytes, int length)
     if (!post())
         return helperLost("stopped taking frames");
     m_unconfirmed = true;
+    m_answerDue = true;
     return std::nullopt;
 }
 
@@ -230,6 +231,7 @@ std::optional<LinkError> HelperFrameLink::confirmSent()
     ask(MessageType::Confirm);
     if (!post())
         return helperLost("stopped taking requests");
+    m_answerDue = true;
     std::optional<LinkError> notSent;
     const Clock::time_point deadline = Clock::now() + AnswerAllowance;
     for (;;) {
@@ -241,7 +243,7 @@ std::optional<LinkError> HelperFrameLink::confirmSent()
         case Waited::Message: break;
         }
         if (message.type == MessageType::Confirmed) {
-            m_unconfirmed = false;
+            m_unconfirmed = m_answerDue = false;
             return notSent;
         }
         if (message.type == MessageType::NotSent) {
@@ -288,12 +290,12 @@ LinkReception HelperFrameLink::receive(int timeoutMs)
         LinkError error;
         switch (next(deadline, &message, &error)) {
         case Waited::Lost: return failed(std::move(error));
-        case Waited::Quiet: return {};
+        case Waited::Quiet: m_answerDue = false; return {};
         case Waited::Message: break;
         }
         switch (hear(message, &error)) {
         case Heard::Nothing: break;
-        case Heard::Frame: return frameOf(message.payload, message.length);
+        case Heard::Frame: m_answerDue = false; return frameOf(message.payload, message.length);
         case Heard::Failed: return failed(std::move(error));
         }
     }
@@ -451,8 +453,24 @@ HelperFrameLink::Read HelperFrameLink::readMore(Clock::time_point deadline)
         m_inputEnd -= m_inputStart;
         m_inputStart = 0;
     }
-    // What is there already is taken without a wait, the way a pushed frame mostly is.
+    // What is there already is taken without a wait, the way a pushed frame mostly is; right
+    // after a request its answer cannot be there yet, and looking would cost a system call.
+    bool wait = m_answerDue;
     for (;;) {
+        if (wait) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            struct pollfd waitFor
+            {
+                m_socket, POLLIN, 0
+            };
+            const int ready =
+                ::poll(&waitFor, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
+            if (ready < 0 && errno != EINTR)
+                return Read::Closed;
+            if (ready == 0)
+                return Read::Nothing;
+        }
+        wait = true;
         const ssize_t n = ::recv(m_socket, m_input.data() + m_inputEnd, m_input.size() - m_inputEnd,
                                  MSG_DONTWAIT);
         if (n > 0) {
@@ -462,20 +480,10 @@ HelperFrameLink::Read HelperFrameLink::readMore(Clock::time_point deadline)
         if (n == 0)
             return Read::Closed;
         if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            wait = false;
+        else if (errno != EAGAIN && errno != EWOULDBLOCK)
             return Read::Closed;
-        if (Clock::now() >= deadline)
-            return Read::Nothing;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        struct pollfd waitFor
-        {
-            m_socket, POLLIN, 0
-        };
-        const int ready = ::poll(&waitFor, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
-        if (ready < 0 && errno != EINTR)
-            return Read::Closed;
-        if (ready == 0)
+        else if (Clock::now() >= deadline)
             return Read::Nothing;
     }
 }
@@ -530,7 +538,7 @@ void HelperFrameLink::release()
     m_partSince.reset();
     m_kept.clear();
     m_warnings.clear();
-    m_opened = m_parked = m_unconfirmed = false;
+    m_opened = m_parked = m_unconfirmed = m_answerDue = false;
     m_opening = 0;
     m_captureFailed.reset();
     m_notSent.reset();

@@ -105,5 +105,8 @@ private:
     // A frame the helper could not send, or a resume that failed: told again by the next send,
     // so that whoever waits out a vanished interface before sending again does so.
     std::optional<LinkError> m_notSent;
+    // A request went out whose answer has not come: the helper cannot have pushed it within
+    // the microseconds since, so the socket is waited on without a look first.
+    bool m_answerDue = false;
     uint64_t m_dropped = 0;
 };
