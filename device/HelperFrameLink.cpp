@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "DeviceLog.h"
 #include "HardwareAddress.h"
 
 using namespace linkhelper;
@@ -190,7 +191,7 @@ LinkOpening HelperFrameLink::openAnew()
             opening.error = errorOf(message);
             release();
             return opening;
-        case MessageType::Dropped: m_dropped += readCount(message.payload); break;
+        case MessageType::Dropped: noteDropped(readCount(message.payload)); break;
         default: opening.error = helperLost("answered out of turn"); return opening;
         }
     }
@@ -258,7 +259,7 @@ std::optional<LinkError> HelperFrameLink::confirmSent()
             if (m_kept.size() < MostKeptFrames)
                 m_kept.emplace_back(message.payload, message.payload + message.length);
             else
-                ++m_dropped;
+                noteDropped(1);
             break;
         case Heard::Failed:
             // A capture that stopped delivering tells the next receive; the frames sent are
@@ -312,7 +313,7 @@ HelperFrameLink::Heard HelperFrameLink::hear(const Message &message, LinkError *
     // ended, a failure the resume has since tried to mend.
     switch (message.type) {
     case MessageType::Frame: return current(message) ? Heard::Frame : Heard::Nothing;
-    case MessageType::Dropped: m_dropped += readCount(message.payload); return Heard::Nothing;
+    case MessageType::Dropped: noteDropped(readCount(message.payload)); return Heard::Nothing;
     case MessageType::NotSent:
         if (!current(message))
             return Heard::Nothing;
@@ -353,10 +354,40 @@ LinkReception HelperFrameLink::frameOf(const uint8_t *payload, uint32_t length)
     return got;
 }
 
+void HelperFrameLink::noteDropped(uint32_t count)
+{
+    if (count == 0)
+        return;
+    m_dropped += count;
+    m_droppedUntold += count;
+    // A flood tells this often: the first of an opening is a warning, the rest are details
+    // until the opening's close sums them up.
+    if (m_droppedWarned) {
+        qCDebug(lcDevice, "%s: %u more captured frames dropped", m_name.c_str(), count);
+        return;
+    }
+    tellDropped();
+    m_droppedWarned = true;
+}
+
+void HelperFrameLink::tellDropped()
+{
+    if (m_droppedUntold == 0)
+        return;
+    // Dropped frames are lost frames: an answer among them makes an exchange fail or repeat,
+    // and a capture shown to someone misses them.
+    qCWarning(lcDevice,
+              "%s: %llu captured frames were dropped: read too slowly from the capture helper",
+              m_name.c_str(), static_cast<unsigned long long>(m_droppedUntold));
+    m_droppedUntold = 0;
+}
+
 void HelperFrameLink::close()
 {
     if (m_pid < 0 || m_parked)
         return;
+    tellDropped();
+    m_droppedWarned = false;
     m_parked = true;
     // A resume not yet written leaves the helper parked as it was.
     if (!m_request.empty()) {
@@ -521,6 +552,8 @@ LinkError HelperFrameLink::helperLost(const std::string &what)
 
 void HelperFrameLink::release()
 {
+    tellDropped();
+    m_droppedWarned = false;
     if (m_socket >= 0)
         ::close(m_socket);
     if (m_errors >= 0)
