@@ -7,12 +7,16 @@
 //   held     - the request and reply alone, over one capture left open throughout
 //   helper   - readRegister as "session", through the capture helper (kalvessa100-link), as a
 //              program without the capture privilege of its own does it
+// with the context switches each session and helper exchange costs this program and its
+// children (the simulated tap, the helper): what a loaded machine cannot blur,
 // and how long setting up and tearing down the kernel capture take on their own (the session
 // does each once, not per exchange), directly and through the helper (which starts it).
 // The goal for "session" is a median of at most 1 ms.
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <pcap/pcap.h>
 
@@ -23,6 +27,8 @@
 #include <cstring>
 #include <functional>
 #include <vector>
+
+#include <unistd.h>
 
 #include "FrameLayout.h"
 #include "HelperFrameLink.h"
@@ -72,6 +78,34 @@ bool timeRuns(int count, const std::function<bool()> &step, std::vector<double> 
         ms->push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
     }
     return true;
+}
+
+// Context switches so far of this process and of its children still running, from the
+// kernel's account.
+long contextSwitches()
+{
+    long total = 0;
+    const QDir proc(QStringLiteral("/proc"));
+    for (const QString &entry : proc.entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = entry.toInt(&number);
+        QFile stat(proc.filePath(entry + QStringLiteral("/stat")));
+        if (!number || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // pid (comm) state ppid ...
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> after = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (pid != ::getpid() && (after.size() < 2 || after[1].toInt() != ::getpid()))
+            continue;
+        QFile status(proc.filePath(entry + QStringLiteral("/status")));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &field : status.readAll().split('\n')) {
+            if (field.contains("ctxt_switches:"))
+                total += field.mid(field.indexOf(':') + 1).trimmed().toLong();
+        }
+    }
+    return total;
 }
 
 bool isReply(const u_char *d, int captured)
@@ -161,22 +195,29 @@ int main(int argc, char **argv)
     MV1Device_v4 dev(host.constData());
     std::vector<double> session;
     uint8_t value = 0;
+    long switches = contextSwitches();
     if (!timeRuns(
             count, [&] { return dev.readRegister(Address, &value, false); }, &session)) {
         std::fprintf(stderr, "session exchange failed\n");
         return 1;
     }
+    const double sessionSwitches = double(contextSwitches() - switches) / count;
 
     const auto helperLink = [&host] {
         return std::make_unique<HelperFrameLink>(host.toStdString(), KALVESSA_LINK_HELPER_BUILT);
     };
     MV1Device_v4 viaHelper(host.constData(), helperLink());
     std::vector<double> helper;
+    // The helper's start and opening are left out of the count.
+    if (!viaHelper.readRegister(Address, &value, false))
+        return 1;
+    switches = contextSwitches();
     if (!timeRuns(
             count, [&] { return viaHelper.readRegister(Address, &value, false); }, &helper)) {
         std::fprintf(stderr, "exchange through the helper failed\n");
         return 1;
     }
+    const double helperSwitches = double(contextSwitches() - switches) / count;
 
     // Set-up and tear-down of a capture: {opening, closing}.
     const auto setUpAndTearDown = [count](PacketSession &s, std::vector<double> *opening,
@@ -240,6 +281,8 @@ int main(int argc, char **argv)
     print("held", count, held);
     print("helper", count, helper);
     std::printf("helper/session median: %.2fx\n", figures(helper).median / figures(session).median);
+    std::printf("context switches per exchange: session %.2f, helper %.2f\n", sessionSwitches,
+                helperSwitches);
     const auto printSetUp = [](const char *what, const std::vector<double> &open,
                                const std::vector<double> &close) {
         const Figures o = figures(open);

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "DeviceLog.h"
 #include "HardwareAddress.h"
 
 using namespace linkhelper;
@@ -190,7 +191,7 @@ LinkOpening HelperFrameLink::openAnew()
             opening.error = errorOf(message);
             release();
             return opening;
-        case MessageType::Dropped: m_dropped += readCount(message.payload); break;
+        case MessageType::Dropped: noteDropped(readCount(message.payload)); break;
         default: opening.error = helperLost("answered out of turn"); return opening;
         }
     }
@@ -215,6 +216,7 @@ std::optional<LinkError> HelperFrameLink::send(const uint8_t *bytes, int length)
     if (!post())
         return helperLost("stopped taking frames");
     m_unconfirmed = true;
+    m_answerDue = true;
     return std::nullopt;
 }
 
@@ -230,6 +232,7 @@ std::optional<LinkError> HelperFrameLink::confirmSent()
     ask(MessageType::Confirm);
     if (!post())
         return helperLost("stopped taking requests");
+    m_answerDue = true;
     std::optional<LinkError> notSent;
     const Clock::time_point deadline = Clock::now() + AnswerAllowance;
     for (;;) {
@@ -241,7 +244,7 @@ std::optional<LinkError> HelperFrameLink::confirmSent()
         case Waited::Message: break;
         }
         if (message.type == MessageType::Confirmed) {
-            m_unconfirmed = false;
+            m_unconfirmed = m_answerDue = false;
             return notSent;
         }
         if (message.type == MessageType::NotSent) {
@@ -256,7 +259,7 @@ std::optional<LinkError> HelperFrameLink::confirmSent()
             if (m_kept.size() < MostKeptFrames)
                 m_kept.emplace_back(message.payload, message.payload + message.length);
             else
-                ++m_dropped;
+                noteDropped(1);
             break;
         case Heard::Failed:
             // A capture that stopped delivering tells the next receive; the frames sent are
@@ -288,12 +291,12 @@ LinkReception HelperFrameLink::receive(int timeoutMs)
         LinkError error;
         switch (next(deadline, &message, &error)) {
         case Waited::Lost: return failed(std::move(error));
-        case Waited::Quiet: return {};
+        case Waited::Quiet: m_answerDue = false; return {};
         case Waited::Message: break;
         }
         switch (hear(message, &error)) {
         case Heard::Nothing: break;
-        case Heard::Frame: return frameOf(message.payload, message.length);
+        case Heard::Frame: m_answerDue = false; return frameOf(message.payload, message.length);
         case Heard::Failed: return failed(std::move(error));
         }
     }
@@ -310,7 +313,7 @@ HelperFrameLink::Heard HelperFrameLink::hear(const Message &message, LinkError *
     // ended, a failure the resume has since tried to mend.
     switch (message.type) {
     case MessageType::Frame: return current(message) ? Heard::Frame : Heard::Nothing;
-    case MessageType::Dropped: m_dropped += readCount(message.payload); return Heard::Nothing;
+    case MessageType::Dropped: noteDropped(readCount(message.payload)); return Heard::Nothing;
     case MessageType::NotSent:
         if (!current(message))
             return Heard::Nothing;
@@ -351,10 +354,40 @@ LinkReception HelperFrameLink::frameOf(const uint8_t *payload, uint32_t length)
     return got;
 }
 
+void HelperFrameLink::noteDropped(uint32_t count)
+{
+    if (count == 0)
+        return;
+    m_dropped += count;
+    m_droppedUntold += count;
+    // A flood tells this often: the first of an opening is a warning, the rest are details
+    // until the opening's close sums them up.
+    if (m_droppedWarned) {
+        qCDebug(lcDevice, "%s: %u more captured frames dropped", m_name.c_str(), count);
+        return;
+    }
+    tellDropped();
+    m_droppedWarned = true;
+}
+
+void HelperFrameLink::tellDropped()
+{
+    if (m_droppedUntold == 0)
+        return;
+    // Dropped frames are lost frames: an answer among them makes an exchange fail or repeat,
+    // and a capture shown to someone misses them.
+    qCWarning(lcDevice,
+              "%s: %llu captured frames were dropped: read too slowly from the capture helper",
+              m_name.c_str(), static_cast<unsigned long long>(m_droppedUntold));
+    m_droppedUntold = 0;
+}
+
 void HelperFrameLink::close()
 {
     if (m_pid < 0 || m_parked)
         return;
+    tellDropped();
+    m_droppedWarned = false;
     m_parked = true;
     // A resume not yet written leaves the helper parked as it was.
     if (!m_request.empty()) {
@@ -451,8 +484,24 @@ HelperFrameLink::Read HelperFrameLink::readMore(Clock::time_point deadline)
         m_inputEnd -= m_inputStart;
         m_inputStart = 0;
     }
-    // What is there already is taken without a wait, the way a pushed frame mostly is.
+    // What is there already is taken without a wait, the way a pushed frame mostly is; right
+    // after a request its answer cannot be there yet, and looking would cost a system call.
+    bool wait = m_answerDue;
     for (;;) {
+        if (wait) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            struct pollfd waitFor
+            {
+                m_socket, POLLIN, 0
+            };
+            const int ready =
+                ::poll(&waitFor, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
+            if (ready < 0 && errno != EINTR)
+                return Read::Closed;
+            if (ready == 0)
+                return Read::Nothing;
+        }
+        wait = true;
         const ssize_t n = ::recv(m_socket, m_input.data() + m_inputEnd, m_input.size() - m_inputEnd,
                                  MSG_DONTWAIT);
         if (n > 0) {
@@ -462,20 +511,10 @@ HelperFrameLink::Read HelperFrameLink::readMore(Clock::time_point deadline)
         if (n == 0)
             return Read::Closed;
         if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            wait = false;
+        else if (errno != EAGAIN && errno != EWOULDBLOCK)
             return Read::Closed;
-        if (Clock::now() >= deadline)
-            return Read::Nothing;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        struct pollfd waitFor
-        {
-            m_socket, POLLIN, 0
-        };
-        const int ready = ::poll(&waitFor, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
-        if (ready < 0 && errno != EINTR)
-            return Read::Closed;
-        if (ready == 0)
+        else if (Clock::now() >= deadline)
             return Read::Nothing;
     }
 }
@@ -513,6 +552,8 @@ LinkError HelperFrameLink::helperLost(const std::string &what)
 
 void HelperFrameLink::release()
 {
+    tellDropped();
+    m_droppedWarned = false;
     if (m_socket >= 0)
         ::close(m_socket);
     if (m_errors >= 0)
@@ -530,7 +571,7 @@ void HelperFrameLink::release()
     m_partSince.reset();
     m_kept.clear();
     m_warnings.clear();
-    m_opened = m_parked = m_unconfirmed = false;
+    m_opened = m_parked = m_unconfirmed = m_answerDue = false;
     m_opening = 0;
     m_captureFailed.reset();
     m_notSent.reset();

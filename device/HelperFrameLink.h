@@ -42,7 +42,7 @@ public:
     void release() override;
 
     // Frames the helper captured but dropped because this side read too slowly, since the link
-    // was made.
+    // was made; each opening that lost any says so as a warning of the device layer.
     uint64_t droppedFrames() const { return m_dropped; }
 
     // The helper this program runs: one built beside it, else the package's.
@@ -81,6 +81,10 @@ private:
     // Ends the helper and tells why it can serve no more, in its own words where it left any.
     LinkError helperLost(const std::string &what);
     static LinkError errorOf(const Message &message);
+    // Counts frames lost to a slow reader, and says so.
+    void noteDropped(uint32_t count);
+    // The frames dropped and not yet told as a warning, if any.
+    void tellDropped();
 
     const std::string m_name;
     const std::string m_helper;
@@ -105,5 +109,10 @@ private:
     // A frame the helper could not send, or a resume that failed: told again by the next send,
     // so that whoever waits out a vanished interface before sending again does so.
     std::optional<LinkError> m_notSent;
+    // A request went out whose answer has not come: the helper cannot have pushed it within
+    // the microseconds since, so the socket is waited on without a look first.
+    bool m_answerDue = false;
     uint64_t m_dropped = 0;
+    uint64_t m_droppedUntold = 0;
+    bool m_droppedWarned = false;  // this opening's first drop was told
 };

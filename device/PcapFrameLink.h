@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,13 @@ public:
     // Empties the parked capture, as open() does; false when there is none that still works
     // (given up then), and only open() can make one.
     bool resumeParked();
+    // Hands every frame captured by now to `take`, up to `most` of them, without waiting and
+    // without a system call for each: what a reader that was told the capture is readable
+    // wants, where receive() would ask the kernel once more for every frame after the last.
+    // The reason once the capture failed, else nothing. The bytes are valid only during the
+    // call of `take`.
+    using FrameTaker = std::function<void(const LinkReception &)>;
+    std::optional<LinkError> takeWaiting(int most, const FrameTaker &take);
     // What to poll for the next frame while the capture is open; -1 otherwise.
     int selectableFd() const { return m_selectableFd; }
 
