@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "MV1Device.h"
+#include "ReplyTiming.h"
 
 // Generation-4 firmware: every request is answered. See FrameLayout.h for the frames and
 // ReplyFilter.h for how an answer is told from the monitored network's traffic.
@@ -101,6 +102,9 @@ private:
     int programmingSettleMs() const;
 
     bool m_echoesAddress = false;
+    // How soon the tap answers a read, and a persistent read, each its own: reading the flash
+    // may take the tap longer than reading its registers.
+    ReplyTiming m_readTiming, m_persistentReadTiming;
     int m_doubtfulExchanges = 0;  // counts down over clean exchanges after a stray
     int m_unexpectedHeard = 0;  // strays heard in this device's life, to tell a run's share
     int m_resends = 0;  // sends beyond the first of an exchange, likewise
