@@ -71,9 +71,11 @@ public:
 
     // Sends the request up to MaxSendAttempts times until an attempt ends with an answer
     // carrying expectedCode (ReplyFilter::AnyCode: any zero-header frame) or a refusal. After
-    // the first verdict frame the attempt still looks at what arrives within settleMs. When
-    // stray frames were heard in this exchange or shortly before, a refusal or a read's value is
-    // taken only once two attempts in a row end with the same; on a clean line one send does.
+    // the first verdict frame the attempt still looks at what arrives within settleMs, and
+    // after a read's answer that came sooner than the tap answers (ReplyTiming) until the tap's
+    // own is due. When stray frames or such an early answer were heard in this exchange or
+    // shortly before, a refusal or a read's value is taken only once two attempts in a row end
+    // with the same; on a clean line one send does.
     // Opens and closes the session around the exchange, and waits out an interface that goes
     // down or away for a replug's time (LinkRecovery); a request the interface can never carry
     // ends it at once.
