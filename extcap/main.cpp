@@ -49,27 +49,6 @@ void addOptions(QCommandLineParser &parser)
     parser.addHelpOption();
 }
 
-// The settings the options give. An empty value is a setting the dialog left out; any other
-// that does not read is refused, in kalvessa100ctl's words, before the tap is touched.
-bool readSettings(const QCommandLineParser &parser, SettingsPatch *patch)
-{
-    for (int i = 0; i < SettingCount; ++i) {
-        const Setting setting = static_cast<Setting>(i);
-        const QString name = settingoptions::nameOf(setting);
-        const QString text = parser.value(name);
-        if (!parser.isSet(name) || text.isEmpty())
-            continue;
-        const std::optional<SettingValue> value = settingoptions::parse(setting, text);
-        if (!value) {
-            console::err(
-                console::tr("--%1 \"%2\": expected %3").arg(name, text, expectedSyntax(setting)));
-            return false;
-        }
-        patch->set(setting, *value);
-    }
-    return true;
-}
-
 // Wireshark shows standard error when the extcap fails; a missing value is said there too.
 ExitCode need(const QCommandLineParser &parser, const QString &option)
 {
@@ -108,8 +87,14 @@ ExitCode run(const QStringList &arguments)
         request.fifo = parser.value(Fifo);
         request.captureFilter = parser.value(CaptureFilter);
         request.store = parser.isSet(extcapoptions::storeOptionName());
-        if (!readSettings(parser, &request.settings))
+        // An empty value is a setting the dialog left out; any other that does not read is
+        // refused, in kalvessa100ctl's words, before the tap is touched.
+        QString error;
+        if (!settingoptions::read(parser, &request.settings, &error,
+                                  settingoptions::EmptyValue::LeftOut)) {
+            console::err(error);
             return ExitCode::BadInput;
+        }
         return extcapcommands::capture(request);
     }
     console::err(tr("Nothing asked: give --extcap-interfaces, --extcap-dlts, --extcap-config or "

@@ -87,13 +87,16 @@ QList<QCommandLineOption> options()
     return list;
 }
 
-bool read(const QCommandLineParser &parser, SettingsPatch *patch, QString *error)
+bool read(const QCommandLineParser &parser, SettingsPatch *patch, QString *error,
+          EmptyValue empty)
 {
     for (const SettingOption &option : Options) {
         const QString name = QString::fromLatin1(option.name);
         if (!parser.isSet(name))
             continue;
         const QString text = parser.value(name);
+        if (text.isEmpty() && empty == EmptyValue::LeftOut)
+            continue;
         const std::optional<SettingValue> value = parse(option.setting, text);
         if (!value) {
             *error = tr("--%1 \"%2\": expected %3").arg(name, text, expectedSyntax(option.setting));

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's pictures of the window in its main states (no tap; not reachable;
 # generation 4 up to date, edited, in German and on a dark desktop; generation 3; needing the
-# update; updating; completed; failed) against the simulated tap, on a virtual display and in a
-# private network namespace, into docs/screenshots/.
+# update; updating; every page sent; answering as 4.0 once replugged; failed) against the
+# simulated tap, on a virtual display and in a private network namespace, into docs/screenshots/.
 #
 #   scripts/screenshots.sh [output directory]
 set -euo pipefail

@@ -12,7 +12,8 @@
 #include <memory>
 
 #include "FirmwareImage.h"
-#include "TapLock.h"
+#include "HeldTap.h"
+#include "ProgramRun.h"
 #include "TapTestBed.h"
 #include "TapWire.h"
 #include "UpdateEndings.h"
@@ -21,28 +22,19 @@ using namespace wire;
 
 namespace {
 
-struct Run
-{
-    int code = -1;  // -1: did not end on its own
-    QString out;
-    QString err;
-};
-
-Run finished(QProcess &process)
-{
-    Run run;
-    if (process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit)
-        run.code = process.exitCode();
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
-}
-
 Run ctl(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(KALVESSA100CTL), arguments);
-    return finished(process);
+    return program(QStringLiteral(KALVESSA100CTL), arguments);
+}
+
+// A command line as one string, split at its spaces.
+Run ctl(const QString &arguments)
+{
+    return ctl(arguments.split(QLatin1Char(' ')));
+}
+Run ctl(const char *arguments)
+{
+    return ctl(QString::fromLatin1(arguments));
 }
 
 QJsonObject jsonOf(const Run &run)
@@ -110,8 +102,10 @@ class TestCli : public QObject
 
     QTemporaryDir scratch;
 
-    std::unique_ptr<TapTestBed> tap(const QString &name, const QString &mac,
-                                    const QStringList &options = {})
+    // kvtap0 unless named otherwise.
+    std::unique_ptr<TapTestBed> tap(const QStringList &options = {},
+                                    const QString &name = QStringLiteral("kvtap0"),
+                                    const QString &mac = QStringLiteral("00:0e:c6:12:34:56"))
     {
         auto bed = std::make_unique<TapTestBed>(name, mac);
         if (!bed->plug() || !bed->startTap(options))
@@ -125,7 +119,7 @@ private slots:
     // Before anything reaches a tap: usage and input errors, and no tap at all.
     void refusedWithoutTouchingATap()
     {
-        const Run version = ctl({QStringLiteral("--version")});
+        const Run version = ctl("--version");
         QCOMPARE(version.code, 0);
         QCOMPARE(version.out, QStringLiteral("kalvessa100ctl 5.0.4\n"));
 
@@ -142,10 +136,10 @@ private slots:
         };
         // Each also with --json: the same status, and the error as the one JSON document.
         for (const auto &[arguments, named] : refused) {
-            const Run run = ctl(arguments.split(QLatin1Char(' ')));
+            const Run run = ctl(arguments);
             QVERIFY2(run.code == 2 && run.err.contains(named),
                      qPrintable(arguments + ": " + run.err));
-            const Run json = ctl((QStringLiteral("--json ") + arguments).split(QLatin1Char(' ')));
+            const Run json = ctl(QStringLiteral("--json ") + arguments);
             const QJsonObject error = jsonOf(json).value(QStringLiteral("error")).toObject();
             QVERIFY2(json.code == 2 && error.value(QStringLiteral("code")).toInt() == 2
                          && error.value(QStringLiteral("message")).toString().contains(named),
@@ -153,7 +147,7 @@ private slots:
         }
         for (const char *command : {"list", "show", "apply --fcs=on", "list --json",
                                     "show --all --json", "-t 00:0e:c6:00:00:01 show --json"}) {
-            const Run run = ctl(QString::fromLatin1(command).split(' '));
+            const Run run = ctl(command);
             QVERIFY2(run.code == 3, qPrintable(QString::fromLatin1(command) + ": " + run.err));
             if (QByteArray(command).contains("--json"))
                 QCOMPARE(at(jsonOf(run), "error.code").toInt(), 3);
@@ -164,7 +158,7 @@ private slots:
     // never writes.
     void applyWritesOnlyWhatChanges()
     {
-        const auto bed = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"));
+        const auto bed = tap();
         QVERIFY(bed);
         const QStringList apply = QStringList{QStringLiteral("apply")} + ProfileOptions;
         const QStringList store =
@@ -196,15 +190,14 @@ private slots:
             QCOMPARE(accessesOf(bed->frames()), step.frames);
         }
 
-        const Run show = ctl({QStringLiteral("show")});
+        const Run show = ctl("show");
         QCOMPARE(show.code, 0);
         for (const char *line :
              {"eth-dst     00:0e:c6:*:*:*", "ip-src      192.168.1.*", "fcs         off"})
             QVERIFY2(show.out.contains(QLatin1String(line)), qPrintable(show.out));
-        QVERIFY(ctl({QStringLiteral("apply"), QStringLiteral("--fcs=off")})
-                    .out.contains(QStringLiteral("Nothing written")));
+        QVERIFY(ctl("apply --fcs=off").out.contains(QStringLiteral("Nothing written")));
         // The filter the tap holds, as libpcap takes it.
-        QCOMPARE(ctl({QStringLiteral("filter-expression"), QStringLiteral("--tap")}).out,
+        QCOMPARE(ctl("filter-expression --tap").out,
                  QStringLiteral("len >= 29 and ether[0:2] = 0x000e and ether[2] = 0xc6 and "
                                 "ether[12:2] = 0x0800 and ether[23] = 0x11 and ether[26:2] = "
                                 "0xc0a8 and ether[28] = 0x01\n"));
@@ -215,9 +208,9 @@ private slots:
     // named is asked for.
     void severalTaps()
     {
-        const auto first = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"));
-        const auto second = tap(QStringLiteral("kvtap1"), QStringLiteral("00:0e:c6:12:34:57"),
-                                {QStringLiteral("--firmware-version"), QStringLiteral("3.0")});
+        const auto first = tap();
+        const auto second = tap({QStringLiteral("--firmware-version"), QStringLiteral("3.0")},
+                                QStringLiteral("kvtap1"), QStringLiteral("00:0e:c6:12:34:57"));
         QVERIFY(first && second);
         const QString folder = scratch.filePath(QStringLiteral("fleet"));
         const QList<Access> read = Probe + ReadWorking;
@@ -271,23 +264,19 @@ private slots:
             QVERIFY(QFileInfo(folder + QLatin1Char('/') + QLatin1String(file)).isFile());
 
         // One document for all taps; the status is the worst tap's.
-        const Run listed = ctl({QStringLiteral("--json"), QStringLiteral("list")});
+        const Run listed = ctl("--json list");
         QCOMPARE(listed.code, 0);
         const QJsonArray taps = jsonOf(listed).value(QStringLiteral("taps")).toArray();
         QCOMPARE(taps.size(), 2);
         QCOMPARE(taps[0].toObject().value(QStringLiteral("update_available")), QJsonValue());
         QCOMPARE(taps[1].toObject().value(QStringLiteral("update_available")).toString(),
                  QStringLiteral("4.0"));
-        QVERIFY(ctl({QStringLiteral("list")})
-                    .out.contains(QStringLiteral("firmware 3.0 (type 0x220C), update available: "
-                                                 "4.0\n")));
-        std::unique_ptr<TapLock> lock;
-        qint64 owner = 0;
-        QString error;
-        QCOMPARE(TapLock::acquire({0x00, 0x0e, 0xc6, 0x12, 0x34, 0x57}, &lock, &owner, &error),
-                 TapLock::Result::Taken);
-        const Run both = ctl({QStringLiteral("show"), QStringLiteral("--all"),
-                              QStringLiteral("--json"), QStringLiteral("-q")});
+        QVERIFY(
+            ctl("list").out.contains(QStringLiteral("firmware 3.0 (type 0x220C), update available: "
+                                                    "4.0\n")));
+        const auto lock = holdTapLock("00:0e:c6:12:34:57");
+        QVERIFY(lock);
+        const Run both = ctl("show --all --json -q");
         QCOMPARE(both.code, 5);
         const QJsonArray entries = jsonOf(both).value(QStringLiteral("taps")).toArray();
         QCOMPARE(entries.size(), 2);
@@ -303,32 +292,22 @@ private slots:
     // moved between taps through a pipe; -q leaves only what was asked for.
     void standardStreamsAndQuiet()
     {
-        const auto first = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"));
-        const auto second = tap(QStringLiteral("kvtap1"), QStringLiteral("00:0e:c6:12:34:57"));
+        const auto first = tap();
+        const auto second = tap({}, QStringLiteral("kvtap1"), QStringLiteral("00:0e:c6:12:34:57"));
         QVERIFY(first && second);
         // What --check tells before anything is written: the protocol a number means.
-        struct Row
-        {
-            QString option;
-            QString line;
+        const std::pair<const char *, const char *> rows[] = {
+            {"--ip-proto=udp", "  ip-proto    ff -> 11 (udp)\n"},
+            {"--ip-proto=17", "  ip-proto    ff -> 17 (protocol 23)\n"},
+            {"--ip-proto=0x06", "  ip-proto    ff -> 06 (tcp)\n"},
+            {"--ethertype=0x86dd", "  ethertype   ff:ff -> 86:dd\n"},
+            {"--eth-src=000E.C612.3456", "  eth-src     ff:ff:ff:ff:ff:ff -> 00:0e:c6:12:34:56\n"},
         };
-        const QList<Row> rows{
-            {QStringLiteral("--ip-proto=udp"), QStringLiteral("  ip-proto    ff -> 11 (udp)\n")},
-            {QStringLiteral("--ip-proto=17"),
-             QStringLiteral("  ip-proto    ff -> 17 (protocol 23)\n")},
-            {QStringLiteral("--ip-proto=0x06"), QStringLiteral("  ip-proto    ff -> 06 (tcp)\n")},
-            {QStringLiteral("--ethertype=0x86dd"),
-             QStringLiteral("  ethertype   ff:ff -> 86:dd\n")},
-            {QStringLiteral("--eth-src=000E.C612.3456"),
-             QStringLiteral("  eth-src     ff:ff:ff:ff:ff:ff -> 00:0e:c6:12:34:56\n")},
-        };
-        for (const Row &row : rows) {
-            const Run run = ctl({QStringLiteral("apply"), QStringLiteral("--check"),
-                                 QStringLiteral("kvtap1"), row.option});
-            QVERIFY2(run.code == 0 && run.out.contains(row.line), qPrintable(run.out));
+        for (const auto &[option, line] : rows) {
+            const Run run = ctl(QStringLiteral("apply --check kvtap1 ") + QLatin1String(option));
+            QVERIFY2(run.code == 0 && run.out.contains(QLatin1String(line)), qPrintable(run.out));
         }
-        const Run unknown = ctl({QStringLiteral("apply"), QStringLiteral("--check"),
-                                 QStringLiteral("--ip-proto=nosuch"), QStringLiteral("kvtap1")});
+        const Run unknown = ctl("apply --check --ip-proto=nosuch kvtap1");
         QCOMPARE(unknown.code, 2);
 
         QCOMPARE(
@@ -352,14 +331,12 @@ private slots:
     // Generation 3 cannot be read back: show fails, apply needs every setting and always writes.
     void generation3NeedsEverySetting()
     {
-        const auto bed = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"),
-                             {QStringLiteral("--generation"), QStringLiteral("3")});
+        const auto bed = tap({QStringLiteral("--generation"), QStringLiteral("3")});
         QVERIFY(bed);
-        const Run show = ctl({QStringLiteral("show")});
+        const Run show = ctl("show");
         QCOMPARE(show.code, 1);
         QVERIFY2(show.err.contains(QStringLiteral("cannot be read back")), qPrintable(show.err));
-        const Run partial = ctl(
-            {QStringLiteral("apply"), QStringLiteral("--fcs=off"), QStringLiteral("--match=keep")});
+        const Run partial = ctl("apply --fcs=off --match=keep");
         QCOMPARE(partial.code, 2);
         QVERIFY2(partial.err.contains(QStringLiteral("Missing: --filter, --eth-dst")),
                  qPrintable(partial.err));
@@ -380,8 +357,8 @@ private slots:
     // over for the default.
     void declaredFolder()
     {
-        const auto first = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"));
-        const auto second = tap(QStringLiteral("kvtap1"), QStringLiteral("00:0e:c6:12:34:57"));
+        const auto first = tap();
+        const auto second = tap({}, QStringLiteral("kvtap1"), QStringLiteral("00:0e:c6:12:34:57"));
         QVERIFY(first && second);
         const QByteArray profile = R"("filter": {"enabled": true, "match": "keep",
             "eth_dst": "00:0E:c6:*:*:*", "ethertype": "08:00", "ip_proto": "11",
@@ -474,8 +451,7 @@ private slots:
     {
         // Late replies keep the update running for seconds after its first page is reported,
         // so the signal sent then arrives while it runs.
-        const auto bed = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"),
-                             {QStringLiteral("--delay-ms"), QStringLiteral("3"),
+        const auto bed = tap({QStringLiteral("--delay-ms"), QStringLiteral("3"),
                               QStringLiteral("--firmware-version"), QStringLiteral("0")});
         QVERIFY(bed);
         if (firmwareImageIsStandIn) {
@@ -523,9 +499,7 @@ private slots:
                          .arg(QStringLiteral(KALVESSA100CTL))});
         QCOMPARE(finished(piped).code, 0);
 
-        QList<int> opcodes;
-        for (const Access &access : accessesOf(bed->frames()))
-            opcodes.append(access.opcode);
+        const QList<int> opcodes = opcodesOf(bed->frames());
         QCOMPARE(opcodes.count(0xB1), 2 * 768);
         QCOMPARE(opcodes.count(0xB2), 2);
         QCOMPARE(opcodes.last(), 0xB2);
@@ -534,7 +508,7 @@ private slots:
         bed->stopTap();
         QVERIFY(bed->startTap({QStringLiteral("--wrong-code"), QStringLiteral("b2:ff"),
                                QStringLiteral("--firmware-version"), QStringLiteral("0")}));
-        const Run refused = ctl({QStringLiteral("update-firmware"), QStringLiteral("--yes")});
+        const Run refused = ctl("update-firmware --yes");
         QCOMPARE(refused.code, 1);
         QVERIFY2(refused.out.endsWith(QStringLiteral("page 768 of 768 (99%)\n")),
                  qPrintable(refused.out));
@@ -556,8 +530,7 @@ private slots:
     {
         QFETCH(int, row);
         const UpdateEnding &ending = updateEndings().at(row);
-        const auto bed =
-            tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"), ending.tapOptions);
+        const auto bed = tap(ending.tapOptions);
         QVERIFY(bed);
         QProcess update;
         update.start(QStringLiteral(KALVESSA100CTL),
@@ -643,17 +616,13 @@ private slots:
         QFETCH(QString, jsonPath);
         QFETCH(QJsonValue, jsonValue);
         QFETCH(bool, programs);
-        const auto bed =
-            tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"), tapOptions);
+        const auto bed = tap(tapOptions);
         QVERIFY(bed);
         const QStringList split = arguments.split(QLatin1Char(' '));
         const Run text = ctl(split);
         QVERIFY2(text.code == code && (text.out + text.err).contains(words),
                  qPrintable(text.out + text.err));
-        QList<int> opcodes;
-        for (const Access &access : accessesOf(bed->frames()))
-            opcodes.append(access.opcode);
-        QCOMPARE(opcodes.contains(0xB0), programs);
+        QCOMPARE(opcodesOf(bed->frames()).contains(0xB0), programs);
         // Never "written" for what the tap could not confirm.
         QVERIFY2(!text.out.contains(QStringLiteral("Written")), qPrintable(text.out));
         const Run json = ctl(split + QStringList{QStringLiteral("--json")});
@@ -665,15 +634,12 @@ private slots:
     // the fix: how to grant the privilege only where the privilege is what is missing).
     void heldOrUnreachable()
     {
-        const auto bed = tap(QStringLiteral("kvtap0"), QStringLiteral("00:0e:c6:12:34:56"));
+        const auto bed = tap();
         QVERIFY(bed);
         {
-            std::unique_ptr<TapLock> lock;
-            qint64 owner = 0;
-            QString error;
-            QCOMPARE(TapLock::acquire({0x00, 0x0e, 0xc6, 0x12, 0x34, 0x56}, &lock, &owner, &error),
-                     TapLock::Result::Taken);
-            const Run held = ctl({QStringLiteral("show")});
+            const auto lock = holdTapLock("00:0e:c6:12:34:56");
+            QVERIFY(lock);
+            const Run held = ctl("show");
             QCOMPARE(held.code, 5);
             QVERIFY2(
                 held.err.contains(QStringLiteral("PID %1").arg(QCoreApplication::applicationPid())),

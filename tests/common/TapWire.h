@@ -74,6 +74,15 @@ inline QList<Access> accessesOf(const QList<TapFrame> &frames)
     return out;
 }
 
+// The opcodes of the requests, in the order the tap received them.
+inline QList<int> opcodesOf(const QList<TapFrame> &frames)
+{
+    QList<int> out;
+    for (const TapFrame &f : frames)
+        out.append(byteAt(f.bytes, OpcodeAt));
+    return out;
+}
+
 // The 28 generation-4 settings registers in the order they are written, then, withStatus, the
 // four status registers: the order of a settings read.
 inline QList<int> settingsRegisters(bool withStatus)

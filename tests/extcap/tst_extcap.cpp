@@ -18,7 +18,8 @@
 #include <sys/stat.h>
 
 #include "CaptureBytes.h"
-#include "TapLock.h"
+#include "HeldTap.h"
+#include "ProgramRun.h"
 #include "TapTestBed.h"
 #include "TapWire.h"
 
@@ -31,33 +32,14 @@ const QString Iface = QStringLiteral("kalvessa100-000ec6123456");
 const QString Prefs = QStringLiteral("extcap.kalvessa100_000ec6123456.");
 const QByteArray Foreign = QByteArray::fromHex("ffffffffffff024b564a4e4b88b6");
 
-struct Run
-{
-    int code = -1;  // -1: did not end on its own
-    QString out;
-    QString err;
-};
-
-Run finished(QProcess &process, int timeoutMs = 60000)
-{
-    Run run;
-    if (process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit)
-        run.code = process.exitCode();
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
-}
-
-Run program(const QString &path, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(path, arguments);
-    return finished(process);
-}
-
 Run extcap(const QStringList &arguments)
 {
     return program(QStringLiteral(KALVESSA100_EXTCAP), arguments);
+}
+
+Run extcapConfig()
+{
+    return extcap({QStringLiteral("--extcap-config"), QStringLiteral("--extcap-interface"), Iface});
 }
 
 // The option lines of --extcap-config: each option's call, its default (a string's, or the
@@ -163,10 +145,28 @@ bool sendFrames(const QString &farEnd, const QList<QByteArray> &frames)
     return sent;
 }
 
-QByteArray fileBytes(const QString &path)
+// The extcap capturing into a FIFO whose reader copies it into `output`, as Wireshark reads it.
+struct FifoCapture
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QString output;
+    QProcess reader;
+    QProcess capture;
+};
+
+std::unique_ptr<FifoCapture> captureIntoFifo(const QString &fifo, const QStringList &more = {})
+{
+    auto run = std::make_unique<FifoCapture>();
+    run->output = fifo + QStringLiteral(".pcap");
+    run->reader.setStandardOutputFile(run->output);
+    run->reader.start(QStringLiteral("cat"), {fifo});
+    run->capture.start(QStringLiteral(KALVESSA100_EXTCAP),
+                       QStringList{QStringLiteral("--capture"),
+                                   QStringLiteral("--extcap-interface"), Iface,
+                                   QStringLiteral("--fifo"), fifo}
+                           + more);
+    if (!run->capture.waitForStarted() || !run->reader.waitForStarted())
+        return nullptr;
+    return run;
 }
 
 }  // namespace
@@ -202,6 +202,13 @@ class TestExtcap : public QObject
         for (const QString &setting : settings)
             arguments << QStringLiteral("-o") << Prefs + setting;
         return program(tshark, arguments);
+    }
+
+    Run dissected(const QString &capture)
+    {
+        return program(tshark,
+                       {QStringLiteral("-X"), QStringLiteral("lua_script:" KALVESSA_DISSECTOR),
+                        QStringLiteral("-V"), QStringLiteral("-r"), capture});
     }
 
 private slots:
@@ -290,9 +297,7 @@ private slots:
             QVERIFY(lastWrite <= seconds + micros / 1e6);
         }
         // The extcap's config now shows what the tap holds.
-        const QMap<QString, ConfigOption> config = parseConfig(
-            extcap({QStringLiteral("--extcap-config"), QStringLiteral("--extcap-interface"), Iface})
-                .out);
+        const QMap<QString, ConfigOption> config = parseConfig(extcapConfig().out);
         QCOMPARE(config.value(QStringLiteral("--eth-dst")).defaultValue,
                  QStringLiteral("00:0e:c6:*:*:*"));
         QCOMPARE(config.value(QStringLiteral("--ip-src")).defaultValue,
@@ -339,8 +344,7 @@ private slots:
                                       QStringList{QStringLiteral("apply")} + applied);
             QVERIFY2(apply.code == 0, qPrintable(apply.err));
         }
-        const Run run = extcap(
-            {QStringLiteral("--extcap-config"), QStringLiteral("--extcap-interface"), Iface});
+        const Run run = extcapConfig();
         QVERIFY2(run.code == 0, qPrintable(run.err));
         const QMap<QString, ConfigOption> config = parseConfig(run.out);
         QCOMPARE(config.size(), 12);  // every setting, and --store
@@ -354,7 +358,8 @@ private slots:
     }
 
     // A value Wireshark's dialog would refuse by the pattern the extcap gives is refused by
-    // the extcap too, before it takes the tap; a well-formed one passes the pattern.
+    // the extcap too, before it takes the tap; a well-formed one passes the pattern. One row
+    // per option: each notation is judged against the parser in tst_extcapoptions.
     void malformedRefusedBeforeWriting_data()
     {
         QTest::addColumn<QString>("option");
@@ -369,21 +374,13 @@ private slots:
         };
         const Row rows[] = {
             {"mac with wildcards", "--eth-dst", "00:0e:c6:*:*:*", true},
-            {"mac with dashes, upper case", "--eth-src", "00-0E-C6-12-34-56", true},
-            {"mac run together", "--eth-dst", "000ec6123456", true},
-            {"whole field left out", "--eth-dst", "*", true},
-            {"ethertype with 0x", "--ethertype", "0x0800", true},
             {"protocol by name", "--ip-proto", "udp", true},
-            {"ip with a wildcard", "--ip-src", "192.168.1.*", true},
             {"mac one byte short", "--eth-dst", "00:0e:c6:12:34", false},
             {"mac one byte over", "--eth-src", "00:0e:c6:12:34:56:78", false},
-            {"mac not hex", "--eth-dst", "00:0e:c6:12:34:zz", false},
-            {"byte of three digits", "--eth-dst", "00:0e:c6:123:4:5", false},
             {"ethertype of three bytes", "--ethertype", "08:00:01", false},
             {"protocol over a byte", "--ip-proto", "0x123", false},
             {"octet over 255", "--ip-src", "192.168.1.256", false},
             {"three octets", "--ip-dst", "10.0.1", false},
-            {"sign in an octet", "--ip-dst", "10.0.-1.1", false},
         };
         for (const Row &row : rows)
             QTest::newRow(row.name)
@@ -396,9 +393,7 @@ private slots:
         QFETCH(bool, valid);
         const auto bed = tap();
         QVERIFY(bed);
-        const QMap<QString, ConfigOption> config = parseConfig(
-            extcap({QStringLiteral("--extcap-config"), QStringLiteral("--extcap-interface"), Iface})
-                .out);
+        const QMap<QString, ConfigOption> config = parseConfig(extcapConfig().out);
         const QRegularExpression pattern(config.value(option).validation);
         QVERIFY2(pattern.isValid(), qPrintable(pattern.pattern()));
         QCOMPARE(pattern.match(value).hasMatch(), valid);
@@ -442,11 +437,8 @@ private slots:
             QCOMPARE(run.code, row.code);
             QVERIFY2(run.err.contains(row.says), qPrintable(run.err));
         }
-        std::unique_ptr<TapLock> lock;
-        qint64 owner = 0;
-        QString error;
-        QCOMPARE(TapLock::acquire({0x00, 0x0e, 0xc6, 0x12, 0x34, 0x56}, &lock, &owner, &error),
-                 TapLock::Result::Taken);
+        const auto lock = holdTapLock("00:0e:c6:12:34:56");
+        QVERIFY(lock);
         const Run held = extcap(capture + QStringList{Iface, QStringLiteral("--filter=on")});
         QCOMPARE(held.code, 5);
         QVERIFY2(held.err.contains(QStringLiteral("kvtap0: in use by another program (PID %1)")
@@ -470,24 +462,16 @@ private slots:
         const auto bed = tap({QStringLiteral("--background-rate"), QStringLiteral("1000"),
                               QStringLiteral("--junk-rate"), QStringLiteral("500")});
         QVERIFY(bed);
-        const QString path = fifo("ending");
-        const QString output = scratch.filePath(QStringLiteral("ending.pcap"));
-        QProcess reader;
-        reader.setStandardOutputFile(output);
-        reader.start(QStringLiteral("cat"), {path});
-        QProcess capture;
-        capture.start(QStringLiteral(KALVESSA100_EXTCAP),
-                      {QStringLiteral("--capture"), QStringLiteral("--extcap-interface"), Iface,
-                       QStringLiteral("--fifo"), path});
-        QVERIFY(capture.waitForStarted() && reader.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(output).size() > 24 + (16 + 60) * 60, 10000);
+        const auto c = captureIntoFifo(fifo("ending"));
+        QVERIFY(c);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(c->output).size() > 24 + (16 + 60) * 60, 10000);
         switch (ending) {
-        case 0: ::kill(pid_t(capture.processId()), SIGTERM); break;
-        case 1: reader.kill(); break;
-        case 2: capture.kill(); break;
+        case 0: ::kill(pid_t(c->capture.processId()), SIGTERM); break;
+        case 1: c->reader.kill(); break;
+        case 2: c->capture.kill(); break;
         }
-        QVERIFY(reader.waitForFinished(10000));
-        const Run run = finished(capture, 10000);
+        QVERIFY(c->reader.waitForFinished(10000));
+        const Run run = finished(c->capture, 10000);
         if (ending != 2) {
             QCOMPARE(run.code, 0);
             QVERIFY2(run.err.contains(QRegularExpression(
@@ -497,7 +481,7 @@ private slots:
         }
         if (ending == 1)
             return;  // what the reader took is cut where it was killed
-        const std::optional<QList<QByteArray>> frames = pcapFrames(fileBytes(output));
+        const std::optional<QList<QByteArray>> frames = pcapFrames(fileBytes(c->output));
         QVERIFY(frames);
         QVERIFY(frames->size() >= 60);
         for (const QByteArray &frame : *frames)
@@ -523,18 +507,12 @@ private slots:
         QFETCH(int, ipv4);
         const auto bed = tap();
         QVERIFY(bed);
-        const QString path = fifo("filtered");
-        const QString output = scratch.filePath(QStringLiteral("filtered.pcap"));
-        QProcess reader;
-        reader.setStandardOutputFile(output);
-        reader.start(QStringLiteral("cat"), {path});
-        QStringList arguments{QStringLiteral("--capture"), QStringLiteral("--extcap-interface"),
-                              Iface, QStringLiteral("--fifo"), path};
-        if (!filter.isEmpty())
-            arguments << QStringLiteral("--extcap-capture-filter") << filter;
-        QProcess capture;
-        capture.start(QStringLiteral(KALVESSA100_EXTCAP), arguments);
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(output).size() >= 24, 10000);  // capturing
+        const auto c = captureIntoFifo(
+            fifo("filtered"),
+            filter.isEmpty() ? QStringList()
+                             : QStringList{QStringLiteral("--extcap-capture-filter"), filter});
+        QVERIFY(c);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(c->output).size() >= 24, 10000);  // capturing
 
         QList<QByteArray> frames;
         for (int i = 0; i < 20; ++i) {
@@ -543,10 +521,10 @@ private slots:
                    << request(0x70, 0x70201, uint8_t(i), 60);
         }
         QVERIFY(sendFrames(bed->tapInterface(), frames));
-        ::kill(pid_t(capture.processId()), SIGTERM);
-        QVERIFY(reader.waitForFinished(10000));
-        QCOMPARE(finished(capture, 10000).code, 0);
-        const std::optional<QList<QByteArray>> captured = pcapFrames(fileBytes(output));
+        ::kill(pid_t(c->capture.processId()), SIGTERM);
+        QVERIFY(c->reader.waitForFinished(10000));
+        QCOMPARE(finished(c->capture, 10000).code, 0);
+        const std::optional<QList<QByteArray>> captured = pcapFrames(fileBytes(c->output));
         QVERIFY(captured);
         QMap<QByteArray, int> byType;
         for (const QByteArray &frame : *captured)
@@ -565,42 +543,21 @@ private slots:
         QTest::addColumn<QString>("target");  // fifo, file, missing, directory, link-to-file
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("not a tap") << "lo"
-                                   << "fifo"
-                                   << ""
-                                   << "lo is not a Kalvessa 100 tap";
-        QTest::newRow("no such interface") << "kvnone0"
-                                           << "fifo"
-                                           << ""
-                                           << "kvnone0: No such device exists";
-        QTest::newRow("an option for an interface") << "--help"
-                                                    << "fifo"
-                                                    << ""
-                                                    << "not an interface name";
-        QTest::newRow("a regular file") << "kvtap0"
-                                        << "file"
-                                        << ""
-                                        << "is not a FIFO";
-        QTest::newRow("a link to a regular file") << "kvtap0"
-                                                  << "link"
-                                                  << ""
-                                                  << "is not a FIFO";
-        QTest::newRow("a directory") << "kvtap0"
-                                     << "directory"
-                                     << ""
-                                     << "is not a FIFO";
-        QTest::newRow("nothing there") << "kvtap0"
-                                       << "missing"
-                                       << ""
-                                       << "No such file or directory";
-        QTest::newRow("filter that does not compile") << "kvtap0"
-                                                      << "fifo"
-                                                      << "tcp port"
-                                                      << "filter \"tcp port\": ";
-        QTest::newRow("filter of an unknown host") << "kvtap0"
-                                                   << "fifo"
-                                                   << "host no.such.host.invalid"
-                                                   << "filter \"host no.such";
+        const auto row = [](const char *name, const char *interface, const char *target,
+                            const char *filter, const char *reason) {
+            QTest::newRow(name) << QString::fromLatin1(interface) << QString::fromLatin1(target)
+                                << QString::fromLatin1(filter) << QString::fromLatin1(reason);
+        };
+        row("not a tap", "lo", "fifo", "", "lo is not a Kalvessa 100 tap");
+        row("no such interface", "kvnone0", "fifo", "", "kvnone0: No such device exists");
+        row("an option for an interface", "--help", "fifo", "", "not an interface name");
+        row("a regular file", "kvtap0", "file", "", "is not a FIFO");
+        row("a link to a regular file", "kvtap0", "link", "", "is not a FIFO");
+        row("a directory", "kvtap0", "directory", "", "is not a FIFO");
+        row("nothing there", "kvtap0", "missing", "", "No such file or directory");
+        row("filter that does not compile", "kvtap0", "fifo", "tcp port", "filter \"tcp port\": ");
+        row("filter of an unknown host", "kvtap0", "fifo", "host no.such.host.invalid",
+            "filter \"host no.such");
     }
     void helperFifoRefusals()
     {
@@ -611,9 +568,7 @@ private slots:
         const auto bed = tap();
         QVERIFY(bed);
         const QString file = scratch.filePath(QStringLiteral("kept.txt"));
-        QFile kept(file);
-        QVERIFY(kept.open(QIODevice::WriteOnly | QIODevice::Truncate) && kept.write("kept\n") == 5);
-        kept.close();
+        QVERIFY(writeFile(file, "kept\n"));
         QString path = scratch.filePath(QStringLiteral("target-") + target);
         QFile::remove(path);
         if (target == QLatin1String("fifo"))
@@ -694,10 +649,7 @@ private slots:
                                    {QStringLiteral("update-firmware"), QStringLiteral("--yes"),
                                     QStringLiteral("--force-stand-in")});
         QVERIFY2(update.code == 0, qPrintable(update.err));
-        const Run decoded =
-            program(tshark,
-                    {QStringLiteral("-X"), QStringLiteral("lua_script:" KALVESSA_DISSECTOR),
-                     QStringLiteral("-V"), QStringLiteral("-r"), recorded});
+        const Run decoded = dissected(recorded);
         QVERIFY2(decoded.code == 0, qPrintable(decoded.err));
         for (const QString &line : shown)
             QVERIFY2(decoded.out.contains(line), qPrintable(line));
@@ -738,16 +690,10 @@ private slots:
         QFETCH(QString, shown);
         QFETCH(QString, notShown);
         const QString path = scratch.filePath(QStringLiteral("one.pcap"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QVERIFY(file.write(capturebytes::pcapHeader(1)
-                           + capturebytes::pcapRecord(frame, uint32_t(frame.size())))
-                > 0);
-        file.close();
-        const Run decoded =
-            program(tshark,
-                    {QStringLiteral("-X"), QStringLiteral("lua_script:" KALVESSA_DISSECTOR),
-                     QStringLiteral("-V"), QStringLiteral("-r"), path});
+        QVERIFY(writeFile(path,
+                          capturebytes::pcapHeader(1)
+                              + capturebytes::pcapRecord(frame, uint32_t(frame.size()))));
+        const Run decoded = dissected(path);
         QVERIFY2(decoded.out.contains(shown), qPrintable(decoded.out));
         QVERIFY2(!decoded.out.contains(notShown), qPrintable(decoded.out));
     }

@@ -11,6 +11,7 @@
 
 #include "CaptureBytes.h"
 #include "FrequentPairs.h"
+#include "ProgramRun.h"
 #include "SettingsFile.h"
 #include "TapFilterModel.h"
 
@@ -111,28 +112,23 @@ QList<QByteArray> framesIn(const QString &path)
     return read;
 }
 
-struct Run
-{
-    int code = -1;
-    QJsonObject json;
-    QString err;
-};
-
 Run ctl(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(KALVESSA100CTL), arguments);
-    Run run;
-    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
-        run.code = process.exitCode();
-    run.json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
+    return program(QStringLiteral(KALVESSA100CTL), arguments);
 }
 
-qint64 countOf(const QJsonObject &json, const char *tally, const char *what)
+QJsonObject jsonOf(const Run &run)
 {
-    return json.value(QLatin1String(tally)).toObject().value(QLatin1String(what)).toInteger();
+    return QJsonDocument::fromJson(run.out.toUtf8()).object();
+}
+
+qint64 countOf(const Run &run, const char *tally, const char *what)
+{
+    return jsonOf(run)
+        .value(QLatin1String(tally))
+        .toObject()
+        .value(QLatin1String(what))
+        .toInteger();
 }
 
 }  // namespace
@@ -227,19 +223,16 @@ private slots:
         const QString profilePath = file("settings.json");
         const QString out = file("kept.pcap");
         QVERIFY(writeCapture(capture, list));
-        QFile profileFile(profilePath);
-        QVERIFY(profileFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        profileFile.write(settings);
-        profileFile.close();
+        QVERIFY(writeFile(profilePath, settings));
         const Run run =
             ctl({QStringLiteral("preview"), QStringLiteral("--json"), QStringLiteral("--pcap"),
                  capture, QStringLiteral("--profile"), profilePath, QStringLiteral("-w"), out});
         QVERIFY2(run.code == 0, qPrintable(run.err));
-        QCOMPARE(countOf(run.json, "kept", "frames"), kept);
-        QCOMPARE(countOf(run.json, "kept", "bytes"), keptBytes);
-        QCOMPARE(countOf(run.json, "discarded", "frames"), discarded);
-        QCOMPARE(countOf(run.json, "undecided", "frames"), undecided);
-        QCOMPARE(run.json.value(QStringLiteral("expression")).toString(),
+        QCOMPARE(countOf(run, "kept", "frames"), kept);
+        QCOMPARE(countOf(run, "kept", "bytes"), keptBytes);
+        QCOMPARE(countOf(run, "discarded", "frames"), discarded);
+        QCOMPARE(countOf(run, "undecided", "frames"), undecided);
+        QCOMPARE(jsonOf(run).value(QStringLiteral("expression")).toString(),
                  QString::fromLatin1(expression));
         QCOMPARE(framesIn(out), keptFrames);
     }
@@ -284,27 +277,19 @@ private slots:
         QFETCH(qint64, truncated);
         const QString capture = file("input");
         QFile::remove(capture);
-        if (!content.isNull()) {
-            QFile input(capture);
-            QVERIFY(input.open(QIODevice::WriteOnly));
-            input.write(content);
-        }
+        if (!content.isNull())
+            QVERIFY(writeFile(capture, content));
         const QString out = file("earlier.pcap");
-        QFile earlier(out);
-        QVERIFY(earlier.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        earlier.write("earlier");
-        earlier.close();
+        QVERIFY(writeFile(out, "earlier"));
 
         const Run run = ctl({QStringLiteral("preview"), QStringLiteral("--json"),
                              QStringLiteral("--filter=off"), QStringLiteral("--pcap"), capture,
                              QStringLiteral("-w"), out});
         QVERIFY2(run.code == code && run.err.contains(named), qPrintable(run.err));
-        QCOMPARE(countOf(run.json, "kept", "frames"), kept);
-        QCOMPARE(run.json.value(QStringLiteral("truncated_records")).toInteger(), truncated);
-        if (code != 0) {
-            QVERIFY(earlier.open(QIODevice::ReadOnly));
-            QCOMPARE(earlier.readAll(), QByteArray("earlier"));
-        }
+        QCOMPARE(countOf(run, "kept", "frames"), kept);
+        QCOMPARE(jsonOf(run).value(QStringLiteral("truncated_records")).toInteger(), truncated);
+        if (code != 0)
+            QCOMPARE(fileBytes(out), QByteArray("earlier"));
     }
 
     // A disk that fills while the kept frames are written is told in the kernel's words, and
@@ -356,10 +341,8 @@ private slots:
     void expressionFromOptionsAndFiles()
     {
         const QString profilePath = file("keep-udp.json");
-        QFile profileFile(profilePath);
-        QVERIFY(profileFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        profileFile.write(profile(R"("enabled": true, "match": "keep", "ip_proto": "11")"));
-        profileFile.close();
+        QVERIFY(writeFile(profilePath,
+                          profile(R"("enabled": true, "match": "keep", "ip_proto": "11")")));
         const QList<QPair<QString, QString>> runs{
             {QStringLiteral("--filter=on --match=keep --eth-dst=00:0e:c6:12:34:56 "
                             "--eth-src=00:11:22:33:44:55 --ethertype=08:00 --ip-proto=11 "
@@ -380,19 +363,14 @@ private slots:
             {QString(), QStringLiteral("--tap")},
         };
         for (const auto &[options, expected] : runs) {
-            QProcess process;
-            process.start(QStringLiteral(KALVESSA100CTL),
-                          QStringList{QStringLiteral("filter-expression")}
-                              + options.split(QLatin1Char(' '), Qt::SkipEmptyParts));
-            QVERIFY(process.waitForFinished(60000));
-            const QString out = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-            const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+            const Run run = ctl(QStringList{QStringLiteral("filter-expression")}
+                                + options.split(QLatin1Char(' '), Qt::SkipEmptyParts));
             if (expected.startsWith(QLatin1String("--"))) {
-                QVERIFY2(process.exitCode() == 2 && err.contains(expected), qPrintable(err));
+                QVERIFY2(run.code == 2 && run.err.contains(expected), qPrintable(run.err));
                 continue;
             }
-            QCOMPARE(process.exitCode(), 0);
-            QCOMPARE(out, expected);
+            QCOMPARE(run.code, 0);
+            QCOMPARE(run.out.trimmed(), expected);
         }
     }
 

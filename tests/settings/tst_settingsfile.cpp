@@ -126,13 +126,17 @@ private slots:
         QVERIFY(differingSettings(original, noise).isEmpty());
     }
 
-    void refusedFiles_data()
+    // A file refused names what is wrong in it. Whether the settings are to be stored travels
+    // beside them, never as one of them.
+    void readOrRefusedFiles_data()
     {
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("named");  // what the message must name
+        QTest::addColumn<QString>("named");  // what the refusal must name; empty: read, FCS on
+        QTest::addColumn<bool>("store");
 
-        const auto row = [](const char *name, const QByteArray &content, const char *named) {
-            QTest::newRow(name) << content << QString::fromUtf8(named);
+        const auto row = [](const char *name, const QByteArray &content, const char *named,
+                            bool store = false) {
+            QTest::newRow(name) << content << QString::fromUtf8(named) << store;
         };
         row("not JSON", QByteArray("{\n\"format\": }"), "line 2, column");
         row("no format", QByteArray(R"({"version": 1})"), "\"format\"");
@@ -160,39 +164,28 @@ private slots:
         row("store as text", file(R"("store": "yes", "fcs": true)"), "\"store\"");
         row("store twice", file(R"("store": false, "store": true)"), "\"store\" is given twice");
         row("store in filter", file(R"("filter": {"store": true})"), "\"filter.store\"");
+        row("store left out", file(R"("fcs": true)"), "", false);
+        row("store true", file(R"("store": true, "fcs": true)"), "", true);
+        row("store false", file(R"("fcs": true, "store": false)"), "", false);
     }
 
-    // Whether the settings are to be stored travels beside them, never as one of them.
-    void storeKey_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<bool>("store");
-        QTest::newRow("left out") << file(R"("fcs": true)") << false;
-        QTest::newRow("true") << file(R"("store": true, "fcs": true)") << true;
-        QTest::newRow("false") << file(R"("fcs": true, "store": false)") << false;
-    }
-
-    void storeKey()
+    void readOrRefusedFiles()
     {
         QFETCH(QByteArray, content);
+        QFETCH(QString, named);
         QFETCH(bool, store);
         QString error;
         bool said = !store;
-        const std::optional<SettingsPatch> patch = SettingsFile::parse(content, &error, &said);
-        QVERIFY2(patch, qPrintable(error));
+        const std::optional<SettingsPatch> patch =
+            SettingsFile::parse(content, &error, named.isEmpty() ? &said : nullptr);
+        QCOMPARE(patch.has_value(), named.isEmpty());
+        QVERIFY2(error.contains(named), qPrintable(error));
+        if (!patch)
+            return;
         QCOMPARE(said, store);
         SettingsPatch fcsOnly;
         fcsOnly.set(Setting::Fcs, true);
         QCOMPARE(*patch, fcsOnly);
-    }
-
-    void refusedFiles()
-    {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, named);
-        QString error;
-        QVERIFY(!SettingsFile::parse(content, &error));
-        QVERIFY2(error.contains(named), qPrintable(error));
     }
 
     // A save replaces a regular file whole, keeping its mode and any link to it, or makes a new

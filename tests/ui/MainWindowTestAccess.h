@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 
@@ -62,6 +63,13 @@ public:
     }
     void progress(int percent) { w->updateProgress(percent); }
 };
+
+// Where the window keeps the tap chosen for the next start, among the user's settings.
+inline const QString ChoiceKey = QStringLiteral("window/tap");
+inline QSettings kept()
+{
+    return QSettings(QStringLiteral("kalvessa"), QStringLiteral("kalvessa100"));
+}
 
 // Answers the next modal question with `choice` and keeps its text in `asked`.
 inline void answerNextQuestion(QMessageBox::StandardButton choice, QString *asked)

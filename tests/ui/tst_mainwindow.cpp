@@ -5,7 +5,6 @@
 #include <QAccessibleValueInterface>
 #include <QFileDialog>
 #include <QMenu>
-#include <QSettings>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -21,6 +20,7 @@
 #include "HelperFrameLink.h"
 #include "KalvessaVersion.h"
 #include "MainWindowTestAccess.h"
+#include "ProgramRun.h"
 #include "Translations.h"
 
 namespace {
@@ -116,18 +116,6 @@ void answerNextFileDialog(const QString &path, QString *openedIn = nullptr)
             QTest::keyClick(dialog, Qt::Key_Return);
         }
     });
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-const QString ChoiceKey = QStringLiteral("window/tap");
-QSettings kept()
-{
-    return QSettings(QStringLiteral("kalvessa"), QStringLiteral("kalvessa100"));
 }
 
 const char *const Switches[] = {"checkBox",   "radioButton", "radioButton_2",
@@ -445,8 +433,6 @@ private slots:
         QTest::addColumn<QString>("button");
         QTest::addColumn<bool>("offered");
         const QString found = QStringLiteral("Kalvessa 100 found");
-        QTest::newRow("4.0") << 4 << 0x0004 << true << false << found << "4.0"
-                             << "Firmware up-to-date\nVersion 4.0" << false;
         QTest::newRow("3.0") << 4 << 0x0003 << true << false << found << "3.0"
                              << "Update to 4.0" << true;
         QTest::newRow("status words not read") << 4 << 0 << false << false << found << "unknown"
@@ -483,8 +469,6 @@ private slots:
         QTest::addColumn<bool>("asks");
         QTest::newRow("no privilege") << LinkError::Kind::NoPrivilege << true;
         QTest::newRow("link down") << LinkError::Kind::InterfaceDown << false;
-        QTest::newRow("MTU too small") << LinkError::Kind::FrameTooLong << false;
-        QTest::newRow("answers not heard") << LinkError::Kind::Other << false;
     }
 
     void privilegeIsAskedForOnlyWhereItIsMissing()

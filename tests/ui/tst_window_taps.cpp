@@ -2,7 +2,6 @@
 // list to choose from, the lock that moves with the choice, a tap another program holds, and
 // the choice kept for the next start.
 #include <QProcess>
-#include <QSettings>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -10,8 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "HeldTap.h"
 #include "MainWindowTestAccess.h"
-#include "TapLock.h"
 
 namespace {
 
@@ -21,20 +20,6 @@ const char *const Names[Taps] = {"kvtap0", "kvtap1", "kvtap2"};
 const char *const Macs[Taps] = {"00:0e:c6:12:34:56", "00:0e:c6:12:34:57", "00:0e:c6:12:34:58"};
 const char *const NotAttached = "00:0e:c6:12:34:59";
 const QString Found = QStringLiteral("Kalvessa 100 found");
-const QString ChoiceKey = QStringLiteral("window/tap");
-
-TapLock::Address address(const char *mac)
-{
-    TapLock::Address out{};
-    const QByteArray bytes = QByteArray::fromHex(QByteArray(mac).replace(':', ""));
-    std::copy(bytes.begin(), bytes.end(), out.begin());
-    return out;
-}
-
-QSettings kept()
-{
-    return QSettings(QStringLiteral("kalvessa"), QStringLiteral("kalvessa100"));
-}
 
 }  // namespace
 
@@ -66,16 +51,15 @@ class TestWindowTaps
     // Another program takes the tap's lock as the tap service would, on the same file.
     void holdElsewhere(int i)
     {
-        std::unique_ptr<TapLock> probe;
-        qint64 pid = 0;
-        QString error;
-        QCOMPARE(TapLock::acquire(address(Macs[i]), &probe, &pid, &error), TapLock::Result::Taken);
-        const QString path = probe->path();
-        probe.reset();
+        QString path;
+        if (const auto probe = holdTapLock(Macs[i]))  // released at once
+            path = probe->path();
+        QVERIFY(!path.isEmpty());
         holder = std::make_unique<QProcess>();
         holder->start(QStringLiteral("flock"), {QStringLiteral("-x"), path, QStringLiteral("cat")});
         QVERIFY(holder->waitForStarted());
-        QTRY_VERIFY(TapLock::isHeld(address(Macs[i]), &pid) && pid == holder->processId());
+        qint64 pid = 0;
+        QTRY_VERIFY(TapLock::isHeld(lockAddress(Macs[i]), &pid) && pid == holder->processId());
     }
 
     // Which taps' locks are held, by anyone: "01-" for the second of three.
@@ -84,7 +68,8 @@ class TestWindowTaps
         QString out;
         for (int i = 0; i < int(beds.size()); ++i) {
             qint64 pid = 0;
-            out += TapLock::isHeld(address(Macs[i]), &pid) ? QLatin1Char('1') : QLatin1Char('-');
+            out +=
+                TapLock::isHeld(lockAddress(Macs[i]), &pid) ? QLatin1Char('1') : QLatin1Char('-');
         }
         return out;
     }
