@@ -6,6 +6,10 @@
 //                       [--any-image-runs N] [--only TEXT] [--shard K/N] [--seed-base S]
 //                       [--no-header]
 //
+// After the rows: detections behind protocol-aware junk, single reads behind replayed answers,
+// and what a clean line costs (requests and time of a settings read and an apply); "--only
+// extras" runs those alone.
+//
 // A run mostly waits for the line, so shards (rows K, K+N, ...) run side by side in separate
 // processes; --seed-base moves the seeds of a row's runs, to split one row between processes.
 // With the defaults a serial run takes about three hours (the heavy row over an hour); eight
@@ -336,6 +340,78 @@ void detections(InProcessTapBed &bed, int count, bool echo)
     std::fflush(stdout);
 }
 
+// Single register reads from a tap answering in 1 ms behind replays of its own earlier answers:
+// two registers holding different values read in turn, so a replay taken for an answer shows as
+// the other register's value.
+void replayedReads(InProcessTapBed &bed, int count, bool echo)
+{
+    constexpr int First = 0x70300, Second = 0x70301;  // 4 and 2 with --firmware-version 4.2
+    bed.stopTap();
+    QStringList options{"--delay-ms",   "1",      "--junk-rate", "200",
+                        "--junk-kinds", "replay", "--firmware-version", "4.2"};
+    if (!echo)
+        options << QStringLiteral("--no-echo");
+    if (!bed.startTap(options))
+        return;
+    MV1Device_v4 dev(qPrintable(bed.hostInterface()), bed.link());
+    int wrong = 0, failed = 0;
+    for (int i = 0; i < count; ++i) {
+        const bool first = i % 2 == 0;
+        uint8_t value = 0;
+        if (!dev.readRegister(first ? First : Second, &value, false))
+            ++failed;
+        else
+            wrong += value != (first ? 4 : 2);
+    }
+    std::printf("single reads at 200 replayed answers/s, tap answering in 1 ms, %s: wrong %d, "
+                "failed %d of %d (goal: wrong 0)\n",
+                echo ? "repeating" : "not repeating", wrong, failed, count);
+    std::fflush(stdout);
+}
+
+// What a clean line costs: requests sent and time taken by a settings read and an apply, and the
+// median single register read.
+void cleanLine(InProcessTapBed &bed, int runs)
+{
+    for (const bool echo : {true, false}) {
+        bed.stopTap();
+        if (!bed.startTap(echo ? QStringList() : QStringList{"--no-echo"}))
+            return;
+        MV1Device_v4 dev(qPrintable(bed.hostInterface()), bed.link());
+        uint8_t value = 0;
+        dev.readRegister(reg::Control, &value, false);
+        double readMs = 0, applyMs = 0;
+        qsizetype readSends = 0, applySends = 0;
+        std::vector<double> single;
+        for (int run = 0; run < runs; ++run) {
+            DeviceSettings back;
+            bed.clearFrames();
+            QElapsedTimer timer;
+            timer.start();
+            dev.readSettings(back, false);
+            readMs += double(timer.nsecsElapsed()) / 1e6;
+            readSends += bed.frames().size();
+            bed.clearFrames();
+            timer.restart();
+            dev.writeSettings(settingsNumber(run + 1), false);
+            applyMs += double(timer.nsecsElapsed()) / 1e6;
+            applySends += bed.frames().size();
+            for (int i = 0; i < 20; ++i) {
+                timer.restart();
+                dev.readRegister(reg::Control, &value, false);
+                single.push_back(double(timer.nsecsElapsed()) / 1e6);
+            }
+        }
+        std::sort(single.begin(), single.end());
+        std::printf("clean line, %s: settings read %.1f requests, %.2f ms; apply %.1f requests, "
+                    "%.2f ms; single read median %.3f ms (means of %d)\n",
+                    echo ? "repeating" : "not repeating", double(readSends) / runs, readMs / runs,
+                    double(applySends) / runs, applyMs / runs,
+                    single.empty() ? 0.0 : single[single.size() / 2], runs);
+    }
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -368,6 +444,8 @@ int main(int argc, char **argv)
     }
     add(QStringLiteral("every reply twice + request lost 1%"),
         split("--duplicate-fraction 1 --drop-fraction 0.01"), o.heavyRuns);
+    add(QStringLiteral("protocol junk 2000/s, answering in 1 ms"),
+        split("--delay-ms 1 --junk-rate 2000 --junk-kinds protocol"), o.runs);
     // Not a line fault: a tap that acknowledges every page and stores none, so that the flash
     // is wrong behind a complete set of acknowledgements and the restart columns have something
     // to count (4.0-bad must stay 0, any-bad counts every run).
@@ -390,9 +468,14 @@ int main(int argc, char **argv)
         const SettingsTally s = settings(bed, row.options, o.settingsRuns);
         printRow(row, u, any, anyRuns, s);
     }
-    if (o.only.isEmpty() && o.detections > 0 && o.shard == 0) {
+    // "--only extras" runs these alone.
+    if ((o.only.isEmpty() || o.only == QLatin1String("extras")) && o.detections > 0
+        && o.shard == 0) {
         detections(bed, o.detections, true);
         detections(bed, o.detections, false);
+        replayedReads(bed, o.detections * 10, true);
+        replayedReads(bed, o.detections * 10, false);
+        cleanLine(bed, 20);
     }
     return 0;
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -27,6 +29,11 @@ using Cause = DeviceFailure::Cause;
 constexpr int RegisterSettleMs = 0;
 constexpr int ProgrammingSettleMs = 1;
 constexpr int DoubtfulSettleMs = 5;
+
+long long ceilMs(std::chrono::steady_clock::duration d)
+{
+    return std::chrono::ceil<std::chrono::milliseconds>(d).count();
+}
 
 RegisterRequest registerRequest(uint8_t opcodeByte, int address, uint8_t value)
 {
@@ -105,6 +112,11 @@ MV1Device_v4::Exchange MV1Device_v4::runExchange(const uint8_t *request, int len
     // sent again by the operation that asked.
     const bool carriesValue =
         expectedCode == reply::ReadRegister || expectedCode == reply::ReadRegisterPersistent;
+    ReplyTiming *timing = expectedCode == reply::ReadRegister ? &m_readTiming
+        : expectedCode == reply::ReadRegisterPersistent       ? &m_persistentReadTiming
+                                                              : nullptr;
+    // Verdict frames of a read that came before the tap could have answered (ReplyTiming).
+    int earlyReplies = 0;
     // What the last attempt said and nothing yet confirmed: refusal code or -1, value or -1.
     bool pending = false;
     std::pair<int, int> unconfirmed{-1, -1};
@@ -122,6 +134,11 @@ MV1Device_v4::Exchange MV1Device_v4::runExchange(const uint8_t *request, int len
         }
         if (sent == LinkRecovery::Sent::Lost)
             sendError = link.error().text;
+        const auto sentAt = std::chrono::steady_clock::now();
+        std::chrono::steady_clock::duration tookToVerdict{};
+        // After an early verdict frame, the attempt listens until the tap's own answer is due.
+        std::optional<std::chrono::steady_clock::time_point> listenUntil;
+        const int unexpectedBefore = filter.unexpectedFrames();
 
         // On a line heard to carry strays, a value or refusal that came first may be a replay
         // with the tap's own answer right behind it: a little longer a listen lets the two
@@ -130,8 +147,12 @@ MV1Device_v4::Exchange MV1Device_v4::runExchange(const uint8_t *request, int len
             ? std::max(settleMs, DoubtfulSettleMs)
             : settleMs;
         while (!filter.attemptOver()) {
-            const LinkReception got =
-                s->receive(filter.settling() ? settle : PacketSession::ReadTimeoutMs);
+            const auto now = std::chrono::steady_clock::now();
+            const bool listening = listenUntil && now < *listenUntil;
+            const int wait = !filter.settling() ? PacketSession::ReadTimeoutMs
+                : listening ? std::max(settle, static_cast<int>(ceilMs(*listenUntil - now)))
+                            : settle;
+            const LinkReception got = s->receive(wait);
             if (got.result == LinkReception::Result::Failed) {
                 if (link.mayRecover(got.error))
                     break;  // the next send waits for the interface
@@ -139,24 +160,39 @@ MV1Device_v4::Exchange MV1Device_v4::runExchange(const uint8_t *request, int len
                 result.unexpectedFrames = filter.unexpectedFrames();
                 return linkFailed(Exchange::Result::CaptureError);
             }
-            if (got.result == LinkReception::Result::Quiet)
-                filter.takeQuiet();
-            else
-                filter.take(got.bytes, got.captured);  // never beyond the capture
+            if (got.result == LinkReception::Result::Quiet) {
+                if (!listening || std::chrono::steady_clock::now() >= *listenUntil)
+                    filter.takeQuiet();
+                continue;
+            }
+            const bool wasSettling = filter.settling();
+            filter.take(got.bytes, got.captured);  // never beyond the capture
+            if (wasSettling || !filter.settling())
+                continue;
+            tookToVerdict = std::chrono::steady_clock::now() - sentAt;
+            if (timing != nullptr
+                && timing->early(std::chrono::duration_cast<ReplyTiming::Micros>(tookToVerdict))) {
+                ++earlyReplies;
+                listenUntil = sentAt + timing->listenFor();
+            }
         }
-        result.unexpectedFrames = filter.unexpectedFrames();
+        result.unexpectedFrames = filter.unexpectedFrames() + earlyReplies;
 
         const ReplyFilter::Outcome outcome = filter.outcome();
         if (outcome != ReplyFilter::Outcome::Answered && outcome != ReplyFilter::Outcome::Refused)
             continue;
+        // Only an answer that came alone tells how soon the tap answers.
+        if (timing != nullptr && outcome == ReplyFilter::Outcome::Answered
+            && filter.unexpectedFrames() == unexpectedBefore)
+            timing->learn(std::chrono::duration_cast<ReplyTiming::Micros>(tookToVerdict));
         const bool refused = outcome == ReplyFilter::Outcome::Refused;
         const std::pair<int, int> said{
             refused ? filter.refusalCode() : -1,
             refused ? -1
                     : ReplyFilter::valueOf(filter.answer().data(),
                                            static_cast<int>(filter.answer().size()))};
-        const bool doubted =
-            (refused || carriesValue) && (filter.heardUnexpected() || m_doubtfulExchanges > 0);
+        const bool doubted = (refused || carriesValue)
+            && (filter.heardUnexpected() || earlyReplies > 0 || m_doubtfulExchanges > 0);
         // On such a line a refusal heard beside an answer says nothing either way: a stray
         // can carry the refusal code as well as the expected one.
         if (doubted && refused && filter.heardAnswer()) {

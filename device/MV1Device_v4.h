@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "MV1Device.h"
+#include "ReplyTiming.h"
 
 // Generation-4 firmware: every request is answered. See FrameLayout.h for the frames and
 // ReplyFilter.h for how an answer is told from the monitored network's traffic.
@@ -70,9 +71,11 @@ public:
 
     // Sends the request up to MaxSendAttempts times until an attempt ends with an answer
     // carrying expectedCode (ReplyFilter::AnyCode: any zero-header frame) or a refusal. After
-    // the first verdict frame the attempt still looks at what arrives within settleMs. When
-    // stray frames were heard in this exchange or shortly before, a refusal or a read's value is
-    // taken only once two attempts in a row end with the same; on a clean line one send does.
+    // the first verdict frame the attempt still looks at what arrives within settleMs, and
+    // after a read's answer that came sooner than the tap answers (ReplyTiming) until the tap's
+    // own is due. When stray frames or such an early answer were heard in this exchange or
+    // shortly before, a refusal or a read's value is taken only once two attempts in a row end
+    // with the same; on a clean line one send does.
     // Opens and closes the session around the exchange, and waits out an interface that goes
     // down or away for a replug's time (LinkRecovery); a request the interface can never carry
     // ends it at once.
@@ -101,6 +104,9 @@ private:
     int programmingSettleMs() const;
 
     bool m_echoesAddress = false;
+    // How soon the tap answers a read, and a persistent read, each its own: reading the flash
+    // may take the tap longer than reading its registers.
+    ReplyTiming m_readTiming, m_persistentReadTiming;
     int m_doubtfulExchanges = 0;  // counts down over clean exchanges after a stray
     int m_unexpectedHeard = 0;  // strays heard in this device's life, to tell a run's share
     int m_resends = 0;  // sends beyond the first of an exchange, likewise

@@ -35,6 +35,18 @@ bool ReplyFilter::echoesAddress(const uint8_t *frame, int captured, const uint8_
         == 0;
 }
 
+bool ReplyFilter::foreignAddress(const uint8_t *frame, int captured, const uint8_t *request,
+                                 int requestLength)
+{
+    constexpr int AddressEnd = frame::AddressOffset + frame::AddressLength;
+    // A frame that ends before its address has none to tell by.
+    if (frame == nullptr || captured < AddressEnd)
+        return false;
+    const bool zero = std::all_of(frame + frame::AddressOffset, frame + AddressEnd,
+                                  [](uint8_t b) { return b == 0; });
+    return !zero && !echoesAddress(frame, captured, request, requestLength);
+}
+
 ReplyFilter::Verdict ReplyFilter::judge(const uint8_t *frame, int captured, const uint8_t *request,
                                         int requestLength, int expectedCode, bool addressMustEcho)
 {
@@ -44,7 +56,8 @@ ReplyFilter::Verdict ReplyFilter::judge(const uint8_t *frame, int captured, cons
         && std::memcmp(frame, request, static_cast<size_t>(requestLength)) == 0)
         return Verdict::Echo;
     const uint8_t code = frame[frame::OpcodeOffset];
-    if (addressMustEcho && !echoesAddress(frame, captured, request, requestLength))
+    if ((addressMustEcho && !echoesAddress(frame, captured, request, requestLength))
+        || foreignAddress(frame, captured, request, requestLength))
         return reply::isProtocolCode(code) ? Verdict::Stray : Verdict::Miss;
     if (expectedCode == AnyCode || code == expectedCode)
         return Verdict::Answer;

@@ -29,8 +29,10 @@ public:
         Echo,  // the request itself, seen on the wire
         Answer,  // a zero-header frame with the expected code
         Refusal,  // a zero-header frame with the tap's refusal code
-        // A zero-header frame with another command's success code, or (from a tap known to
-        // repeat the address) any code of the protocol without this request's address.
+        // A zero-header frame with another command's success code, or any code of the
+        // protocol where the address does not fit this request: from a tap known to repeat it,
+        // anything but this request's address; from any tap, an address that is neither this
+        // request's nor zero.
         Stray,
     };
     enum class Outcome { Pending, Answered, Refused, Exhausted };
@@ -49,6 +51,11 @@ public:
     // Whether the frame repeats the request's address; true for a request too short to carry one.
     static bool echoesAddress(const uint8_t *frame, int captured, const uint8_t *request,
                               int requestLength);
+    // Whether the frame carries an address the tap never answers this request with: the tap
+    // either repeats the request's address or leaves zeros there, so any other address is
+    // someone else's (junk that knows the codes, or an answer to another request).
+    static bool foreignAddress(const uint8_t *frame, int captured, const uint8_t *request,
+                               int requestLength);
     void setAddressMustEcho(bool mustEcho) { m_addressMustEcho = mustEcho; }
     // The value a read's answer carries (byte 19), or -1 when the frame ends before it.
     static int valueOf(const uint8_t *frame, int captured);

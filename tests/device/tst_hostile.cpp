@@ -34,6 +34,9 @@ const Kind Kinds[] = {
     {"runts", "runt", false},
     {"replays", "replay", false},
     {"mixed", "random,runt,replay", true},
+    // The tap's own codes with random addresses and values: what only the address and
+    // agreeing repeats tell from an answer.
+    {"protocol", "protocol", true},
 };
 
 enum class Op {
@@ -66,6 +69,8 @@ const Operation Operations[] = {
     {"settings read", Op::SettingsRead, "", LessJunk, 5, false},
     {"update, a page refused", Op::RefusedUpdate, "--refuse-page 1:1000000", Junk, 3, false},
     {"probe, generation 4", Op::Probe4, "", Junk, 3, false, "mixed"},
+    {"probe, generation 4 not repeating, answering in 1 ms", Op::Probe4, "--no-echo --delay-ms 1",
+     MoreJunk, 3, false},
     // Refused is heard, not silence: never a reason to take a tap for generation 3.
     {"probe, generation 4 refusing it", Op::Probe4, "--wrong-code 70:ff", Junk, 1, false},
     {"probe, generation 3", Op::Probe3, "--generation 3", MoreJunk, 1, true, "random"},
@@ -122,7 +127,11 @@ private slots:
             DeviceSettings back;
             switch (Op(op)) {
             case Op::RegisterWrite: dev.writeRegister(reg::Control, uint8_t(i), false); break;
-            case Op::RegisterRead: dev.readRegister(reg::Control, &value, false); break;
+            case Op::RegisterRead:
+                if (dev.readRegister(reg::Control, &value, false))
+                    QCOMPARE(value, uint8_t(bed->settingsSector(false).at(reg::Control
+                                                                          - reg::SettingsSector)));
+                break;
             case Op::SettingsWrite:
                 if (dev.writeSettings(written, false)) {
                     const QByteArray sector = bed->settingsSector(false);
@@ -144,9 +153,12 @@ private slots:
             case Op::Probe4:
             case Op::Probe3: {
                 const TapOpening opening = openTap(bed->hostInterface());
-                if (opening.result == TapOpening::Result::Opened)
+                if (opening.result == TapOpening::Result::Opened) {
                     QCOMPARE(opening.tap->generation(), Op(op) == Op::Probe4 ? 4 : 3);
-                else
+                    // What the window then shows of it, the firmware above all, is the tap's.
+                    if (Op(op) == Op::Probe4 && opening.tap->device().readSettings(back, false))
+                        QVERIFY(back == held(bed->settingsSector(false)));
+                } else
                     QCOMPARE(int(opening.result), int(TapOpening::Result::Unsettled));
                 break;
             }

@@ -34,6 +34,7 @@ constexpr int MaxAttempts = 4;
 constexpr int MaxFrameLength = 1600;  // beyond what a 1500-byte MTU carries
 constexpr int SmallRequestLengths = 256;
 constexpr int AnswerCopyLength = frame::RequestLength;
+constexpr size_t AddressEnd = frame::AddressOffset + frame::AddressLength;
 constexpr int ProtocolCodeCount = sizeof reply::ProtocolCodes;
 constexpr uint8_t AnyCodeBelow = 32;  // expectation bytes below this: any frame answers
 constexpr uint8_t RawCodeFrom = 160;  // from this on: byte 7 is the expected code as it is
@@ -86,7 +87,6 @@ bool zeroHeader(const Bytes &f)
 // Whether the frame repeats the request's address (bytes 16..18), where the request has one.
 bool repeatsAddress(const Bytes &f, const Bytes &request)
 {
-    constexpr size_t AddressEnd = frame::AddressOffset + frame::AddressLength;
     if (request.size() < AddressEnd)
         return true;
     return f.size() >= AddressEnd
@@ -185,6 +185,10 @@ void checkAnswered(const ReplyFilter &filter, const Seen &seen, const Bytes &req
     const Bytes &answer = filter.answer();
     require(!mustEcho || repeatsAddress(answer, request),
             "a tap known to repeat the address is never answered by a frame that does not");
+    require(repeatsAddress(answer, request) || answer.size() < AddressEnd
+                || std::all_of(answer.begin() + frame::AddressOffset,
+                               answer.begin() + AddressEnd, [](uint8_t b) { return b == 0; }),
+            "an answer carries the request's address or zeros there, never another address");
     require(!seen.answers.empty() && answer == seen.answers.front(),
             "the answer is the first answer seen");
     require(answer.size() >= static_cast<size_t>(frame::MinReplyLength) && zeroHeader(answer),
