@@ -347,7 +347,7 @@ void replayedReads(InProcessTapBed &bed, int count, bool echo)
 {
     constexpr int First = 0x70300, Second = 0x70301;  // 4 and 2 with --firmware-version 4.2
     bed.stopTap();
-    QStringList options{"--delay-ms",   "1",      "--junk-rate", "200",
+    QStringList options{"--delay-ms",   "1",      "--junk-rate",        "200",
                         "--junk-kinds", "replay", "--firmware-version", "4.2"};
     if (!echo)
         options << QStringLiteral("--no-echo");
@@ -455,16 +455,16 @@ int main(int argc, char **argv)
         std::printf("%-52s %4s | %5s %6s %9s %5s %7s %6s | %6s %7s %7s %3s | %7s | %7s | %7s %5s "
                     "%7s %5s\n",
                     "row", "runs", "exact", "honest", "acked-bad", "false", "echo-ok", "passes",
-                    "4.0-ok", "4.0-bad", "not-new", "t/o", "any-bad", "ms/upd", "applied",
-                    "false", "read", "wrong");
+                    "4.0-ok", "4.0-bad", "not-new", "t/o", "any-bad", "ms/upd", "applied", "false",
+                    "read", "wrong");
     for (size_t i = 0; i < rows.size(); ++i) {
         if (static_cast<int>(i) % o.shards != o.shard)
             continue;
         const Row &row = rows[i];
         const UpdateTally u = updates(bed, row.options, row.runs, o.seedBase);
         const int anyRuns = std::min(row.runs, o.anyImageRuns < 0 ? o.runs : o.anyImageRuns);
-        const UpdateTally any = updates(bed, row.options + QStringList{"--boot-any-image"},
-                                        anyRuns, o.seedBase);
+        const UpdateTally any =
+            updates(bed, row.options + QStringList{"--boot-any-image"}, anyRuns, o.seedBase);
         const SettingsTally s = settings(bed, row.options, o.settingsRuns);
         printRow(row, u, any, anyRuns, s);
     }

@@ -87,8 +87,7 @@ QList<QCommandLineOption> options()
     return list;
 }
 
-bool read(const QCommandLineParser &parser, SettingsPatch *patch, QString *error,
-          EmptyValue empty)
+bool read(const QCommandLineParser &parser, SettingsPatch *patch, QString *error, EmptyValue empty)
 {
     for (const SettingOption &option : Options) {
         const QString name = QString::fromLatin1(option.name);

@@ -129,8 +129,9 @@ private slots:
             case Op::RegisterWrite: dev.writeRegister(reg::Control, uint8_t(i), false); break;
             case Op::RegisterRead:
                 if (dev.readRegister(reg::Control, &value, false))
-                    QCOMPARE(value, uint8_t(bed->settingsSector(false).at(reg::Control
-                                                                          - reg::SettingsSector)));
+                    QCOMPARE(
+                        value,
+                        uint8_t(bed->settingsSector(false).at(reg::Control - reg::SettingsSector)));
                 break;
             case Op::SettingsWrite:
                 if (dev.writeSettings(written, false)) {

@@ -186,8 +186,8 @@ void checkAnswered(const ReplyFilter &filter, const Seen &seen, const Bytes &req
     require(!mustEcho || repeatsAddress(answer, request),
             "a tap known to repeat the address is never answered by a frame that does not");
     require(repeatsAddress(answer, request) || answer.size() < AddressEnd
-                || std::all_of(answer.begin() + frame::AddressOffset,
-                               answer.begin() + AddressEnd, [](uint8_t b) { return b == 0; }),
+                || std::all_of(answer.begin() + frame::AddressOffset, answer.begin() + AddressEnd,
+                               [](uint8_t b) { return b == 0; }),
             "an answer carries the request's address or zeros there, never another address");
     require(!seen.answers.empty() && answer == seen.answers.front(),
             "the answer is the first answer seen");

@@ -29,7 +29,8 @@ const QString NotATapMac = QStringLiteral("02:00:00:00:00:01");
 const QString TapMac = QStringLiteral("00:0e:c6:12:34:56");
 constexpr int GiveUpMs = 30000;
 constexpr int SettleMs = 300;
-const QString AwaitingReplug = QStringLiteral("Unplug and replug the tap to start the new firmware");
+const QString AwaitingReplug =
+    QStringLiteral("Unplug and replug the tap to start the new firmware");
 const QString AnswersCurrent = QStringLiteral("The tap answers as firmware 4.0.");
 
 bool waitFor(const std::function<bool()> &done, int timeoutMs = GiveUpMs)
@@ -212,12 +213,10 @@ int main(int argc, char **argv)
             && shooter.shoot("generation4-update-sent");
         // Replugged (its link down, then up), the simulated tap restarts into the image it
         // was given and answers as 4.0.
-        ok = ok && bed->setUp(false)
-            && waitFor([&shooter] {
-                   return shooter.label("label_2") != QLatin1String("Kalvessa 100 found");
-               })
-            && bed->setUp(true)
-            && waitFor([&shooter] {
+        ok = ok && bed->setUp(false) && waitFor([&shooter] {
+                 return shooter.label("label_2") != QLatin1String("Kalvessa 100 found");
+             })
+            && bed->setUp(true) && waitFor([&shooter] {
                    return shooter.label("feedbackLine").startsWith(AnswersCurrent);
                })
             && shooter.shoot("generation4-restarted");
