@@ -112,9 +112,13 @@ MV1Device_v4::Exchange MV1Device_v4::runExchange(const uint8_t *request, int len
     // sent again by the operation that asked.
     const bool carriesValue =
         expectedCode == reply::ReadRegister || expectedCode == reply::ReadRegisterPersistent;
-    ReplyTiming *timing = expectedCode == reply::ReadRegister ? &m_readTiming
-        : expectedCode == reply::ReadRegisterPersistent       ? &m_persistentReadTiming
-                                                              : nullptr;
+    // Timing is the defence of last resort, for a tap whose answers carry nothing of the request:
+    // one that repeats the address is answered for by the address, and timing a tap that shares
+    // the host's CPUs with a loaded machine would doubt answers that were merely quick.
+    ReplyTiming *timing = m_echoesAddress               ? nullptr
+        : expectedCode == reply::ReadRegister           ? &m_readTiming
+        : expectedCode == reply::ReadRegisterPersistent ? &m_persistentReadTiming
+                                                        : nullptr;
     // Verdict frames of a read that came before the tap could have answered (ReplyTiming).
     int earlyReplies = 0;
     // What the last attempt said and nothing yet confirmed: refusal code or -1, value or -1.
