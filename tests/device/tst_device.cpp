@@ -4,6 +4,7 @@
 #include <memory>
 #include <thread>
 
+#include "DeviceOnBed.h"
 #include "DeviceSettings.h"
 #include "HardwareAddress.h"
 #include "InProcessTaps.h"
@@ -65,23 +66,11 @@ QList<QByteArray> drain(PacketSession &session)
 
 }  // namespace
 
-class TestDevice : public QObject
+class TestDevice
+    : public QObject
+    , private DeviceOnBed
 {
     Q_OBJECT
-
-    std::unique_ptr<TapBed> bed;
-    std::unique_ptr<MV1Device_v4> dev;
-
-    bool startTap(const QString &options = {})
-    {
-        dev.reset();
-        bed.reset();
-        bed = TapBed::make();
-        if (!bed->plug() || !bed->startTap(options.split(QLatin1Char(' '), Qt::SkipEmptyParts)))
-            return false;
-        dev = std::make_unique<MV1Device_v4>(qPrintable(bed->hostInterface()), bed->link());
-        return true;
-    }
 
     PacketSession session() const
     {

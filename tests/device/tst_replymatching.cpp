@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "DeviceOnBed.h"
 #include "DeviceSettings.h"
 #include "FirmwareProgramming.h"
 #include "FrameLayout.h"
@@ -27,30 +28,13 @@ namespace {
 constexpr int VersionMajor = 0x70300;  // reads 4 with --firmware-version 4.2
 constexpr int VersionMinor = 0x70301;  // reads 2
 
-QStringList split(const QString &options)
-{
-    return options.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
 }  // namespace
 
-class TestReplyMatching : public QObject
+class TestReplyMatching
+    : public QObject
+    , private DeviceOnBed
 {
     Q_OBJECT
-
-    std::unique_ptr<TapBed> bed;
-    std::unique_ptr<MV1Device_v4> dev;
-
-    bool startTap(const QString &options)
-    {
-        dev.reset();
-        bed.reset();
-        bed = TapBed::make();
-        if (!bed->plug() || !bed->startTap(split(options)))
-            return false;
-        dev = std::make_unique<MV1Device_v4>(qPrintable(bed->hostInterface()), bed->link());
-        return true;
-    }
 
 private slots:
     void initTestCase() { REQUIRE_TAP_BED(); }
