@@ -31,7 +31,6 @@ private slots:
     // usable, with the reason and what the link said (the privilege only helps NoPrivilege).
     void takenOnlyWhereItCanBeHeard_data()
     {
-        QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("mtu");  // 0: the link down
         QTest::addColumn<bool>("warns");  // no promiscuous mode
         QTest::addColumn<bool>("heard");
@@ -44,23 +43,21 @@ private slots:
         const QString deaf = QString::fromStdString("kvtap0: " + NoPromiscuous)
             + QStringLiteral("; the tap's answers, addressed to 00:00:00:00:00:00, may never "
                              "reach this host");
-        QTest::newRow("MTU too small") << QStringList() << 100 << false << true
-                                       << Opened::Unreachable << 0 << mtu << Link::FrameTooLong;
+        QTest::newRow("MTU too small")
+            << 100 << false << true << Opened::Unreachable << 0 << mtu << Link::FrameTooLong;
         QTest::newRow("link down")
-            << QStringList() << 0 << false << true << Opened::Unreachable << 0
+            << 0 << false << true << Opened::Unreachable << 0
             << "kvtap0 is down: `ip link set dev kvtap0 up`" << Link::InterfaceDown;
         if (!TapBed::endToEnd()) {  // no kernel interface warns on demand
             QTest::newRow("warned and deaf: never generation 3")
-                << QStringList() << 1500 << true << false << Opened::Unreachable << 0 << deaf
-                << Link::Other;
-            QTest::newRow("warned but heard") << QStringList() << 1500 << true << true
-                                              << Opened::Opened << 4 << "" << Link::Other;
+                << 1500 << true << false << Opened::Unreachable << 0 << deaf << Link::Other;
+            QTest::newRow("warned but heard")
+                << 1500 << true << true << Opened::Opened << 4 << "" << Link::Other;
         }
     }
 
     void takenOnlyWhereItCanBeHeard()
     {
-        QFETCH(QStringList, options);
         QFETCH(int, mtu);
         QFETCH(bool, warns);
         QFETCH(bool, heard);
@@ -69,7 +66,7 @@ private slots:
         QFETCH(QString, reason);
         QFETCH(Link, cause);
         const std::unique_ptr<TapBed> bed = TapBed::make();
-        QVERIFY(bed->plug() && bed->startTap(options));
+        QVERIFY(bed->plug() && bed->startTap());
         QVERIFY(mtu > 0 ? bed->setMtu(mtu) : bed->setUp(false));
         if (warns)
             InProcessTaps::instance()
